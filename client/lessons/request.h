@@ -1,0 +1,39 @@
+// The one shape of requests to the service's request page, the session values
+// they are built from, and the reader for numbered reply records.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace mirvo {
+
+// Set by the login, read by every request.
+struct session_values {
+    std::string server_base_url;  // no trailing slash; empty when no server answered
+    std::string request_page;
+    std::string user;             // as typed (GBK)
+    std::string password;         // as typed (GBK)
+};
+session_values& session();
+
+// Percent-encodes every byte that is not A-Z a-z 0-9 - . _ ~ (and "/" when
+// keep_slash), as %XX of the GBK byte.
+std::string url_encode_value(const std::string& value, bool keep_slash = false);
+
+// base + "/" + page + "?user=" + user + "&password=" + digit_encode(password)
+// [+ "&lesson_id=0010&lesson_dir=" + folder] + "&action=" + action.
+// lesson_folder == nullptr leaves the lesson keys out.
+std::string build_request_url(const std::string& action, const std::string* lesson_folder);
+
+enum class record_stop {
+    first_empty,   // stop at the first order whose key value is empty
+    gap_tolerant,  // an empty key is a miss; stop after 11 misses in a row
+};
+
+// Calls visit(order_text) for each record of tag found by its "order"
+// attribute 1, 2, 3 ... whose attribute key is not empty, following the stop
+// rule. Returns the number of records visited.
+int read_records(const std::string& document, const std::string& tag, const std::string& key,
+                 record_stop stop, const std::function<void(const std::string& order)>& visit);
+
+}  // namespace mirvo

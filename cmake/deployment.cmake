@@ -1,0 +1,10 @@
+# Deployment constants, chosen at configure time. The client keeps them only
+# digit-coded; the build codes them with the client's own tables.
+set(MIRVO_SERVER_PORT 18080 CACHE STRING "Port of the reference service")
+set(MIRVO_SERVER_1 "http://127.0.0.1:${MIRVO_SERVER_PORT}" CACHE STRING "First server base URL")
+set(MIRVO_SERVER_2 "http://localhost:${MIRVO_SERVER_PORT}" CACHE STRING "Second server base URL")
+set(MIRVO_SERVER_3 "http://127.0.0.1:${MIRVO_SERVER_PORT}/xinxi50" CACHE STRING "Third server base URL")
+set(MIRVO_REQUEST_PAGE "service.aspx" CACHE STRING "Request page on the server")
+set(MIRVO_PROFILE_KEY "mirvo-profile-key-2026" CACHE STRING "Key text of the password files")
+set(MIRVO_PASSWORD_DOC "mirvo_pw.tmp" CACHE STRING "Name of the temporary password document")
+set(MIRVO_REG_URL "http://127.0.0.1:${MIRVO_SERVER_PORT}/reg.aspx" CACHE STRING "Registration page")

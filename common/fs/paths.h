@@ -1,0 +1,41 @@
+// The one place that turns the programs' paths into native ones.
+// The programs name local files as program folder + "\relative\path" in GBK;
+// here "\" becomes "/" (stepping by GBK character) and the bytes become UTF-8.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mirvo {
+
+// The process's program folder (GBK, no trailing separator), set once at start-up.
+const std::string& program_folder();
+void set_program_folder(std::string gbk);
+// Reads the current directory (no length limit) as GBK. Empty when it cannot be read.
+std::string read_current_folder();
+
+// A GBK path as the programs write it (either separator) -> native UTF-8 path.
+// Doubled separators are accepted, as the original file system did.
+std::string to_native(std::string_view gbk_path);
+
+// True when rel (a relative path with "\" or "/" separators, optionally with
+// one leading separator) stays inside the folder it is joined to: no ".."
+// segment, no absolute path, no drive letter, no control byte.
+bool is_confined(std::string_view rel);
+// folder + "\" + rel when rel is confined; nullopt otherwise.
+std::optional<std::string> join_confined(std::string_view folder, std::string_view rel);
+
+// File operations on GBK paths.
+bool file_exists(std::string_view gbk_path);       // file or folder
+bool is_directory(std::string_view gbk_path);
+bool remove_file(std::string_view gbk_path);
+bool make_directory(std::string_view gbk_path);     // one level
+// Writes bytes to a temporary file in the target's folder and renames it over
+// the target: the target holds the old bytes or the new ones, never half.
+bool write_file_atomic(std::string_view gbk_path, std::string_view bytes);
+bool read_file(std::string_view gbk_path, std::string& bytes);
+// Copies src over dst by the same replace-and-rename.
+bool copy_file_atomic(std::string_view src, std::string_view dst);
+
+}  // namespace mirvo

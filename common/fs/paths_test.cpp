@@ -1,0 +1,89 @@
+#include "common/fs/paths.h"
+
+#include "common/text/gbk.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+using namespace mirvo;
+namespace fs = std::filesystem;
+
+namespace {
+struct temp_folder {
+    fs::path path;
+    temp_folder() {
+        char tmpl[] = "/tmp/mirvo-fs-XXXXXX";
+        path = ::mkdtemp(tmpl);
+    }
+    ~temp_folder() { fs::remove_all(path); }
+    std::string gbk() const { return utf8_to_gbk(path.string()); }
+};
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+}  // namespace
+
+TEST(Paths, TranslatesSeparatorsByCharacter) {
+    // 84 5C is one GBK character whose second byte is a backslash.
+    EXPECT_EQ(to_native("/home/u\\dl\\x.xml"), "/home/u/dl/x.xml");
+    EXPECT_EQ(to_native("\x84\x5C\\a"), gbk_to_utf8("\x84\x5C") + "/a");
+    EXPECT_EQ(to_native(utf8_to_gbk("/课程\\中.dat")), "/课程/中.dat");
+}
+
+TEST(Paths, ConfinementRefusesWhatLeavesTheFolder) {
+    for (const char* ok : {"\\mirvo.xml", "dl\\download.xml", "/dl/a.xml", "a.b", "\\dl\\.\\x", ""})
+        EXPECT_TRUE(is_confined(ok)) << ok;
+    for (const char* bad : {"..\\x", "\\dl\\..\\..\\x", "/../x", "dl/..", "\\\\server\\x", "//etc/passwd",
+                            "C:\\x", "c:x", "a\nb", "a\x01", "...", "a/.../b"})
+        EXPECT_FALSE(is_confined(bad)) << bad;
+    // A trail byte 0x5C followed by ".." is not a separator + "..".
+    EXPECT_TRUE(is_confined("\x84\x5C..x"));
+    EXPECT_EQ(join_confined("/p", "\\a.dat").value(), "/p\\a.dat");
+    EXPECT_EQ(join_confined("/p", "a.dat").value(), "/p\\a.dat");
+    EXPECT_FALSE(join_confined("/p", "..\\a.dat"));
+}
+
+TEST(Paths, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
+    temp_folder t;
+    std::string target = t.gbk() + "\\" + utf8_to_gbk("档案.xml");
+    ASSERT_TRUE(write_file_atomic(target, "old"));
+    ASSERT_TRUE(write_file_atomic(target, "new bytes"));
+    EXPECT_EQ(slurp(t.path / "档案.xml"), "new bytes");
+    // A target that is a folder cannot be replaced; nothing is left behind.
+    fs::create_directory(t.path / "sub");
+    EXPECT_FALSE(write_file_atomic(t.gbk() + "\\sub", "x"));
+    // A read-only folder refuses the temporary file: the old bytes stay.
+    if (::geteuid() != 0) {
+        fs::permissions(t.path, fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_FALSE(write_file_atomic(target, "lost?"));
+        fs::permissions(t.path, fs::perms::owner_all);
+        EXPECT_EQ(slurp(t.path / "档案.xml"), "new bytes");
+    }
+    int entries = 0;
+    for (auto& e : fs::directory_iterator(t.path)) (void)e, ++entries;
+    EXPECT_EQ(entries, 2);  // the file and "sub": no temporary files
+
+    ASSERT_TRUE(copy_file_atomic(target, t.gbk() + "\\copy"));
+    EXPECT_EQ(slurp(t.path / "copy"), "new bytes");
+    EXPECT_FALSE(copy_file_atomic(t.gbk() + "\\missing", t.gbk() + "\\copy"));
+    EXPECT_EQ(slurp(t.path / "copy"), "new bytes");
+}
+
+TEST(Paths, ReadsTheCurrentFolderWithoutALengthLimit) {
+    temp_folder t;
+    fs::path deep = t.path;
+    // Deeper than the 260 characters the old buffer held.
+    for (int i = 0; i < 12; ++i) deep /= std::string(30, char('a' + i));
+    fs::create_directories(deep);
+    fs::path saved = fs::current_path();
+    fs::current_path(deep);
+    std::string got = read_current_folder();
+    fs::current_path(saved);
+    EXPECT_GT(got.size(), 260u);
+    EXPECT_EQ(got, utf8_to_gbk(deep.string()));
+}

@@ -1,0 +1,34 @@
+// Page fetch and file download over libcurl's easy interface.
+#pragma once
+
+#include <string>
+
+namespace mirvo {
+
+class status_line;
+class progress_bar;
+
+// Whole body of an http:// GET as text: the body on status 200, the empty text
+// for any other status or a failed transfer, "0" for a URL that is not http.
+std::string http_get_text(const std::string& url);
+
+// Which program's download behaviour to use: the two differ in their header
+// block and in how they report progress.
+enum class download_variant { client, updater };
+
+// Result codes of http_download_file.
+enum download_result : int {
+    download_ok = 0,
+    download_bad_url_or_status = 1,
+    download_transport_failure = 2,
+    download_local_failure = 3,
+};
+
+int http_download_file(progress_bar* progress, const std::string& base_url,
+                       const std::string& remote_path, const std::string& local_root,
+                       status_line* status, download_variant variant = download_variant::client);
+
+void make_directory_path(const std::string& path, status_line* status,
+                         download_variant variant = download_variant::client);
+
+}  // namespace mirvo

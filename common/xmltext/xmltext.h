@@ -1,0 +1,29 @@
+// The document query and whole-file text helpers every program uses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mirvo {
+
+class status_line;
+
+std::string xml_get_value(const std::string& text, const std::string& tag,
+                          const std::string& attr_name = {}, const std::string& attr_value = {},
+                          const std::string& result_attr = {});
+std::string xml_get_file_value(const std::string& path, const std::string& tag,
+                               const std::string& attr_name = {}, const std::string& attr_value = {},
+                               const std::string& result_attr = {});
+
+// Whole text file; CR LF reads as LF and every line ends with LF.
+// On failure: the empty text and, with a status line, "error reading file:" + path.
+std::string read_text_file(status_line* status, const std::string& path);
+// Writes text with LF as CR LF, replacing the file by rename. On failure the
+// old file is unchanged and the status line reads "error in saving file" + path.
+bool save_text_file(status_line* status, const std::string& path, const std::string& text);
+
+std::int32_t text_to_int(const std::string& text);
+float text_to_float(const std::string& text);
+std::string int_to_text(std::int32_t value);
+
+}  // namespace mirvo

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs everything Mirvo needs to build, test and run its demo on Debian 12.
+# Idempotent: packages already present are left alone, Ruffle is fetched once.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+  build-essential cmake ninja-build pkg-config git ca-certificates
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools
+  qt6-qpa-plugins qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
+  libgl-dev libegl-dev libxkbcommon-dev
+  libcurl4-openssl-dev nettle-dev zlib1g-dev liblzma-dev
+  libcpp-httplib-dev libsqlite3-dev sqlite3
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils
+  fonts-wqy-microhei fonts-noto-cjk
+  clang libclang-rt-14-dev llvm
+  openssl curl
+)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+# npm fetches the player's web build; machines that already carry a Node.js
+# of their own keep it.
+if ! command -v npm >/dev/null 2>&1; then missing+=(nodejs npm); fi
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+"$here/scripts/fetch-ruffle.sh"
