@@ -1,0 +1,54 @@
+#include "client/app/desktop.h"
+
+#include "client/app/qt_text.h"
+#include "common/fs/paths.h"
+
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QProcess>
+#include <QUrl>
+
+namespace mirvo {
+
+namespace {
+desktop real_desktop;
+desktop* current = nullptr;
+
+bool looks_like_address(const std::string& s) {
+    auto colon = s.find("://");
+    return colon != std::string::npos && colon > 0 && s.find_first_of("\\/") > colon;
+}
+}  // namespace
+
+box_answer desktop::message_box(QWidget* owner, const std::string& text, const std::string& caption,
+                                box_kind kind) {
+    QMessageBox box(owner);
+    box.setWindowTitle(qstr(caption));
+    box.setText(qstr(text));
+    if (kind == box_kind::yes_no) {
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? box_answer::yes : box_answer::no;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return box_answer::ok;
+}
+
+bool desktop::open(const std::string& path_or_url) {
+    QUrl url = looks_like_address(path_or_url) ? QUrl(qstr(path_or_url))
+                                               : QUrl::fromLocalFile(QString::fromStdString(to_native(path_or_url)));
+    return QDesktopServices::openUrl(url);
+}
+
+bool desktop::start_program(const std::string& program, const QStringList& args, const std::string& working_folder) {
+    return QProcess::startDetached(QString::fromStdString(to_native(program)), args,
+                                   QString::fromStdString(to_native(working_folder)));
+}
+
+desktop& the_desktop() { return current ? *current : real_desktop; }
+void set_desktop(desktop* d) { current = d; }
+
+std::string application_title() { return "mirvo"; }
+
+}  // namespace mirvo

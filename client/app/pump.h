@@ -1,0 +1,28 @@
+// The client's event pump and quit handling on Qt.
+#pragma once
+
+#include "common/ui/status.h"
+
+namespace mirvo {
+
+// Asks the program to end with code. Never lost: a request made while events
+// are pumped inside a handler still ends the main loop, and one made before
+// the main loop starts ends it as soon as it starts.
+void post_quit(int code);
+bool quit_requested();
+int quit_code();
+// Forgets a recorded quit request (tests run several windows in one process).
+void reset_quit_for_testing();
+
+// The Qt message pump: drains with processEvents and waits in a nested event
+// loop, so a wait dispatches events as they come and otherwise sleeps.
+class qt_message_pump final : public message_pump {
+public:
+    bool drain() override;
+    void wait(double ms) override;
+};
+
+// Installs a qt_message_pump as the process's pump.
+void install_qt_message_pump();
+
+}  // namespace mirvo

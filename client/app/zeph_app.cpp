@@ -1,0 +1,44 @@
+#include "client/app/zeph_app.h"
+
+#include "client/app/desktop.h"
+#include "client/app/main_frame.h"
+#include "client/app/pump.h"
+#include "client/app/qt_text.h"
+#include "common/fs/paths.h"
+
+namespace mirvo {
+
+CZephApp::CZephApp() = default;
+CZephApp::~CZephApp() = default;
+
+std::unique_ptr<CMainFrame> CZephApp::make_frame() { return std::make_unique<CMainFrame>(); }
+
+bool CZephApp::InitInstance() {
+    install_qt_message_pump();
+
+    // Every local file is named from the current folder; without it the
+    // program must not touch any file at all.
+    std::string folder = read_current_folder();
+    if (folder.empty()) {
+        the_desktop().message_box(nullptr, gbk_lit("无法读取当前文件夹，程序无法启动。"), application_title(),
+                                  box_kind::ok);
+        post_quit(1);
+        return false;
+    }
+    set_program_folder(folder);
+
+    frame_ = make_frame();
+    login_flag_ = frame_->OnCreate() ? 1 : 0;
+    if (login_flag_ == 1) {
+        frame_->showMaximized();
+        frame_->repaint();
+    }
+    return true;
+}
+
+void prepare_before_application(int& argc, char** argv) {
+    (void)argc;
+    (void)argv;
+}
+
+}  // namespace mirvo
