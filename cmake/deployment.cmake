@@ -6,5 +6,6 @@ set(MIRVO_SERVER_2 "http://localhost:${MIRVO_SERVER_PORT}" CACHE STRING "Second 
 set(MIRVO_SERVER_3 "http://127.0.0.1:${MIRVO_SERVER_PORT}/xinxi50" CACHE STRING "Third server base URL")
 set(MIRVO_REQUEST_PAGE "service.aspx" CACHE STRING "Request page on the server")
 set(MIRVO_PROFILE_KEY "mirvo-profile-key-2026" CACHE STRING "Key text of the password files")
-set(MIRVO_PASSWORD_DOC "mirvo_pw.tmp" CACHE STRING "Name of the temporary password document")
+# The digit code carries no "_" or "~" and no upper case.
+set(MIRVO_PASSWORD_DOC "mirvo-pw.tmp" CACHE STRING "Name of the temporary password document")
 set(MIRVO_REG_URL "http://127.0.0.1:${MIRVO_SERVER_PORT}/reg.aspx" CACHE STRING "Registration page")

@@ -1,0 +1,258 @@
+#include "client/login/profile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "client/login/digit_code.h"
+#include "client/login/password_file.h"
+#include "client/res/coded_resources.h"
+#include "common/ui/status.h"
+#include "common/xmltext/xmltext.h"
+
+namespace mirvo {
+namespace {
+
+namespace fs = std::filesystem;
+using names = std::vector<std::string>;
+
+class recording_status final : public status_line {
+public:
+    void set_text(const std::string& gbk) override { text = gbk; }
+    void repaint() override { ++repaints; }
+    std::string text;
+    int repaints = 0;
+};
+
+class no_wait_pump final : public message_pump {
+public:
+    bool drain() override { return true; }
+    void wait(double) override {}
+};
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+class Profile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/mirvo-profile-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        folder_ = dir_.string();
+        set_message_pump(&pump_);
+    }
+    void TearDown() override {
+        set_message_pump(nullptr);
+        fs::remove_all(dir_);
+    }
+    std::string profile_bytes() const { return slurp(dir_ / "mirvo_user.xml"); }
+    bool write(const names& listed, const std::string& user, const std::string& pw, bool auto_login) {
+        return write_user_profile(listed, user, pw, auto_login, &status_, folder_);
+    }
+
+    fs::path dir_;
+    std::string folder_;
+    no_wait_pump pump_;
+    recording_status status_;
+};
+
+TEST_F(Profile, FirstLoginOnThisComputer) {
+    user_profile empty = read_user_profile(folder_);
+    EXPECT_TRUE(empty.users.empty());
+    EXPECT_EQ(empty.default_user, "");
+    EXPECT_FALSE(empty.auto_login);
+
+    ASSERT_TRUE(write(empty.users, "alice", "pw", false));
+    EXPECT_EQ(profile_bytes(),
+              "<user name=\"alice\" order=\"1\" /><default_user_name>alice</default_user_name>\r\n"
+              "<auto_login>false</auto_login>");
+    EXPECT_FALSE(fs::exists(dir_ / "alice.dat"));
+    const user_profile p = read_user_profile(folder_);
+    EXPECT_EQ(p.users, names{"alice"});
+    EXPECT_EQ(p.default_user, "alice");
+    EXPECT_FALSE(p.auto_login);
+    EXPECT_EQ(p.password, "");
+}
+
+TEST_F(Profile, KnownAndNewUsers) {
+    // A known user: the list stays, renumbered in list order.
+    ASSERT_TRUE(write({"alice", "bob"}, "bob", "pw", false));
+    EXPECT_EQ(profile_bytes(),
+              "<user name=\"alice\" order=\"1\" />\r\n<user name=\"bob\" order=\"2\" />\r\n"
+              "<default_user_name>bob</default_user_name>\r\n<auto_login>false</auto_login>");
+    // A new user is appended without a line end; the default user follows on its line.
+    ASSERT_TRUE(write({"alice", "bob"}, "\xD5\xC5\xC8\xFD", "pw", false));  // GBK name
+    EXPECT_EQ(profile_bytes(),
+              "<user name=\"alice\" order=\"1\" />\r\n<user name=\"bob\" order=\"2\" />\r\n"
+              "<user name=\"\xD5\xC5\xC8\xFD\" order=\"3\" /><default_user_name>\xD5\xC5\xC8\xFD</default_user_name>"
+              "\r\n<auto_login>false</auto_login>");
+    const user_profile p = read_user_profile(folder_);
+    EXPECT_EQ(p.users, (names{"alice", "bob", "\xD5\xC5\xC8\xFD"}));
+    EXPECT_EQ(p.default_user, "\xD5\xC5\xC8\xFD");
+    // The search for the name is exact: "Bob" is another user.
+    ASSERT_TRUE(write(p.users, "Bob", "pw", false));
+    EXPECT_EQ(read_user_profile(folder_).users, (names{"alice", "bob", "\xD5\xC5\xC8\xFD", "Bob"}));
+}
+
+TEST_F(Profile, OrdersOneTwoFourDropTheFourth) {
+    spit(dir_ / "mirvo_user.xml",
+         "<user name=\"a\" order=\"1\" />\r\n<user name=\"b\" order=\"2\" />\r\n<user name=\"d\" order=\"4\" />"
+         "<default_user_name>d</default_user_name>\r\n<auto_login>false</auto_login>");
+    const user_profile p = read_user_profile(folder_);
+    EXPECT_EQ(p.users, (names{"a", "b"}));
+    EXPECT_EQ(p.default_user, "d");
+    ASSERT_TRUE(write(p.users, "a", "pw", false));
+    EXPECT_EQ(profile_bytes(),
+              "<user name=\"a\" order=\"1\" />\r\n<user name=\"b\" order=\"2\" />\r\n"
+              "<default_user_name>a</default_user_name>\r\n<auto_login>false</auto_login>");
+}
+
+TEST_F(Profile, AutoLoginKeepsThePasswordLowerCased) {
+    ASSERT_TRUE(write({}, "alice", "Secret-9", true));
+    EXPECT_EQ(profile_bytes(),
+              "<user name=\"alice\" order=\"1\" /><default_user_name>alice</default_user_name>\r\n"
+              "<auto_login>true</auto_login>");
+    // The password file is the sealed document and nothing else.
+    const std::string sealed = slurp(dir_ / "alice.dat");
+    const std::string document = password_cipher(profile_key(), sealed);
+    EXPECT_EQ(document.rfind("<password>", 0), 0u) << document;
+    EXPECT_EQ(digit_decode(xml_get_value(document, "password")), "secret-9");
+    EXPECT_EQ(document.size(), sealed.size());
+    // The plain document never reached the disk.
+    EXPECT_FALSE(fs::exists(dir_ / password_document_name()));
+
+    user_profile p = read_user_profile(folder_);
+    EXPECT_TRUE(p.auto_login);
+    EXPECT_EQ(p.password, "secret-9");
+
+    // Switching it off keeps the file but no longer uses it.
+    ASSERT_TRUE(write(p.users, "alice", "Secret-9", false));
+    EXPECT_TRUE(fs::exists(dir_ / "alice.dat"));
+    p = read_user_profile(folder_);
+    EXPECT_FALSE(p.auto_login);
+    EXPECT_EQ(p.password, "");
+}
+
+TEST_F(Profile, PasswordFileSurvivesOpenSslDecryption) {
+    if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
+    ASSERT_TRUE(write({}, "carol", "abc123", true));
+    spit(dir_ / "key", profile_key());
+    const std::string d = dir_.string();
+    const std::string cmd = "k=$(openssl dgst -md5 -r '" + d + "/key' | cut -c1-32) && (openssl enc -d -rc4 -K $k"
+                            " -nosalt -provider legacy -provider default -in '" + d + "/carol.dat' -out '" + d +
+                            "/doc' 2>/dev/null || openssl enc -d -rc4 -K $k -nosalt -in '" + d + "/carol.dat' -out '" +
+                            d + "/doc')";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(digit_decode(xml_get_value(slurp(dir_ / "doc"), "password")), "abc123");
+}
+
+TEST_F(Profile, MissingPasswordFileGivesAnEmptyPassword) {
+    spit(dir_ / "mirvo_user.xml",
+         "<user name=\"bob\" order=\"1\" /><default_user_name>bob</default_user_name>\r\n<auto_login>true</auto_login>");
+    // A plain document left behind by a crashed run is neither used nor kept.
+    spit(dir_ / password_document_name(), "<password>" + digit_encode("leaked") + "</password>");
+    const user_profile p = read_user_profile(folder_);
+    EXPECT_TRUE(p.auto_login);
+    EXPECT_EQ(p.default_user, "bob");
+    EXPECT_EQ(p.password, "");
+    EXPECT_FALSE(fs::exists(dir_ / password_document_name()));
+    // A damaged password file gives "?" characters or nothing, never a failure.
+    spit(dir_ / "bob.dat", "garbage");
+    EXPECT_EQ(read_user_profile(folder_).password.find_first_not_of('?'), std::string::npos);
+}
+
+TEST_F(Profile, UnsafeNamesNeverNameAFile) {
+    for (const char* bad : {"a/b", "..", ".", "...", "c:d", "x\\y", "t\tab", "n\x7F"}) {
+        EXPECT_FALSE(user_name_fits_file_name(bad)) << bad;
+        EXPECT_FALSE(password_file_path(folder_, bad)) << bad;
+    }
+    EXPECT_FALSE(user_name_fits_file_name(""));
+    // A GBK character whose second byte is "\" is one character, not a separator.
+    EXPECT_TRUE(user_name_fits_file_name("\x81\x5C"));
+    EXPECT_FALSE(user_name_fits_file_name("\xD5\xC5\\"));
+    EXPECT_TRUE(user_name_fits_file_name(".hidden"));
+    EXPECT_TRUE(user_name_fits_file_name("a b.c"));
+
+    // The login goes through and the profile says true, but no .dat is made.
+    fs::create_directory(dir_ / "..dat");
+    spit(dir_ / "x", "keep");
+    ASSERT_TRUE(write({}, "../x", "pw", true));
+    EXPECT_EQ(slurp(dir_ / "x"), "keep");
+    ASSERT_TRUE(write({"../x"}, "..", "pw", true));
+    const user_profile p = read_user_profile(folder_);
+    EXPECT_TRUE(p.auto_login);
+    EXPECT_EQ(p.default_user, "..");
+    EXPECT_EQ(p.users, (names{"../x", ".."}));
+    EXPECT_EQ(p.password, "");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}), 3);  // profile, x, ..dat/
+}
+
+TEST_F(Profile, NamesThatWouldCutTheListAreNotListed) {
+    const names listed = {"ok1", "q\"uote", "cut/>here", "re order", "ok2"};
+    const std::string text = user_profile_text(listed, "ok3", false);
+    EXPECT_EQ(text,
+              "<user name=\"ok1\" order=\"1\" />\n<user name=\"ok2\" order=\"2\" />\n"
+              "<user name=\"ok3\" order=\"3\" /><default_user_name>ok3</default_user_name>\n"
+              "<auto_login>false</auto_login>");
+    // Such a user still logs in and becomes the default user.
+    ASSERT_TRUE(write({"ok1"}, "we\"ird", "pw", false));
+    EXPECT_EQ(profile_bytes(),
+              "<user name=\"ok1\" order=\"1\" />\r\n<default_user_name>we\"ird</default_user_name>\r\n"
+              "<auto_login>false</auto_login>");
+    const user_profile p = read_user_profile(folder_);
+    EXPECT_EQ(p.users, names{"ok1"});
+    EXPECT_EQ(p.default_user, "we\"ird");
+    // Alone, with nothing else to list.
+    EXPECT_EQ(user_profile_text({}, "new order", true),
+              "<default_user_name>new order</default_user_name>\n<auto_login>true</auto_login>");
+    // A name that only looks like markup but reads back whole is kept.
+    EXPECT_EQ(user_profile_text({"a<user"}, "b", false),
+              "<user name=\"a<user\" order=\"1\" />\n<user name=\"b\" order=\"2\" />"
+              "<default_user_name>b</default_user_name>\n<auto_login>false</auto_login>");
+}
+
+TEST_F(Profile, FailedWriteLeavesTheOldFiles) {
+    ASSERT_TRUE(write({}, "alice", "first", true));
+    const std::string old_profile = profile_bytes();
+    const std::string old_dat = slurp(dir_ / "alice.dat");
+
+    // The profile cannot be replaced: the new password file is taken back.
+    fs::rename(dir_ / "mirvo_user.xml", dir_ / "saved");
+    fs::create_directory(dir_ / "mirvo_user.xml");
+    status_.text.clear();
+    EXPECT_FALSE(write({"alice"}, "alice", "second", true));
+    EXPECT_EQ(status_.text, "error in saving file" + folder_ + "\\mirvo_user.xml");
+    EXPECT_GT(status_.repaints, 0);
+    EXPECT_EQ(slurp(dir_ / "alice.dat"), old_dat);
+    // A user with no password file before has none after.
+    EXPECT_FALSE(write({"alice"}, "bob", "second", true));
+    EXPECT_FALSE(fs::exists(dir_ / "bob.dat"));
+    fs::remove(dir_ / "mirvo_user.xml");
+    fs::rename(dir_ / "saved", dir_ / "mirvo_user.xml");
+
+    // The password file cannot be replaced: the profile is not touched.
+    fs::create_directory(dir_ / "bob.dat");
+    status_.text.clear();
+    EXPECT_FALSE(write({"alice"}, "bob", "second", true));
+    EXPECT_EQ(status_.text, "error in saving file" + folder_ + "\\bob.dat");
+    EXPECT_EQ(profile_bytes(), old_profile);
+    EXPECT_EQ(read_user_profile(folder_).password, "first");
+}
+
+}  // namespace
+}  // namespace mirvo

@@ -1,0 +1,34 @@
+#include "client/res/coded_resources.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "client/login/digit_code.h"
+
+namespace mirvo {
+namespace {
+
+// The build codes the configured values; here they must decode back.
+TEST(CodedConstants, DecodeToTheConfiguredValues) {
+    EXPECT_EQ(server_candidate_url(0), MIRVO_TEST_SERVER_1);
+    EXPECT_EQ(server_candidate_url(1), MIRVO_TEST_SERVER_2);
+    EXPECT_EQ(server_candidate_url(2), MIRVO_TEST_SERVER_3);
+    EXPECT_EQ(server_candidate_url(3), "");
+    EXPECT_EQ(request_page_name(), MIRVO_TEST_REQUEST_PAGE);
+    EXPECT_EQ(profile_key(), MIRVO_TEST_PROFILE_KEY);
+    EXPECT_EQ(password_document_name(), MIRVO_TEST_PASSWORD_DOC);
+}
+
+TEST(CodedConstants, StoredOnlyAsDigitsOverTheirIds) {
+    for (int id : {237, 238, 239, 240, 241, 242, 243, 244, 245, 252, 254, 255, 256, 259})
+        EXPECT_TRUE(std::regex_match(coded_constant_text(id), std::regex("[0-9]+"))) << id;
+    for (int id : {236, 246, 253, 257, 258, 260, 270})
+        EXPECT_EQ(coded_constant_text(id), "") << id;
+    // Split, not repeated: no piece alone decodes to the whole value.
+    EXPECT_NE(digit_decode(coded_constant_text(254)), request_page_name());
+}
+
+}  // namespace
+}  // namespace mirvo
