@@ -1,6 +1,7 @@
 // Page fetch and file download over libcurl's easy interface.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace mirvo {
@@ -30,5 +31,14 @@ int http_download_file(progress_bar* progress, const std::string& base_url,
 
 void make_directory_path(const std::string& path, status_line* status,
                          download_variant variant = download_variant::client);
+
+// Every transfer gives up when it cannot connect within `connect`, when no
+// byte arrives for `stall`, and (page fetches only) after `total`; an expiry
+// counts as a transport failure. Tests shorten these; the defaults are 30 s,
+// 30 s and 90 s.
+void set_transfer_timeouts_for_testing(std::chrono::milliseconds connect,
+                                       std::chrono::milliseconds stall,
+                                       std::chrono::milliseconds total);
+void restore_transfer_timeouts();
 
 }  // namespace mirvo

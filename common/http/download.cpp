@@ -1,0 +1,361 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <random>
+#include <string_view>
+#include <vector>
+
+#include "common/fs/paths.h"
+#include "common/http/http.h"
+#include "common/http/transfer.h"
+#include "common/text/gbk.h"
+#include "common/ui/status.h"
+
+namespace mirvo {
+namespace {
+
+constexpr const char* client_header_block = "Accept: */*\r\nUser-Agent: MFC_Tear_Sample\r\n";
+constexpr const char* updater_header_block =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg,image/pjpeg, image/png, */*\r\n"
+    "Accept-Encoding: gzip\r\n"
+    "Accept-Language:en, bg\r\n"
+    "Accept-Charset: iso-8859-1,*,utf-8\r\n";
+// Small reads keep the window responsive: events are pumped and the progress
+// advances between any two of them.
+constexpr std::size_t read_unit = 99;
+constexpr std::size_t write_buffer_bytes = 256 * 1024;
+
+// Status texts, converted once from this file's UTF-8 into the programs' GBK.
+struct download_texts {
+    std::string folder_failed = utf8_to_gbk("创建目录失败!");
+    std::string last_folder_failed = utf8_to_gbk("创建目录时发生错误!");
+    std::string folders_done = utf8_to_gbk("完成创建目录!");
+    std::string downloading_file = "Downloading file:";
+    std::string downloading_tail = " ...... ";
+    std::string not_http = "Error: can only use URLs beginning with http://";
+    std::string opening = "Opening Internet...";
+    std::string connect_failed = utf8_to_gbk("连接互联网失败。");
+    std::string connected = utf8_to_gbk("连接互联网成功. ");
+    std::string downloading = utf8_to_gbk("正在下载文件: ");
+    std::string create_failed = utf8_to_gbk("创建文件失败: ");
+    std::string reading = utf8_to_gbk("正在从互联网读取数据......");
+    std::string finished = utf8_to_gbk("完成下载文件:");
+    std::string internet_error = utf8_to_gbk("发生互联网错误. ");
+};
+
+const download_texts& texts() {
+    static const download_texts t;
+    return t;
+}
+
+// The updater repaints after every text so that each one is seen, the
+// folder-creation failures included; the client leaves painting to its loop.
+class reporter {
+public:
+    reporter(status_line* line, download_variant variant) : line_(line), variant_(variant) {}
+    void say(const std::string& text) const {
+        if (!line_) return;
+        line_->set_text(text);
+        if (variant_ == download_variant::updater) line_->repaint();
+    }
+
+private:
+    status_line* line_;
+    download_variant variant_;
+};
+
+bool is_separator_char(std::string_view s, std::size_t i) {
+    return (s[i] == '\\' || s[i] == '/') && gbk_char_len(s, i) == 1;
+}
+
+bool ensure_directory(const std::string& path) {
+    return is_directory(path) || make_directory(path) || is_directory(path);
+}
+
+// The body on its way to disk: a temporary file beside the target, renamed
+// over it only when the whole body has arrived, so the target never holds
+// half a file. A compressed reply (gzip or deflate) is stored expanded.
+class download_sink {
+public:
+    enum class outcome { ok, local_failure, bad_data };
+
+    ~download_sink() { discard(); }
+
+    bool open(const std::string& target, const std::string& content_encoding) {
+        target_ = target;
+        std::size_t slash = target.rfind('/');
+        std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+        // Keep the permissions of the file being replaced (a program stays executable).
+        mode_t mode = 0666;
+        struct stat st;
+        if (::stat(target.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) return false;
+            mode = st.st_mode & 07777;
+            keep_mode_ = true;
+        }
+        mode_ = mode;
+        static std::mt19937_64 rng{std::random_device{}()};
+        for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
+            char name[64];
+            std::snprintf(name, sizeof name, ".download.%d.%llx.part", int(::getpid()),
+                          static_cast<unsigned long long>(rng()));
+            temp_ = folder + name;
+            fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+            if (fd_ < 0 && errno != EEXIST) break;
+        }
+        if (fd_ < 0) return false;
+        buffer_.reserve(write_buffer_bytes);
+
+        std::string encoding = gbk_to_lower(content_encoding);
+        if (encoding == "gzip" || encoding == "x-gzip") codec_ = codec::gzip;
+        if (encoding == "deflate") codec_ = codec::deflate;
+        return true;
+    }
+
+    outcome write(const char* data, std::size_t size) {
+        if (codec_ == codec::none) return store(data, size);
+        return expand(data, size);
+    }
+
+    // Checks that a compressed body was complete.
+    outcome finish_body() {
+        if (codec_ != codec::none && !stream_ended_) return outcome::bad_data;
+        return outcome::ok;
+    }
+
+    // Flushes, syncs and renames the file into place.
+    bool commit() {
+        bool ok = flush();
+        ok = (::fsync(fd_) == 0) && ok;
+        ok = (::close(fd_) == 0) && ok;
+        fd_ = -1;
+        if (ok && keep_mode_) ::chmod(temp_.c_str(), mode_);
+        if (ok) ok = ::rename(temp_.c_str(), target_.c_str()) == 0;
+        if (ok) temp_.clear();
+        return ok;
+    }
+
+private:
+    enum class codec { none, gzip, deflate };
+
+    outcome store(const char* data, std::size_t size) {
+        if (buffer_.size() + size > write_buffer_bytes && !flush()) return outcome::local_failure;
+        buffer_.insert(buffer_.end(), data, data + size);
+        return outcome::ok;
+    }
+
+    bool flush() {
+        const char* p = buffer_.data();
+        std::size_t left = buffer_.size();
+        while (left > 0) {
+            ssize_t n = ::write(fd_, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            p += n;
+            left -= std::size_t(n);
+        }
+        buffer_.clear();
+        return true;
+    }
+
+    outcome expand(const char* data, std::size_t size) {
+        if (!inflating_) {
+            // gzip and zlib wrappers are told apart by their headers; some
+            // servers send "deflate" as a bare stream without either.
+            int bits = 15 + 32;
+            if (codec_ == codec::deflate && !(size >= 2 && (data[0] & 0x0F) == 8 &&
+                                              ((unsigned char)data[0] * 256 + (unsigned char)data[1]) % 31 == 0))
+                bits = -15;
+            if (inflateInit2(&z_, bits) != Z_OK) return outcome::local_failure;
+            inflating_ = true;
+        }
+        z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        z_.avail_in = uInt(size);
+        char out[16384];
+        while (z_.avail_in > 0) {
+            if (stream_ended_) {
+                // Another gzip member may follow; anything else is trailing junk.
+                if (codec_ != codec::gzip || inflateReset(&z_) != Z_OK) return outcome::ok;
+                stream_ended_ = false;
+            }
+            z_.next_out = reinterpret_cast<Bytef*>(out);
+            z_.avail_out = sizeof out;
+            int rc = inflate(&z_, Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return outcome::bad_data;
+            std::size_t produced = sizeof out - z_.avail_out;
+            if (produced > 0 && store(out, produced) != outcome::ok) return outcome::local_failure;
+            if (rc == Z_STREAM_END) stream_ended_ = true;
+            else if (rc == Z_BUF_ERROR && produced == 0) break;
+        }
+        return outcome::ok;
+    }
+
+    void discard() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        if (!temp_.empty()) ::unlink(temp_.c_str());
+        temp_.clear();
+        if (inflating_) inflateEnd(&z_);
+        inflating_ = false;
+    }
+
+    std::string target_, temp_;
+    int fd_ = -1;
+    mode_t mode_ = 0666;
+    bool keep_mode_ = false;
+    std::vector<char> buffer_;
+    codec codec_ = codec::none;
+    z_stream z_{};
+    bool inflating_ = false;
+    bool stream_ended_ = false;
+};
+
+// Reads the body of a 200 reply into the local file, with the status texts,
+// progress steps and event pumping of a download.
+int receive_body(http_detail::transfer& request, const http_detail::parsed_url& url,
+                 const std::string& file_name, const std::string& local_file,
+                 progress_bar* progress, status_line* status, download_variant variant) {
+    const download_texts& t = texts();
+    reporter out(status, variant);
+    out.say(t.connected);
+    long long size = request.content_length().value_or(0);
+    out.say(t.downloading + file_name);
+    if (progress) {
+        progress->set_range(0, int(std::min<long long>(size / 100, INT_MAX)));
+        progress->set_pos(0);
+    }
+
+    download_sink file;
+    if (!file.open(to_native(local_file), request.header("Content-Encoding"))) {
+        out.say(t.create_failed + url.object.substr(1));
+        return download_local_failure;
+    }
+
+    out.say(t.reading);
+    // The client shows the count after its reading text, the updater alone.
+    std::string line = variant == download_variant::client ? t.reading : std::string();
+    const std::size_t prefix = line.size();
+    char piece[read_unit];
+    long long reads = 0;
+    for (;;) {
+        drain_message_queue();
+        long n = request.read(piece, read_unit);
+        if (n < 0) {
+            out.say(t.internet_error);
+            return download_transport_failure;
+        }
+        if (n > 0) {
+            auto written = file.write(piece, std::size_t(n));
+            if (written == download_sink::outcome::local_failure) return download_local_failure;
+            if (written == download_sink::outcome::bad_data) {
+                out.say(t.internet_error);
+                return download_transport_failure;
+            }
+        }
+        ++reads;
+        if (status) {
+            char digits[24];
+            auto end = std::to_chars(digits, digits + sizeof digits, reads).ptr;
+            line.resize(prefix);
+            line.append(digits, end);
+            status->set_text(line);
+            status->repaint();
+        }
+        if (progress) {
+            progress->set_pos(progress->pos() + 1);
+            progress->repaint();
+        }
+        if (n == 0) break;
+    }
+    if (file.finish_body() != download_sink::outcome::ok) {
+        out.say(t.internet_error);
+        return download_transport_failure;
+    }
+    out.say(t.finished + file_name);
+    return file.commit() ? download_ok : download_local_failure;
+}
+
+}  // namespace
+
+void make_directory_path(const std::string& path, status_line* status, download_variant variant) {
+    const download_texts& t = texts();
+    reporter out(status, variant);
+    // Every level is created in turn; "/" and "\" both separate levels, and a
+    // doubled separator adds no level.
+    bool after_separator = false;
+    for (std::size_t i = path.empty() ? 0 : gbk_char_len(path, 0); i < path.size();
+         i += gbk_char_len(path, i)) {
+        bool separator = is_separator_char(path, i);
+        if (separator && !after_separator && !ensure_directory(path.substr(0, i))) {
+            out.say(t.folder_failed);
+            out.say(t.folders_done);
+            return;
+        }
+        after_separator = separator;
+    }
+    if (!ensure_directory(path)) out.say(t.last_folder_failed);
+    out.say(t.folders_done);
+}
+
+int http_download_file(progress_bar* progress, const std::string& base_url,
+                       const std::string& remote_path, const std::string& local_root,
+                       status_line* status, download_variant variant) {
+    const download_texts& t = texts();
+    reporter out(status, variant);
+    if (progress) {
+        progress->set_pos(0);
+        progress->set_visible(true);
+        progress->repaint();
+    }
+
+    // The remote path comes from the server; it must not lead outside the local root.
+    if (!is_confined(remote_path)) {
+        out.say(t.create_failed + remote_path);
+        if (progress) progress->set_visible(false);
+        return download_local_failure;
+    }
+    // "/dl/download.xml" -> folder "/dl", file "download.xml"; a "/" at the
+    // very start does not split.
+    std::size_t split = gbk_rfind_char(remote_path, '/');
+    if (split == std::string::npos) split = 0;
+    std::string file_name = split ? remote_path.substr(split + 1) : remote_path;
+    std::string folder_part = split ? remote_path.substr(0, split) : std::string();
+    std::string local_folder = local_root + "\\" + folder_part;
+    std::string local_file = local_folder + "\\" + file_name;
+
+    make_directory_path(local_folder, status, variant);
+    out.say(t.downloading_file + file_name + t.downloading_tail);
+
+    auto url = http_detail::parse_http_url(base_url + "/" + remote_path);
+    if (!url) {
+        out.say(t.not_http);
+        return download_bad_url_or_status;
+    }
+    out.say(t.opening);
+    http_detail::transfer request(
+        *url, {.header_block = variant == download_variant::client ? client_header_block
+                                                                   : updater_header_block,
+               .cap_total_time = false,
+               .pump_while_waiting = true});
+    int result;
+    if (!request.start()) {
+        out.say(t.internet_error);
+        result = download_transport_failure;
+    } else if (request.status() != 200) {
+        out.say(t.connect_failed);
+        return download_bad_url_or_status;  // the bar stays up, as after a bad URL
+    } else {
+        result = receive_body(request, *url, file_name, local_file, progress, status, variant);
+    }
+    if (progress) progress->set_visible(false);
+    return result;
+}
+
+}  // namespace mirvo

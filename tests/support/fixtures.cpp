@@ -1,0 +1,33 @@
+#include "tests/support/fixtures.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "common/http/http.h"
+
+namespace mirvo::testing {
+
+short_transfer_timeouts::short_transfer_timeouts(std::chrono::milliseconds stall,
+                                                 std::chrono::milliseconds connect,
+                                                 std::chrono::milliseconds total) {
+    set_transfer_timeouts_for_testing(connect, stall, total);
+}
+
+short_transfer_timeouts::~short_transfer_timeouts() { restore_transfer_timeouts(); }
+
+temp_folder::temp_folder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "mirvo-test-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data())) throw std::runtime_error("temp_folder: mkdtemp failed");
+    path_ = buf.data();
+}
+
+temp_folder::~temp_folder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+}  // namespace mirvo::testing
