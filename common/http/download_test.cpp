@@ -6,6 +6,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/fs/paths.h"
@@ -264,6 +265,32 @@ TEST_F(Download, ABodyLargerThanTheReceiveWindowArrivesIntact) {
     ASSERT_EQ(http_download_file(nullptr, server.base_url(), "large.bin", root.path(), nullptr),
               download_ok);
     EXPECT_TRUE(slurp(native("large.bin")) == body);
+}
+
+// A pump whose first dispatch takes a long time, as when a handler opens a
+// message box in the middle of a download.
+class slow_once_pump : public message_pump {
+public:
+    slow_once_pump() { set_message_pump(this); }
+    ~slow_once_pump() override { set_message_pump(nullptr); }
+    bool drain() override {
+        if (!slept_) std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        slept_ = true;
+        return true;
+    }
+    void wait(double) override {}
+
+private:
+    bool slept_ = false;
+};
+
+TEST_F(Download, TimeSpentInEventHandlersIsNotServerSilence) {
+    scripted_response late = scripted_response::text(200, "late but fine");
+    late.delay_before_ms = 1500;  // silent while the handler runs, then within the limit
+    server.on("/late.txt", late);
+    slow_once_pump slow;  // longer than the 0.8 s stall limit
+    EXPECT_EQ(fetch("late.txt"), download_ok);
+    EXPECT_EQ(slurp(native("late.txt")), "late but fine");
 }
 
 TEST_F(Download, ReplacingAProgramKeepsItExecutable) {

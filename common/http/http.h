@@ -1,4 +1,5 @@
-// Page fetch and file download over libcurl's easy interface.
+// Page fetch and file download over libcurl. Both block the calling (user
+// interface) thread; the download pumps events between its reads.
 #pragma once
 
 #include <chrono>
@@ -17,18 +18,23 @@ std::string http_get_text(const std::string& url);
 // block and in how they report progress.
 enum class download_variant { client, updater };
 
-// Result codes of http_download_file.
+// Result codes of http_download_file. Whatever the result, the local path
+// holds either its old content or the whole new file, never part of one.
 enum download_result : int {
     download_ok = 0,
-    download_bad_url_or_status = 1,
-    download_transport_failure = 2,
-    download_local_failure = 3,
+    download_bad_url_or_status = 1,  // not an http URL, or a status other than 200
+    download_transport_failure = 2,  // connect/send/read failure, time-out, short or corrupt body
+    download_local_failure = 3,      // the file could not be created, written or put in place
 };
 
+// Fetches base_url + "/" + remote_path into local_root + "\\" + remote_path,
+// creating folders on the way, showing its texts on status and one progress
+// step per read. A remote path that would climb out of local_root is refused.
 int http_download_file(progress_bar* progress, const std::string& base_url,
                        const std::string& remote_path, const std::string& local_root,
                        status_line* status, download_variant variant = download_variant::client);
 
+// Creates every missing level of path ("/" and "\\" both separate levels).
 void make_directory_path(const std::string& path, status_line* status,
                          download_variant variant = download_variant::client);
 

@@ -277,7 +277,13 @@ struct transfer::impl {
                 fail();
                 return;
             }
-            if (pump && ready == 0) drain_message_queue();
+            if (pump && ready == 0) {
+                // Time spent in event handlers (a dialog opened from one, say)
+                // is not time the server kept silent.
+                auto before = std::chrono::steady_clock::now();
+                drain_message_queue();
+                last_activity += std::chrono::steady_clock::now() - before;
+            }
         }
     }
 };
@@ -362,9 +368,11 @@ long transfer::read(char* buf, std::size_t n) {
             d.buffer.erase(0, d.taken);  // what is left is shorter than one read
             d.taken = 0;
         }
+        // The stall clock runs only while this read waits, not while the
+        // caller was busy between reads.
+        d.touch();
         if (d.paused) {
             d.paused = false;
-            d.touch();
             if (curl_easy_pause(d.easy, CURLPAUSE_CONT) != CURLE_OK) d.fail();
         }
     }
