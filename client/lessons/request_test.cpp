@@ -140,22 +140,5 @@ TEST(ReadRecords, NonDocumentsGiveNothing) {
     EXPECT_EQ(read_records("<ad text=\"x\" order=\"1\"/>", "ad", "text", record_stop::first_empty, nullptr), 1);
 }
 
-TEST(ReadRecords, NestedRecordsThroughTheParentContent) {
-    const std::string doc =
-        "<sort_list title=\"A\" order=\"1\"><lesson_list title=\"A1\" order=\"1\">"
-        "<lesson title=\"x\" dir=\"d\" type=\"lesson\" file_name=\"\" order=\"1\"/></lesson_list>"
-        "<lesson_list title=\"A2\" order=\"2\"></lesson_list></sort_list>"
-        "<sort_list title=\"B\" order=\"2\"></sort_list>";
-    std::vector<std::string> seen;
-    read_records(doc, "sort_list", "title", record_stop::first_empty, [&](const std::string& o) {
-        const std::string sort = xml_get_value(doc, "sort_list", "order", o, "");
-        seen.push_back(xml_get_value(doc, "sort_list", "order", o, "title"));
-        read_records(sort, "lesson_list", "title", record_stop::first_empty, [&](const std::string& o2) {
-            seen.push_back(xml_get_value(sort, "lesson_list", "order", o2, "title"));
-        });
-    });
-    EXPECT_EQ(seen, (names{"A", "A1", "A2", "B"}));
-}
-
 }  // namespace
 }  // namespace mirvo
