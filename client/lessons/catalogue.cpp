@@ -1,0 +1,60 @@
+#include "client/lessons/catalogue.h"
+
+#include "client/lessons/request.h"
+#include "common/xmltext/xmltext.h"
+
+namespace mirvo {
+
+namespace {
+
+std::optional<std::size_t> find_in(const std::vector<catalogue_entry>& entries, const std::string& text,
+                                   std::string catalogue_entry::*column) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].*column == text) return i;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::size_t> catalogue::find_title(const std::string& text) const {
+    return find_in(entries, text, &catalogue_entry::title);
+}
+
+std::optional<std::size_t> catalogue::find_folder(const std::string& text) const {
+    return find_in(entries, text, &catalogue_entry::folder);
+}
+
+catalogue_entry catalogue::entry(std::size_t i) const { return i < entries.size() ? entries[i] : catalogue_entry{}; }
+
+catalogue read_catalogue(const std::string& reply) {
+    catalogue cat;
+    cat.online_text = xml_get_value(reply, "online_num");
+
+    // Each level is queried inside its parent's content only, so a lesson
+    // numbered 1 in one sub-category never answers for another.
+    read_records(reply, "sort_list", "title", record_stop::first_empty, [&](const std::string& s) {
+        catalogue_category category;
+        category.title = xml_get_value(reply, "sort_list", "order", s, "title");
+        const std::string content = xml_get_value(reply, "sort_list", "order", s);
+        read_records(content, "lesson_list", "title", record_stop::first_empty, [&](const std::string& l) {
+            catalogue_subcategory sub;
+            sub.title = xml_get_value(content, "lesson_list", "order", l, "title");
+            sub.first = cat.entries.size();
+            const std::string scontent = xml_get_value(content, "lesson_list", "order", l);
+            read_records(scontent, "lesson", "title", record_stop::first_empty, [&](const std::string& e) {
+                catalogue_entry entry;
+                entry.title = xml_get_value(scontent, "lesson", "order", e, "title");
+                entry.folder = xml_get_value(scontent, "lesson", "order", e, "dir");
+                entry.kind = xml_get_value(scontent, "lesson", "order", e, "type");
+                entry.file = xml_get_value(scontent, "lesson", "order", e, "file_name");
+                cat.entries.push_back(std::move(entry));
+            });
+            sub.count = cat.entries.size() - sub.first;
+            category.subcategories.push_back(std::move(sub));
+        });
+        cat.categories.push_back(std::move(category));
+    });
+    return cat;
+}
+
+}  // namespace mirvo
