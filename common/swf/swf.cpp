@@ -48,28 +48,51 @@ std::optional<file_start> read_file_start(std::string_view bytes)
     return start;
 }
 
+struct decode_step {
+    std::size_t produced;
+    bool more;  // false once the stream ended, broke or cannot progress
+};
+
+// Runs a decoder into a buffer that grows towards `want` as output arrives, so
+// a small hostile file declaring a large length costs only what it decodes.
+template <class Step>
+std::string decode_growing(std::size_t want, Step step)
+{
+    std::string out;
+    std::size_t produced = 0;
+    while (produced < want) {
+        if (produced == out.size())
+            out.resize(std::min(want, std::max<std::size_t>(std::size_t{1} << 16, out.size() * 2)));
+        const decode_step done = step(out.data() + produced, out.size() - produced);
+        produced += done.produced;
+        if (!done.more)
+            break;
+    }
+    out.resize(produced);
+    return out;
+}
+
 // Inflates at most `want` bytes; a stream that ends early or breaks yields
 // what was decoded before.
 std::string inflate_body(std::string_view in, std::size_t want)
 {
-    std::string out(want, '\0');
     z_stream zs{};
     if (inflateInit(&zs) != Z_OK)
         return {};
-    zs.next_out = reinterpret_cast<Bytef*>(out.data());
-    zs.avail_out = static_cast<uInt>(want);
     std::size_t fed = 0;
-    while (zs.avail_out > 0) {
+    std::string out = decode_growing(want, [&](char* dst, std::size_t room) {
         if (zs.avail_in == 0 && fed < in.size()) {
             const std::size_t chunk = std::min<std::size_t>(in.size() - fed, 1u << 20);
             zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data() + fed));
             zs.avail_in = static_cast<uInt>(chunk);
             fed += chunk;
         }
-        if (inflate(&zs, Z_NO_FLUSH) != Z_OK)
-            break;  // stream end, damage, or no input left to make progress
-    }
-    out.resize(want - zs.avail_out);
+        zs.next_out = reinterpret_cast<Bytef*>(dst);
+        zs.avail_out = static_cast<uInt>(room);
+        // Anything but Z_OK: stream end, damage, or no input left to progress.
+        const bool more = inflate(&zs, Z_NO_FLUSH) == Z_OK;
+        return decode_step{room - zs.avail_out, more};
+    });
     inflateEnd(&zs);
     return out;
 }
@@ -95,18 +118,16 @@ std::string unlzma_body(std::string_view props, std::string_view data, std::size
     if (init != LZMA_OK)
         return {};
 
-    std::string out(want, '\0');
     strm.next_in = reinterpret_cast<const std::uint8_t*>(data.data());
     strm.avail_in = data.size();
-    strm.next_out = reinterpret_cast<std::uint8_t*>(out.data());
-    strm.avail_out = want;
-    while (strm.avail_out > 0) {
-        const std::size_t before_in = strm.avail_in, before_out = strm.avail_out;
+    std::string out = decode_growing(want, [&](char* dst, std::size_t room) {
+        const std::size_t before_in = strm.avail_in;
+        strm.next_out = reinterpret_cast<std::uint8_t*>(dst);
+        strm.avail_out = room;
         const lzma_ret rc = lzma_code(&strm, strm.avail_in > 0 ? LZMA_RUN : LZMA_FINISH);
-        if (rc != LZMA_OK || (strm.avail_in == before_in && strm.avail_out == before_out))
-            break;
-    }
-    out.resize(want - strm.avail_out);
+        const std::size_t produced = room - strm.avail_out;
+        return decode_step{produced, rc == LZMA_OK && (produced > 0 || strm.avail_in != before_in)};
+    });
     lzma_end(&strm);
     return out;
 }
