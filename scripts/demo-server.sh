@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Lays out the demo site and database of mirvo-server in a folder and starts
+# the service on 127.0.0.1.
+#
+#   scripts/demo-server.sh [--build DIR] [--folder DIR] [--port P] [--background]
+#
+# --build       build folder holding server/mirvo-server (default: build)
+# --folder      where the site and database go (default: demo-run/server)
+# --port        port to listen on (default: the deployment port the client uses)
+# --background  start the service in the background, wait until it answers and
+#               print its process id on the last line (stop it with kill <pid>)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build="$here/build"
+folder="$here/demo-run/server"
+port=""
+background=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$(cd "$2" && pwd); shift 2 ;;
+    --folder) folder="$2"; shift 2 ;;
+    --port) port="$2"; shift 2 ;;
+    --background) background=1; shift ;;
+    *) echo "usage: $0 [--build DIR] [--folder DIR] [--port P] [--background]" >&2; exit 2 ;;
+  esac
+done
+
+server="$build/server/mirvo-server"
+program="$build/server/demo/mdemo"
+for f in "$server" "$program"; do
+  if [ ! -x "$f" ]; then
+    echo "demo-server: $f is missing; build the targets mirvo-server and mdemo first" >&2
+    exit 1
+  fi
+done
+if [ -z "$port" ]; then
+  port=$(sed -n 's/^set(MIRVO_SERVER_PORT \([0-9]*\).*/\1/p' "$here/cmake/deployment.cmake")
+fi
+
+mkdir -p "$folder"
+folder=$(cd "$folder" && pwd)
+# Re-laying the site is cheap; the database keeps its users and messages.
+"$server" init-demo "$folder/site" "$folder/mirvo.db" --program "$program" --base-url "http://127.0.0.1:$port"
+
+args=(serve --address 127.0.0.1 --port "$port" --site "$folder/site" --db "$folder/mirvo.db")
+if [ "$background" -eq 0 ]; then
+  exec "$server" "${args[@]}"
+fi
+
+"$server" "${args[@]}" >>"$folder/server.log" 2>&1 &
+pid=$!
+for _ in $(seq 1 50); do
+  if [ "$(curl -s --max-time 1 "http://127.0.0.1:$port/testinternet.txt" || true)" = "your internet is ok!" ]; then
+    echo "demo-server: serving http://127.0.0.1:$port/ (log: $folder/server.log)"
+    echo "$pid"
+    exit 0
+  fi
+  if ! kill -0 "$pid" 2>/dev/null; then break; fi
+  sleep 0.2
+done
+echo "demo-server: the service did not come up; see $folder/server.log" >&2
+kill "$pid" 2>/dev/null || true
+exit 1

@@ -1,0 +1,325 @@
+#include "server/admin.h"
+
+#include <csignal>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "common/text/gbk.h"
+#include "common/ui/status.h"
+#include "server/demo_site.h"
+#include "server/http_server.h"
+#include "server/password.h"
+#include "server/service.h"
+#include "server/store.h"
+
+namespace mirvo::server {
+
+namespace {
+
+const char* const usage_text =
+    "usage: mirvo-server [serve] [--address A] [--port P] [--site DIR] [--db FILE] [--online-window S]\n"
+    "       mirvo-server add-user [--db FILE] NAME PASSWORD\n"
+    "       mirvo-server set-password [--db FILE] NAME PASSWORD\n"
+    "       mirvo-server users [--db FILE]\n"
+    "       mirvo-server post-message [--db FILE] USER TEXT\n"
+    "       mirvo-server suggestions [--db FILE]\n"
+    "       mirvo-server online [--db FILE] [--online-window S]\n"
+    "       mirvo-server import-catalogue [--db FILE] FILE\n"
+    "       mirvo-server publish-version [--site DIR] VERSION [MESSAGE]\n"
+    "       mirvo-server init-demo SITE DB [--program PATH] [--base-url URL]\n";
+
+// The service has no screen: the digit code's pauses, which keep a window
+// responsive while it codes, would only delay replies.
+class no_wait_pump : public message_pump {
+public:
+    bool drain() override { return true; }
+    void wait(double) override {}
+};
+
+struct parsed {
+    std::map<std::string, std::string> opts;
+    std::vector<std::string> positional;
+};
+
+bool parse_args(const std::vector<std::string>& args, std::size_t from, parsed& p, std::ostream& err) {
+    static const char* const with_value[] = {"--address", "--port", "--site", "--db", "--online-window",
+                                             "--program", "--base-url", "--iterations"};
+    for (std::size_t i = from; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) == 0) {
+            bool known = false;
+            for (const char* k : with_value) known = known || a == k;
+            if (!known || i + 1 >= args.size()) {
+                err << "mirvo-server: unknown option or missing value: " << a << "\n" << usage_text;
+                return false;
+            }
+            p.opts[a] = args[++i];
+        } else {
+            p.positional.push_back(a);
+        }
+    }
+    return true;
+}
+
+std::string opt(const parsed& p, const std::string& key, const std::string& fallback) {
+    auto it = p.opts.find(key);
+    return it == p.opts.end() ? fallback : it->second;
+}
+
+bool to_number(const std::string& text, long long lo, long long hi, long long& out) {
+    try {
+        std::size_t used = 0;
+        out = std::stoll(text, &used);
+        return used == text.size() && out >= lo && out <= hi;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string time_text(std::int64_t t) {
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
+
+std::unique_ptr<store> open_db(const parsed& p, std::ostream& err) {
+    std::string error;
+    auto db = store::open(opt(p, "--db", "mirvo.db"), error);
+    if (!db) err << "mirvo-server: " << error << "\n";
+    return db;
+}
+
+int serve(const parsed& p, std::ostream& out, std::ostream& err) {
+    long long port = 0, window = 0;
+    if (!to_number(opt(p, "--port", std::to_string(MIRVO_SERVER_PORT)), 0, 65535, port) ||
+        !to_number(opt(p, "--online-window", "300"), 1, 86400, window)) {
+        err << "mirvo-server: bad port or online window\n";
+        return 2;
+    }
+    auto db = open_db(p, err);
+    if (!db) return 1;
+    service_options so;
+    so.site_folder = opt(p, "--site", "site");
+    so.request_page = MIRVO_REQUEST_PAGE;
+    so.online_window = window;
+    service svc(*db, so);
+
+    // Signals are taken by this thread alone, so the workers never see them.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    std::mutex log_mutex;
+    http_server server(svc, [&](const std::string& line) {
+        std::lock_guard lock(log_mutex);
+        out << time_text(std::time(nullptr)) << " " << line << std::endl;
+    });
+    const std::string address = opt(p, "--address", "127.0.0.1");
+    int bound = server.bind(address, static_cast<int>(port));
+    if (bound < 0) {
+        err << "mirvo-server: cannot listen on " << address << ":" << port << "\n";
+        return 1;
+    }
+    out << "mirvo-server: listening on http://" << address << ":" << bound << "/ (site " << so.site_folder
+        << ", database " << opt(p, "--db", "mirvo.db") << ", request page /" << so.request_page << ")"
+        << std::endl;
+    server.start();
+    int sig = 0;
+    sigwait(&stop_signals, &sig);
+    out << "mirvo-server: stopping" << std::endl;
+    server.stop();
+    return 0;
+}
+
+int set_user(const parsed& p, bool create, std::ostream& out, std::ostream& err) {
+    if (p.positional.size() != 2) {
+        err << usage_text;
+        return 2;
+    }
+    const std::string name = utf8_to_gbk(p.positional[0]);
+    const std::string typed = utf8_to_gbk(p.positional[1]);
+    long long iterations = default_pbkdf2_iterations;
+    if (!to_number(opt(p, "--iterations", std::to_string(default_pbkdf2_iterations)), 1000, 10'000'000,
+                   iterations)) {
+        err << "mirvo-server: iterations must lie between 1000 and 10000000\n";
+        return 2;
+    }
+    if (name.empty() || typed.empty()) {
+        err << "mirvo-server: user name and password may not be empty\n";
+        return 2;
+    }
+    if (typed.size() > 333) {
+        err << "mirvo-server: the client cannot send passwords longer than 333 bytes\n";
+        return 2;
+    }
+    const std::string canonical = canonical_password(typed);
+    if (canonical.find('?') != std::string::npos && typed.find('?') == std::string::npos)
+        err << "mirvo-server: note: characters outside the client's code tables are sent as \"?\"; "
+               "the password is stored that way\n";
+    auto db = open_db(p, err);
+    if (!db) return 1;
+    const std::string hash = hash_password(canonical, static_cast<unsigned>(iterations));
+    if (create) {
+        std::string error;
+        if (!db->add_user(name, hash, error)) {
+            err << "mirvo-server: cannot add " << p.positional[0] << ": " << error << "\n";
+            return 1;
+        }
+        out << "added user " << p.positional[0] << "\n";
+    } else {
+        if (!db->set_password_hash(name, hash)) {
+            err << "mirvo-server: no user " << p.positional[0] << "\n";
+            return 1;
+        }
+        out << "password of " << p.positional[0] << " changed\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+int run_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    static no_wait_pump pump;
+    set_message_pump(&pump);
+    std::string cmd = "serve";
+    std::size_t first = 0;
+    if (!args.empty() && args[0].rfind("--", 0) != 0) {
+        cmd = args[0];
+        first = 1;
+    }
+    if (cmd == "help" || cmd == "-h") {
+        out << usage_text;
+        return 0;
+    }
+    parsed p;
+    if (!parse_args(args, first, p, err)) return 2;
+
+    if (cmd == "serve") return p.positional.empty() ? serve(p, out, err) : (err << usage_text, 2);
+    if (cmd == "add-user") return set_user(p, true, out, err);
+    if (cmd == "set-password") return set_user(p, false, out, err);
+
+    if (cmd == "users" || cmd == "online") {
+        long long window = 300;
+        if (!to_number(opt(p, "--online-window", "300"), 1, 86400, window)) {
+            err << "mirvo-server: bad online window\n";
+            return 2;
+        }
+        auto db = open_db(p, err);
+        if (!db) return 1;
+        auto list = cmd == "users" ? db->users() : db->online_users(std::time(nullptr), window);
+        for (const auto& u : list)
+            out << gbk_to_utf8(u.name) << "\t" << (u.last_seen ? "last seen " + time_text(u.last_seen) : "offline")
+                << "\n";
+        if (cmd == "online") out << list.size() << " online\n";
+        return 0;
+    }
+    if (cmd == "post-message") {
+        if (p.positional.size() != 2 || p.positional[1].empty()) {
+            err << usage_text;
+            return 2;
+        }
+        auto db = open_db(p, err);
+        if (!db) return 1;
+        if (!db->post_message(utf8_to_gbk(p.positional[0]), utf8_to_gbk(p.positional[1]), std::time(nullptr))) {
+            err << "mirvo-server: no user " << p.positional[0] << "\n";
+            return 1;
+        }
+        out << "message posted to " << p.positional[0] << "\n";
+        return 0;
+    }
+    if (cmd == "suggestions") {
+        auto db = open_db(p, err);
+        if (!db) return 1;
+        for (const auto& s : db->suggestions()) {
+            std::string text = gbk_to_utf8(gbk_replace_all(s.content, "\r\n", "\n"));
+            std::string indented;
+            for (char c : text) indented += c == '\n' ? std::string("\n    ") : std::string(1, c);
+            out << "#" << s.id << " " << time_text(s.created) << " " << gbk_to_utf8(s.user) << " type " << s.type
+                << "\n    " << indented << "\n";
+        }
+        return 0;
+    }
+    if (cmd == "import-catalogue") {
+        if (p.positional.size() != 1) {
+            err << usage_text;
+            return 2;
+        }
+        std::ifstream in(p.positional[0], std::ios::binary);
+        if (!in) {
+            err << "mirvo-server: cannot read " << p.positional[0] << "\n";
+            return 1;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        catalogue c;
+        std::string error;
+        if (!parse_catalogue(text.str(), c, error)) {
+            err << "mirvo-server: " << p.positional[0] << ": " << error << "\n";
+            return 1;
+        }
+        auto db = open_db(p, err);
+        if (!db) return 1;
+        if (!db->import_catalogue(c, error)) {
+            err << "mirvo-server: import failed: " << error << "\n";
+            return 1;
+        }
+        std::size_t entries = 0;
+        for (const auto& cat : c.categories)
+            for (const auto& sub : cat.subcategories) entries += sub.entries.size();
+        out << "imported " << c.categories.size() << " categories, " << entries << " entries, " << c.ads.size()
+            << " ads\n";
+        return 0;
+    }
+    if (cmd == "publish-version") {
+        if (p.positional.empty() || p.positional.size() > 2) {
+            err << usage_text;
+            return 2;
+        }
+        std::string error;
+        const std::string site = opt(p, "--site", "site");
+        if (!publish_client_version(site, p.positional[0], p.positional.size() > 1 ? p.positional[1] : "", error)) {
+            err << "mirvo-server: " << error << "\n";
+            return 1;
+        }
+        out << "published client version " << p.positional[0] << " on " << site << "\n";
+        return 0;
+    }
+    if (cmd == "init-demo") {
+        if (p.positional.size() != 2) {
+            err << usage_text;
+            return 2;
+        }
+        long long iterations = 0;
+        if (!to_number(opt(p, "--iterations", "0"), 0, 10'000'000, iterations)) {
+            err << "mirvo-server: bad iteration count\n";
+            return 2;
+        }
+        demo_options o;
+        o.site = p.positional[0];
+        o.db = p.positional[1];
+        o.program_path = opt(p, "--program", "");
+        o.base_url = opt(p, "--base-url", MIRVO_SERVER_1);
+        o.iterations = static_cast<unsigned>(iterations);
+        std::string error;
+        if (!init_demo(o, error, [&](const std::string& line) { out << line << "\n"; })) {
+            err << "mirvo-server: init-demo: " << error << "\n";
+            return 1;
+        }
+        out << "demo users (name / password):\n";
+        for (const auto& u : demo_users()) out << "  " << u.name << " / " << u.password << "\n";
+        return 0;
+    }
+    err << "mirvo-server: unknown command " << cmd << "\n" << usage_text;
+    return 2;
+}
+
+}  // namespace mirvo::server

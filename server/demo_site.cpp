@@ -1,0 +1,280 @@
+#include "server/demo_site.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "common/fs/paths.h"
+#include "common/swf/writer.h"
+#include "common/text/gbk.h"
+#include "server/catalogue.h"
+#include "server/password.h"
+#include "server/store.h"
+
+namespace mirvo::server {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One movie of the demo: what it is called in the catalogue and how it plays.
+struct demo_clip {
+    const char* name;   // as listed; ".html" names are stored as ".swf" (the client swaps them)
+    const char* delay;  // the catalogue's delay value; empty lets the client choose
+    enum { to_end, early_stop } stop = to_end;
+};
+
+struct demo_lesson {
+    const char* title;
+    const char* dir;
+    swf::rgb background;
+    std::vector<demo_clip> clips;
+};
+
+const char* const movie_folder = "movies";
+const char* const ad_movie = "welcome_ad.swf";
+
+// Delays cover 0 (next movie as soon as one ends), positive (rest on the last
+// frame), negative (wait for the user) and none; one movie stops short of its
+// last frame; one is listed as ".html".
+const std::vector<demo_lesson>& lessons() {
+    static const std::vector<demo_lesson> l = {
+        {"字母歌", "eng01", {255, 250, 220},
+         {{ad_movie, "0"}, {"01.swf", "0"}, {"02.swf", "5"}, {"03.html", "0"}}},
+        {"简单单词", "eng02", {230, 245, 255}, {{"01.swf", "0"}, {"02.swf", "0"}, {"03.swf", "-1"}, {"04.swf", "0"}}},
+        {"见面问候", "talk01", {240, 255, 235}, {{"01.swf", "5"}, {"02.swf", "5"}, {"03.swf", "0"}}},
+        {"十以内加法", "math01", {255, 235, 240},
+         {{"01.swf", "0"}, {"02.swf", "3", demo_clip::early_stop}, {"03.swf", "0"}, {"04.swf", "0"}, {"05.swf", "0"}}},
+        {"十以内减法", "math02", {245, 240, 255},
+         {{"01.swf", "0"}, {"02.swf", ""}, {"03.swf", "0"}, {"04.swf", "2"}, {"05.swf", "0"}, {"06.swf", "0"}}},
+        {"认识植物", "sci01", {235, 255, 250}, {{"01.swf", "0"}, {"02.swf", "2"}, {"03.swf", "0"}}},
+    };
+    return l;
+}
+
+std::string catalogue_text(const std::string& base_url) {
+    const auto& l = lessons();
+    auto lesson = [&](int i) {
+        std::string t = std::string("lesson\t") + l[i].title + "\t" + l[i].dir + "\n";
+        for (const auto& c : l[i].clips) t += std::string("file\t") + c.name + "\t" + c.delay + "\n";
+        return t;
+    };
+    std::string t =
+        "# Demo catalogue: tab-separated records (see server/README.md).\n"
+        "movie_folder\t" + std::string(movie_folder) + "\n"
+        "category\t英语乐园\n"
+        "subcategory\t基础英语\n" + lesson(0) + lesson(1) +
+        "subcategory\t英语会话\n" + lesson(2) +
+        "category\t数学天地\n"
+        "subcategory\t小学数学\n" + lesson(3) + lesson(4) +
+        "category\t科学与游戏\n"
+        "subcategory\t自然科学\n" + lesson(5) +
+        "subcategory\t益智游戏\n"
+        "program\t演示程序\tmdemo\tgame\t" + std::string(demo_program_file) + "\n";
+    const char* ads[][2] = {
+        {"欢迎来到Mirvo学习娱乐空间", "/help/help.htm"},
+        {"本周新课程：十以内加法", "/help/help.htm#new"},
+        {"查看最新公告", "/gonggao.htm"},
+        {"注册新用户", "/reg.aspx"},
+        {"交新朋友", "/searchfriend.aspx"},
+        {"英语乐园：字母歌", "/help/help.htm#english"},
+        {"益智游戏：演示程序", "/help/help.htm#games"},
+    };
+    for (const auto& a : ads) t += std::string("ad\t") + a[0] + "\t" + base_url + a[1] + "\n";
+    return t;
+}
+
+std::string movie_bytes(const demo_clip& clip, swf::rgb background, int index) {
+    swf::demo_movie m;
+    m.look.version = 6 + index % 5;  // every version from 6 to 10 appears
+    m.look.background = background;
+    m.look.frame_rate = 12;
+    m.frame_count = 36 + 6 * (index % 4);
+    m.compress = index % 2 == 1;
+    m.stop_frame = clip.stop == demo_clip::early_stop ? m.frame_count / 2 : m.frame_count - 1;
+    if (std::string_view(clip.name).find("_ad") != std::string_view::npos) {
+        m.look.background = {255, 255, 200};
+        m.shapes = {{swf::outline::kind::circle, {250, 160, 0}, 0.35, 0.2, 0.5, 0.8, 0.5}};
+    }
+    return swf::make_demo_movie(m);
+}
+
+const char* page_head =
+    "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+    "<title>Mirvo学习娱乐空间</title></head><body>";
+
+struct static_page {
+    const char* rel;
+    const char* body;  // UTF-8; written as GBK
+};
+
+const static_page pages[] = {
+    {"help/help.htm",
+     "<h2>Mirvo学习娱乐空间 帮助</h2>"
+     "<p>登录后，左侧的课程列表按分类列出课程和游戏。双击课程开始播放，"
+     "用工具栏的“&lt;&lt;”和“&gt;&gt;”切换上一个和下一个动画。</p>"
+     "<p><a name=\"new\"></a>新课程每周更新。<a name=\"english\"></a>英语乐园适合初学者。"
+     "<a name=\"games\"></a>益智游戏第一次运行时会自动下载安装。</p>"},
+    {"reg.aspx",
+     "<h2>注册新用户</h2><p>演示服务器不开放在线注册。请联系管理员用 "
+     "<tt>mirvo-server add-user</tt> 为您开通账号。</p>"},
+    {"gonggao.htm",
+     "<h2>公告</h2><p>欢迎使用Mirvo学习娱乐空间演示服务器。"
+     "查看您自己的信息，请点击课程窗口左上角的信息链接。</p>"},
+    {"searchfriend.aspx", "<h2>交新朋友</h2><p>搜索朋友的功能正在建设中，敬请期待。</p>"},
+};
+
+}  // namespace
+
+const std::vector<demo_user>& demo_users() {
+    static const std::vector<demo_user> users = {
+        {"demo", "demo123"},
+        {"xiaoming", "xm2026"},
+        {"小红", "hong88"},
+    };
+    return users;
+}
+
+bool write_site_file(const std::string& site, const std::string& rel, const std::string& bytes) {
+    std::error_code ec;
+    fs::path target = fs::path(site) / rel;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) return false;
+    return write_file_atomic(utf8_to_gbk(target.string()), bytes);
+}
+
+std::string download_list(const std::vector<std::pair<std::string, std::string>>& files,
+                          const std::string& version_file, const std::string& run_after,
+                          const std::string& message_gbk) {
+    // The root element comes first and its name does not begin with any of the
+    // element names the updater looks for.
+    std::string t = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<download>\r\n";
+    int order = 0;
+    for (const auto& [get_name, save_as] : files)
+        t += "<file order=\"" + std::to_string(++order) + "\" get_name=\"" + get_name + "\" save_as=\"" +
+             save_as + "\" />\r\n";
+    if (!version_file.empty()) t += "<version_file>" + version_file + "</version_file>\r\n";
+    if (!run_after.empty()) t += "<run_after_download>" + run_after + "</run_after_download>\r\n";
+    if (!message_gbk.empty()) t += "<show_message>" + message_gbk + "</show_message>\r\n";
+    t += "</download>\r\n";
+    return t;
+}
+
+bool publish_client_version(const std::string& site, const std::string& version, const std::string& message,
+                            std::string& error) {
+    for (char c : version) {
+        if ((c < '0' || c > '9') && c != '.') {
+            error = "a version is written as digits and dots, e.g. 3.9";
+            return false;
+        }
+    }
+    if (version.empty()) {
+        error = "no version given";
+        return false;
+    }
+    const std::string msg = utf8_to_gbk(message);
+    if (msg.find_first_of("<>") != std::string::npos) {
+        error = "the message may not hold markup";
+        return false;
+    }
+    const std::string doc = "<mirvo>" + version + "</mirvo>";
+    bool ok = write_site_file(site, "dl/client/mirvo.xml", doc + "\r\n") &&
+              write_site_file(site, "dl/download.xml",
+                              download_list({{"dl/client/mirvo.xml", "mirvo.xml"}}, "dl/client/mirvo.xml",
+                                            "mirvo", utf8_to_gbk("已更新到版本 ") + version)) &&
+              write_site_file(site, "mirvo.xml", doc + "<show_message>" + msg + "</show_message>\r\n");
+    if (!ok) error = "cannot write below " + site;
+    return ok;
+}
+
+bool init_demo(const demo_options& o, std::string& error, const std::function<void(const std::string&)>& say) {
+    std::error_code ec;
+    fs::create_directories(o.site, ec);
+    if (ec) {
+        error = "cannot create " + o.site + ": " + ec.message();
+        return false;
+    }
+
+    // Movies.
+    int index = 0, movies = 0;
+    for (const auto& l : lessons()) {
+        for (const auto& clip : l.clips) {
+            std::string name = clip.name;
+            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0)
+                name.replace(name.size() - 5, 5, ".swf");
+            bool ad = name.find("_ad") != std::string::npos;
+            std::string rel = std::string(movie_folder) + "/" + (ad ? "" : std::string(l.dir) + "/0010/") + name;
+            std::string bytes = movie_bytes(clip, l.background, index++);
+            if (bytes.empty() || !write_site_file(o.site, rel, bytes)) {
+                error = "cannot write movie " + rel;
+                return false;
+            }
+            ++movies;
+        }
+    }
+    say(std::to_string(movies) + " movies under " + o.site + "/" + movie_folder);
+
+    // Pages and version documents.
+    bool ok = write_site_file(o.site, "testinternet.txt", "your internet is ok!");
+    for (const auto& p : pages)
+        ok = ok && write_site_file(o.site, p.rel, utf8_to_gbk(std::string(page_head) + p.body + "</body></html>\r\n"));
+    ok = ok && publish_client_version(o.site, MIRVO_INSTALLED_VERSION, "", error);
+
+    // The demo program is offered for download only, so a client without it
+    // shows the hand-over to the updater.
+    std::string program = o.program_path;
+    if (program.empty()) {
+        fs::path self = fs::read_symlink("/proc/self/exe", ec);
+        if (!ec) program = (self.parent_path() / "demo" / "mdemo").string();
+    }
+    const std::string base = std::string(demo_program_file).substr(0, std::string(demo_program_file).size() - 4);
+    std::string program_bytes;
+    if (program.empty() || !read_file(utf8_to_gbk(program), program_bytes)) {
+        error = "cannot read the demo program " + program + " (give it with --program)";
+        return false;
+    }
+    const std::string version_doc = std::string("<version>") + demo_program_version + "</version>\r\n";
+    ok = ok && write_site_file(o.site, "dl/" + base + "/" + demo_program_file, program_bytes) &&
+         write_site_file(o.site, "dl/" + base + "/" + base + ".xml", version_doc) &&
+         write_site_file(o.site, base + ".xml", version_doc) &&
+         write_site_file(o.site, "dl/download_" + base + ".xml",
+                         download_list({{"dl/" + base + "/" + demo_program_file, demo_program_file},
+                                        {"dl/" + base + "/" + base + ".xml", base + ".xml"}},
+                                       "dl/" + base + "/" + base + ".xml", "",
+                                       utf8_to_gbk("演示程序已安装，请再按“播放”运行它。")));
+    if (!ok) {
+        if (error.empty()) error = "cannot write the site's files";
+        return false;
+    }
+    say("pages, version documents and download lists written");
+
+    // Database.
+    std::unique_ptr<store> db = store::open(o.db, error);
+    if (!db) return false;
+    catalogue c;
+    if (!parse_catalogue(catalogue_text(o.base_url), c, error) || !db->import_catalogue(c, error)) return false;
+    say("catalogue imported into " + o.db);
+
+    const unsigned iterations = o.iterations ? o.iterations : default_pbkdf2_iterations;
+    for (const auto& u : demo_users()) {
+        const std::string name = utf8_to_gbk(u.name);
+        const std::string hash = hash_password(canonical_password(u.password), iterations);
+        std::string why;
+        if (db->add_user(name, hash, why)) {
+            if (u.name == "demo") {
+                db->post_message(name, utf8_to_gbk("欢迎来到Mirvo学习娱乐空间！这是您的第一条信息。"), time(nullptr));
+                db->post_message(name, utf8_to_gbk("新课程“十以内加法”已经上线，快去看看吧。"), time(nullptr));
+            } else if (u.name == "小红") {
+                db->post_message(name, utf8_to_gbk("小明想和你交朋友。"), time(nullptr));
+            }
+        } else if (!db->set_password_hash(name, hash)) {
+            error = "cannot store user " + u.name + ": " + why;
+            return false;
+        }
+    }
+    say("demo users ready");
+    return true;
+}
+
+}  // namespace mirvo::server

@@ -1,0 +1,48 @@
+// The demo: a site folder with generated movies, pages, version documents and
+// download lists, and a database with users, messages and the catalogue.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace mirvo::server {
+
+struct demo_options {
+    std::string site;          // native path; created when missing
+    std::string db;            // native path of the database file
+    std::string program_path;  // the demo program's binary; empty: look beside this program
+    std::string base_url;      // the address the service is reached at, for ad links
+    unsigned iterations = 0;   // PBKDF2 iterations; 0 = default
+};
+
+struct demo_user {
+    std::string name;      // UTF-8, as printed
+    std::string password;  // as typed at the login
+};
+const std::vector<demo_user>& demo_users();
+
+// The demo program of the catalogue and its installed version.
+constexpr const char* demo_program_file = "mdemo.exe";
+constexpr const char* demo_program_version = "1.0";
+
+// Lays out the site and fills the database. say gets progress lines (UTF-8).
+bool init_demo(const demo_options& o, std::string& error, const std::function<void(const std::string&)>& say);
+
+// Writes a file below the site, atomically. rel uses "/" separators.
+bool write_site_file(const std::string& site, const std::string& rel, const std::string& bytes);
+
+// Publishes client version `version` (e.g. "3.9") on the site: the version
+// document "/mirvo.xml" with message (UTF-8) as its prompt text, and the
+// download list "/dl/download.xml" that installs that version document and
+// starts the client again. The list is written first, so a client that sees
+// the new version always finds the list.
+bool publish_client_version(const std::string& site, const std::string& version, const std::string& message,
+                            std::string& error);
+
+// The download list text for files given as (get_name, save_as) pairs.
+std::string download_list(const std::vector<std::pair<std::string, std::string>>& files,
+                          const std::string& version_file, const std::string& run_after,
+                          const std::string& message_gbk);
+
+}  // namespace mirvo::server

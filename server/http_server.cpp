@@ -1,0 +1,115 @@
+#include "server/http_server.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+namespace mirvo::server {
+
+namespace {
+
+constexpr int worker_threads = 16;
+
+thread_local std::optional<std::chrono::steady_clock::time_point> request_started;
+
+}  // namespace
+
+std::string loggable_target(std::string_view target) {
+    std::string masked;
+    masked.reserve(target.size());
+    std::size_t i = 0;
+    while (i < target.size()) {
+        bool masked_here = false;
+        for (std::string_view key : {"password=", "pw="}) {
+            bool at_key_start = i == 0 || target[i - 1] == '?' || target[i - 1] == '&';
+            if (at_key_start && target.substr(i, key.size()) == key) {
+                masked += key;
+                masked += "***";
+                i += key.size();
+                while (i < target.size() && target[i] != '&') ++i;
+                masked_here = true;
+                break;
+            }
+        }
+        if (masked_here) continue;
+        unsigned char c = static_cast<unsigned char>(target[i]);
+        if (c < 0x21 || c > 0x7e) {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            masked += buf;
+        } else {
+            masked += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return masked;
+}
+
+http_server::http_server(service& svc, std::function<void(const std::string&)> log)
+    : svc_(svc), log_(std::move(log)), server_(std::make_unique<httplib::Server>()) {
+    auto& s = *server_;
+    s.new_task_queue = [] { return new httplib::ThreadPool(worker_threads); };
+    s.set_read_timeout(5, 0);
+    s.set_write_timeout(5, 0);
+    s.set_keep_alive_max_count(100);
+    s.set_keep_alive_timeout(5);
+    s.set_payload_max_length(64 * 1024);
+
+    s.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+        request_started = std::chrono::steady_clock::now();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    auto handler = [this](const httplib::Request& req, httplib::Response& res) {
+        reply r = svc_.handle(req.method, req.target);
+        res.status = r.status;
+        res.set_content(std::move(r.body), r.content_type.c_str());
+    };
+    s.Get(".*", handler);
+    s.Post(".*", handler);
+    s.Put(".*", handler);
+    s.Delete(".*", handler);
+    s.Patch(".*", handler);
+    s.Options(".*", handler);
+
+    s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        if (!log_) return;
+        double ms = 0;
+        if (request_started) {
+            ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - *request_started)
+                     .count();
+            request_started.reset();
+        }
+        char tail[96];
+        std::snprintf(tail, sizeof tail, " %d %zuB %.2fms", res.status, res.body.size(), ms);
+        log_(req.remote_addr + " " + req.method + " " + loggable_target(req.target) + tail);
+    });
+}
+
+http_server::~http_server() { stop(); }
+
+int http_server::bind(const std::string& address, int port) {
+    if (port == 0) return server_->bind_to_any_port(address);
+    return server_->bind_to_port(address, port) ? port : -1;
+}
+
+bool http_server::run() { return server_->listen_after_bind(); }
+
+void http_server::start() {
+    listening_done_ = false;
+    thread_ = std::thread([this] {
+        server_->listen_after_bind();
+        listening_done_ = true;
+    });
+    // Requests are accepted once bound (the listening socket queues them),
+    // but stop() must not race the loop's start.
+    while (!server_->is_running() && !listening_done_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void http_server::stop() {
+    if (server_) server_->stop();
+    if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace mirvo::server

@@ -1,0 +1,46 @@
+// The service on the wire: cpp-httplib on one address, every request handed
+// to the service, one log line per request.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "server/service.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace mirvo::server {
+
+class http_server {
+public:
+    // log receives one line per request (without line end); may be empty.
+    http_server(service& svc, std::function<void(const std::string&)> log);
+    ~http_server();
+    http_server(const http_server&) = delete;
+    http_server& operator=(const http_server&) = delete;
+
+    // Binds address:port (port 0 picks a free one). Returns the bound port or -1.
+    int bind(const std::string& address, int port);
+    // Serves until stop(); run() blocks, start() serves on a thread of its own.
+    bool run();
+    void start();
+    void stop();
+
+private:
+    service& svc_;
+    std::function<void(const std::string&)> log_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    std::atomic<bool> listening_done_{false};
+};
+
+// A request target as it may be written to a log: password values masked,
+// bytes outside printable ASCII as %XX.
+std::string loggable_target(std::string_view target);
+
+}  // namespace mirvo::server

@@ -1,0 +1,32 @@
+// Password storage of the service: salted PBKDF2-HMAC-SHA256, never the text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mirvo::server {
+
+// Iterations for new hashes. Each stored hash records its own count, so the
+// value can be raised later without breaking existing users.
+constexpr unsigned default_pbkdf2_iterations = 100000;
+
+// The form in which a password reaches the service: the client's digit code
+// folds upper case and turns characters outside its tables into "?", so the
+// service hashes and compares exactly what a digit-coded password decodes to.
+// Computed by a round trip through the client's own code.
+std::string canonical_password(std::string_view typed);
+
+// "pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>" with a fresh random salt.
+std::string hash_password(std::string_view canonical, unsigned iterations = default_pbkdf2_iterations);
+
+// True when canonical matches the stored hash; false for anything malformed.
+// The comparison does not stop at the first differing byte.
+bool verify_password(std::string_view canonical, std::string_view stored);
+
+// Fills out with n bytes from the system's random source.
+bool random_bytes(void* out, std::size_t n);
+
+// Lower-case hex of bytes.
+std::string to_hex(std::string_view bytes);
+
+}  // namespace mirvo::server

@@ -1,0 +1,487 @@
+// The service end to end over loopback, spoken to with the client's own URL
+// builder, digit code, record reader and page fetch.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "client/lessons/request.h"
+#include "client/login/digit_code.h"
+#include "common/http/http.h"
+#include "common/swf/swf.h"
+#include "common/text/gbk.h"
+#include "common/xmltext/xmltext.h"
+#include "server/admin.h"
+#include "server/demo_site.h"
+#include "server/http_server.h"
+#include "server/password.h"
+#include "server/service.h"
+#include "server/store.h"
+#include "tests/support/fixtures.h"
+
+namespace mirvo::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct raw_reply {
+    int status = 0;
+    std::string body;
+};
+
+// A request sent byte for byte as given: page fetchers normalise "/../" and
+// refuse raw bytes, and those are exactly what must be tried here.
+raw_reply raw_get(int port, const std::string& target) {
+    raw_reply r;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return r;
+    }
+    std::string req = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    send(fd, req.data(), req.size(), MSG_NOSIGNAL);
+    std::string all;
+    char buf[4096];
+    ssize_t n;
+    // Read until the announced length is in, or the peer closes.
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) {
+        all.append(buf, static_cast<std::size_t>(n));
+        std::size_t head_end = all.find("\r\n\r\n");
+        std::size_t cl = all.find("Content-Length: ");
+        if (head_end != std::string::npos && cl != std::string::npos && cl < head_end &&
+            all.size() - head_end - 4 >= std::strtoul(all.c_str() + cl + 16, nullptr, 10))
+            break;
+    }
+    close(fd);
+    if (all.rfind("HTTP/1.1 ", 0) == 0) r.status = std::atoi(all.c_str() + 9);
+    std::size_t end = all.find("\r\n\r\n");
+    if (end != std::string::npos) r.body = all.substr(end + 4);
+    return r;
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder_ = new testing::temp_folder;
+        const fs::path root = folder_->path();
+        site_ = (root / "site").string();
+        db_path_ = (root / "mirvo.db").string();
+        // A file beside the site that must never be served.
+        std::ofstream(root / "secret.txt") << "top secret";
+        std::ofstream(root / "program.bin") << "demo program bytes";
+
+        demo_options o{site_, db_path_, (root / "program.bin").string(), "http://127.0.0.1:1", 1000};
+        std::string error;
+        ASSERT_TRUE(init_demo(o, error, [](const std::string&) {})) << error;
+        fs::create_directory_symlink(root, fs::path(site_) / "escape");
+
+        db_ = store::open(db_path_, error).release();
+        ASSERT_TRUE(db_) << error;
+        service_options so;
+        so.site_folder = site_;
+        so.request_page = "service.aspx";
+        svc_ = new service(*db_, so);
+        server_ = new http_server(*svc_, {});
+        port_ = server_->bind("127.0.0.1", 0);
+        ASSERT_GT(port_, 0);
+        server_->start();
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        delete svc_;
+        delete db_;
+        delete folder_;
+    }
+
+    void SetUp() override { login_as("demo", "demo123"); }
+
+    static std::string base() { return "http://127.0.0.1:" + std::to_string(port_); }
+    static void login_as(const std::string& user_utf8, const std::string& password) {
+        session() = {base(), "service.aspx", utf8_to_gbk(user_utf8), password};
+    }
+    static std::string get(const std::string& path) { return http_get_text(base() + path); }
+    static std::string action(const std::string& name, const std::string* folder) {
+        return http_get_text(build_request_url(name, folder));
+    }
+    static std::string suggestion_url(int type, const std::string& content) {
+        const session_values& s = session();
+        return s.server_base_url + "/" + s.request_page + "?user=" + url_encode_value(s.user) +
+               "&password=" + digit_encode(s.password) + "&action=save_suggest&type=" + std::to_string(type) +
+               "&content=" + url_encode_value(content);
+    }
+
+    static testing::temp_folder* folder_;
+    static std::string site_, db_path_;
+    static store* db_;
+    static service* svc_;
+    static http_server* server_;
+    static int port_;
+};
+
+testing::temp_folder* ServerTest::folder_ = nullptr;
+std::string ServerTest::site_, ServerTest::db_path_;
+store* ServerTest::db_ = nullptr;
+service* ServerTest::svc_ = nullptr;
+http_server* ServerTest::server_ = nullptr;
+int ServerTest::port_ = 0;
+
+const std::string empty_folder;
+
+TEST_F(ServerTest, TestPageVersionDocumentsAndPages) {
+    EXPECT_EQ(get("/testinternet.txt"), "your internet is ok!");
+    const std::string version = get("/mirvo.xml");
+    EXPECT_EQ(xml_get_value(version, "mirvo"), "3.8");
+    EXPECT_EQ(text_to_float(xml_get_value(get("/mdemo.xml"), "version")), 1.0f);
+    for (const char* page : {"/help/help.htm", "/reg.aspx", "/gonggao.htm", "/searchfriend.aspx"}) {
+        const std::string body = get(page);
+        EXPECT_NE(body.find("charset=gbk"), std::string::npos) << page;
+        EXPECT_NE(body.find(utf8_to_gbk("Mirvo")), std::string::npos) << page;
+    }
+}
+
+TEST_F(ServerTest, DownloadListsNameFilesTheSiteHas) {
+    for (const char* list : {"/dl/download.xml", "/dl/download_mdemo.xml"}) {
+        const std::string doc = get(list);
+        ASSERT_FALSE(doc.empty()) << list;
+        int n = 0;
+        for (;; ++n) {
+            const std::string get_name = xml_get_value(doc, "file", "order", int_to_text(n + 1), "get_name");
+            if (get_name.empty()) break;
+            EXPECT_FALSE(get("/" + get_name).empty()) << get_name;
+            EXPECT_FALSE(xml_get_value(doc, "file", "order", int_to_text(n + 1), "save_as").empty());
+        }
+        EXPECT_GE(n, 1) << list;
+        EXPECT_FALSE(get("/" + xml_get_value(doc, "version_file")).empty());
+    }
+    const std::string program_list = get("/dl/download_mdemo.xml");
+    EXPECT_EQ(xml_get_value(program_list, "file", "order", "1", "save_as"), demo_program_file);
+    EXPECT_EQ(get("/" + xml_get_value(program_list, "file", "order", "1", "get_name")), "demo program bytes");
+    EXPECT_EQ(xml_get_value(get("/dl/download.xml"), "run_after_download"), "mirvo");
+}
+
+TEST_F(ServerTest, LoginChecksTheDigitCodedPassword) {
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
+    login_as("demo", "DEMO123");  // the code folds case, so the service compares lower case
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
+    login_as("小红", "hong88");
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
+    login_as("demo", "demo124");
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "wrong");
+    login_as("nobody", "demo123");
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "wrong");
+}
+
+TEST_F(ServerTest, CatalogueReadsBackWithTheClientsReader) {
+    const std::string reply = action("baselist", &empty_folder);
+    EXPECT_GE(text_to_int(xml_get_value(reply, "online_num")), 1);
+    int categories = 0, lessons = 0, programs = 0;
+    read_records(reply, "sort_list", "title", record_stop::first_empty, [&](const std::string& s) {
+        ++categories;
+        const std::string cat = xml_get_value(reply, "sort_list", "order", s);
+        read_records(cat, "lesson_list", "title", record_stop::first_empty, [&](const std::string& l) {
+            const std::string sub = xml_get_value(cat, "lesson_list", "order", l);
+            read_records(sub, "lesson", "title", record_stop::first_empty, [&](const std::string& e) {
+                const std::string type = xml_get_value(sub, "lesson", "order", e, "type");
+                if (type == "lesson") {
+                    ++lessons;
+                } else {
+                    ++programs;
+                    EXPECT_EQ(xml_get_value(sub, "lesson", "order", e, "file_name"), demo_program_file);
+                }
+            });
+        });
+    });
+    EXPECT_GE(categories, 3);
+    EXPECT_EQ(lessons, 6);
+    EXPECT_EQ(programs, 1);
+}
+
+// Every movie of every lesson is fetched at the address the player uses and
+// is a real movie; the demo covers each SWF version from 6 to 10, both plain
+// and compressed movies, and delays of 0, above and below 0.
+TEST_F(ServerTest, LessonsListMoviesThePlayerCanLoad) {
+    std::set<int> versions;
+    std::set<swf::compression> kinds;
+    bool zero = false, positive = false, negative = false, ad = false;
+    for (const char* dir : {"eng01", "eng02", "talk01", "math01", "math02", "sci01"}) {
+        const std::string folder = dir;
+        const std::string reply = action("lesson", &folder);
+        const std::string movies = digit_decode(xml_get_value(reply, "my_ro"));
+        EXPECT_EQ(movies, "movies");
+        EXPECT_FALSE(xml_get_value(reply, "new_msg").empty());
+        int count = read_records(reply, "file", "name", record_stop::gap_tolerant, [&](const std::string& k) {
+            std::string name = xml_get_value(reply, "file", "order", k, "name");
+            const std::string delay = xml_get_value(reply, "file", "order", k, "delay_time");
+            if (!delay.empty()) {
+                int d = text_to_int(delay);
+                zero |= d == 0;
+                positive |= d > 0;
+                negative |= d < 0;
+            }
+            name = gbk_replace_all(name, ".html", ".swf");
+            const bool is_ad = name.find("_ad") != std::string::npos;
+            ad |= is_ad;
+            // Movies hold NUL bytes, which the page fetch does not carry; the
+            // player loads them with a plain binary request.
+            raw_reply movie = raw_get(port_, "/" + movies + "/" + (is_ad ? name : folder + "/0010/" + name));
+            EXPECT_EQ(movie.status, 200);
+            const std::string& bytes = movie.body;
+            auto h = swf::read_header(bytes);
+            ASSERT_TRUE(h) << dir << "/" << name;
+            EXPECT_GT(h->frame_count, 1);
+            EXPECT_FALSE(h->avm2);
+            versions.insert(h->version);
+            kinds.insert(h->kind);
+        });
+        EXPECT_GE(count, 3) << dir;
+        EXPECT_LE(count, 6) << dir;
+    }
+    EXPECT_EQ(versions, (std::set<int>{6, 7, 8, 9, 10}));
+    EXPECT_EQ(kinds.size(), 2u);
+    EXPECT_TRUE(zero && positive && negative && ad);
+}
+
+TEST_F(ServerTest, AdsReadBackInOrder) {
+    const std::string reply = action("ad", nullptr);
+    std::vector<std::string> texts;
+    read_records(reply, "ad", "text", record_stop::gap_tolerant, [&](const std::string& k) {
+        texts.push_back(xml_get_value(reply, "ad", "order", k, "text"));
+        EXPECT_EQ(xml_get_value(reply, "ad", "order", k, "url").rfind("http://127.0.0.1:1/", 0), 0u);
+    });
+    ASSERT_EQ(texts.size(), 7u);
+    EXPECT_EQ(texts[0], utf8_to_gbk("欢迎来到Mirvo学习娱乐空间"));
+}
+
+TEST_F(ServerTest, MessagesPageReadsTheUnreadMessages) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("reader", hash_password("pw1234", 1000), error)) << error;
+    login_as("reader", "pw1234");
+    ASSERT_TRUE(db_->post_message("reader", utf8_to_gbk("第一条 <b>"), 100));
+    ASSERT_TRUE(db_->post_message("reader", "second", 200));
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "2");
+
+    EXPECT_TRUE(get("/login.aspx?user=reader&pw=wrong&page=gonggao.htm").empty());  // refused
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "2");
+
+    const std::string page = get("/login.aspx?user=reader&pw=PW1234&page=gonggao.htm");
+    EXPECT_NE(page.find(utf8_to_gbk("第一条 &lt;b&gt;")), std::string::npos);
+    EXPECT_NE(page.find("second"), std::string::npos);
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "0");
+    const std::string folder = "eng01";
+    EXPECT_EQ(xml_get_value(action("lesson", &folder), "new_msg"), "0");
+}
+
+TEST_F(ServerTest, SuggestionsAreStoredByteForByte) {
+    const std::string text = utf8_to_gbk("建议增加\r\n英语课程 & it\"s") + std::string("\xA1\xA1");
+    const std::size_t before = db_->suggestions().size();
+    EXPECT_EQ(xml_get_value(http_get_text(suggestion_url(6, text)), "process_result"), "ok");
+    // The same with the bytes sent raw, as an older client would.
+    const session_values& s = session();
+    const std::string raw_target = "/service.aspx?user=demo&password=" + digit_encode(s.password) +
+                                   "&action=save_suggest&type=2&content=" + utf8_to_gbk("课程&很好") + "%0D%0A";
+    raw_reply raw = raw_get(port_, raw_target);
+    EXPECT_EQ(raw.status, 200);
+    EXPECT_EQ(xml_get_value(raw.body, "process_result"), "ok");
+
+    auto all = db_->suggestions();
+    ASSERT_EQ(all.size(), before + 2);
+    EXPECT_EQ(all[before].content, text);
+    EXPECT_EQ(all[before].type, 6);
+    EXPECT_EQ(all[before].user, "demo");
+    EXPECT_EQ(all[before + 1].content, utf8_to_gbk("课程&很好") + "\r\n");
+
+    for (const std::string& bad : {suggestion_url(7, "x"), suggestion_url(-1, "x"), suggestion_url(1, ""),
+                                   suggestion_url(1, std::string(2001, 'a'))})
+        EXPECT_NE(xml_get_value(http_get_text(bad), "process_result"), "ok");
+    EXPECT_EQ(db_->suggestions().size(), before + 2);
+}
+
+TEST_F(ServerTest, GameStartsAreRecordedAndOnlineCountFollowsLogout) {
+    const std::string file = demo_program_file;
+    const int starts = db_->game_start_count();
+    EXPECT_EQ(xml_get_value(action("game", &file), "result"), "ok");
+    EXPECT_EQ(db_->game_start_count(), starts + 1);
+
+    std::string error;
+    ASSERT_TRUE(db_->add_user("walker", hash_password("walk", 1000), error)) << error;
+    const int before = text_to_int(xml_get_value(action("baselist", &empty_folder), "online_num"));
+    login_as("walker", "walk");
+    EXPECT_EQ(text_to_int(xml_get_value(action("baselist", &empty_folder), "online_num")), before + 1);
+    const std::string logout = "logout";
+    action("logout", &logout);
+    login_as("demo", "demo123");
+    EXPECT_EQ(text_to_int(xml_get_value(action("baselist", &empty_folder), "online_num")), before);
+}
+
+TEST_F(ServerTest, WrongPasswordsGetNoData) {
+    const std::string folder = "eng01";
+    for (const char* pw : {"demo12", "", "demo123 "}) {
+        login_as("demo", pw);
+        EXPECT_TRUE(action("baselist", &empty_folder).empty()) << pw;
+        EXPECT_TRUE(action("lesson", &folder).empty()) << pw;
+        EXPECT_TRUE(action("ad", nullptr).empty()) << pw;
+        EXPECT_TRUE(action("", &empty_folder).empty()) << pw;
+    }
+    // Coded passwords that are not the client's code at all.
+    for (const std::string& coded : std::vector<std::string>{"", "abc", "12", "1234567890123x", std::string(5000, '7'),
+                                                          digit_encode("demo123").substr(1)}) {
+        raw_reply r = raw_get(port_, "/service.aspx?user=demo&password=" + coded + "&action=login");
+        if (r.status == 200)
+            EXPECT_EQ(xml_get_value(r.body, "user_login"), "wrong") << coded;
+        else
+            EXPECT_EQ(r.status / 100, 4) << coded;
+        EXPECT_EQ(raw_get(port_, "/service.aspx?user=demo&password=" + coded + "&action=ad").status / 100, 4);
+    }
+}
+
+TEST_F(ServerTest, BadRequestsGetClearRefusals) {
+    const std::string pw = digit_encode("demo123");
+    const std::string q = "/service.aspx?user=demo&password=" + pw;
+    EXPECT_EQ(raw_get(port_, q + "&action=delete_all").status, 400);
+    EXPECT_EQ(raw_get(port_, q).status, 400);                                   // no action
+    EXPECT_EQ(raw_get(port_, "/service.aspx?password=" + pw + "&action=ad").status, 400);
+    EXPECT_EQ(raw_get(port_, "/service.aspx?user=demo&action=ad").status, 400);
+    EXPECT_EQ(raw_get(port_, q + "&action=lesson").status, 400);                // no lesson folder
+    EXPECT_EQ(raw_get(port_, q + "&lesson_dir=nope&action=lesson").status, 404);
+    EXPECT_EQ(raw_get(port_, q + "&lesson_dir=../../x&action=lesson").status, 404);
+    EXPECT_EQ(raw_get(port_, q + "&action=ad&pad=" + std::string(5000, 'x')).status, 414);
+    EXPECT_EQ(raw_get(port_, q + "&action=ad&pad=" + std::string(20000, 'x')).status, 414);
+    EXPECT_EQ(raw_get(port_, "/login.aspx?page=gonggao.htm").status, 400);
+    EXPECT_EQ(raw_get(port_, q + "&action=ad").status, 200);                    // still serving
+}
+
+TEST_F(ServerTest, NothingOutsideTheSiteIsServed) {
+    for (const char* target : {"/../secret.txt", "/%2e%2e/secret.txt", "/movies/..%2f..%2fsecret.txt",
+                               "/dl/%2E%2E/%2E%2E/secret.txt", "/..\\secret.txt", "/%5c..%5csecret.txt",
+                               "/escape/secret.txt", "//etc/passwd", "/%2fetc/passwd", "/movies/%00/x",
+                               "/", "/movies", "/movies/eng01/0010/nothere.swf"}) {
+        raw_reply r = raw_get(port_, target);
+        EXPECT_EQ(r.status, 404) << target;
+        EXPECT_EQ(r.body.find("top secret"), std::string::npos) << target;
+        EXPECT_EQ(r.body.find("root:"), std::string::npos) << target;
+    }
+    EXPECT_EQ(raw_get(port_, "/movies/welcome_ad.swf").status, 200);
+}
+
+TEST_F(ServerTest, ConcurrentBurstLosesNothing) {
+    const std::size_t before = db_->suggestions().size();
+    const std::string base_url = base();
+    const std::string good = digit_encode("demo123");
+    std::atomic<int> ok{0}, refused{0}, odd{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 15; ++i) {
+                const std::string q = "/service.aspx?user=demo&password=";
+                switch (i % 3) {
+                case 0: {
+                    raw_reply r = raw_get(port_, q + good + "&action=save_suggest&type=1&content=t" +
+                                                     std::to_string(t) + "-" + std::to_string(i));
+                    (r.status == 200 && xml_get_value(r.body, "process_result") == "ok" ? ok : odd)++;
+                    break;
+                }
+                case 1: {
+                    raw_reply r = raw_get(port_, q + good + "&lesson_id=0010&lesson_dir=&action=");
+                    (r.status == 200 && !xml_get_value(r.body, "new_msg").empty() ? ok : odd)++;
+                    break;
+                }
+                default: {
+                    raw_reply r = raw_get(port_, q + "1234567890123456&action=ad");
+                    (r.status == 403 ? refused : odd)++;
+                }
+                }
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(odd, 0);
+    EXPECT_EQ(ok, 80);
+    EXPECT_EQ(refused, 40);
+    EXPECT_EQ(db_->suggestions().size(), before + 40);
+}
+
+TEST_F(ServerTest, AdminCommandsTakeEffectWhileServing) {
+    std::ostringstream out, err;
+    const std::string db = "--db";
+    ASSERT_EQ(run_command({"add-user", db, db_path_, "--iterations", "1000", "李雷", "Lilei9"}, out, err), 0)
+        << err.str();
+    login_as("李雷", "lilei9");
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
+    EXPECT_NE(run_command({"add-user", db, db_path_, "李雷", "again"}, out, err), 0);
+
+    ASSERT_EQ(run_command({"set-password", db, db_path_, "--iterations", "1000", "李雷", "newpw"}, out, err), 0);
+    EXPECT_TRUE(action("ad", nullptr).empty());  // the old password stops working at once
+    login_as("李雷", "newpw");
+    EXPECT_FALSE(action("ad", nullptr).empty());
+
+    ASSERT_EQ(run_command({"post-message", db, db_path_, "李雷", "你好"}, out, err), 0);
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "1");
+    EXPECT_NE(run_command({"post-message", db, db_path_, "nobody", "x"}, out, err), 0);
+
+    std::ostringstream online;
+    ASSERT_EQ(run_command({"online", db, db_path_}, online, err), 0);
+    EXPECT_NE(online.str().find("李雷"), std::string::npos);
+
+    http_get_text(suggestion_url(3, utf8_to_gbk("第二课\r\n有错")));
+    std::ostringstream listed;
+    ASSERT_EQ(run_command({"suggestions", db, db_path_}, listed, err), 0);
+    EXPECT_NE(listed.str().find("李雷 type 3\n    第二课\n    有错"), std::string::npos) << listed.str();
+
+    std::ostringstream published;
+    ASSERT_EQ(run_command({"publish-version", "--site", site_, "3.9", "新版本"}, published, err), 0) << err.str();
+    EXPECT_EQ(xml_get_value(get("/mirvo.xml"), "mirvo"), "3.9");
+    EXPECT_EQ(xml_get_value(get("/mirvo.xml"), "show_message"), utf8_to_gbk("新版本"));
+    EXPECT_EQ(xml_get_value(get("/dl/client/mirvo.xml"), "mirvo"), "3.9");
+    EXPECT_NE(run_command({"publish-version", "--site", site_, "3.9<x>"}, published, err), 0);
+    ASSERT_EQ(run_command({"publish-version", "--site", site_, "3.8"}, published, err), 0);
+}
+
+TEST_F(ServerTest, CatalogueImportReplacesWhatIsServed) {
+    const fs::path file = fs::path(folder_->path()) / "cat.txt";
+    std::ofstream(file) << "movie_folder\tother\ncategory\t唯一\nsubcategory\ts\nlesson\tt\tonly\nfile\ta.swf\t0\n";
+    std::ostringstream out, err;
+    const std::string saved_catalogue = action("baselist", &empty_folder);
+    ASSERT_EQ(run_command({"import-catalogue", "--db", db_path_, file.string()}, out, err), 0) << err.str();
+    const std::string reply = action("baselist", &empty_folder);
+    EXPECT_EQ(xml_get_value(reply, "sort_list", "order", "1", "title"), utf8_to_gbk("唯一"));
+    EXPECT_TRUE(xml_get_value(reply, "sort_list", "order", "2", "title").empty());
+    const std::string folder = "only";
+    EXPECT_EQ(digit_decode(xml_get_value(action("lesson", &folder), "my_ro")), "other");
+
+    std::ofstream(file) << "movie_folder\tother\ncategory\tbad\"title\n";
+    EXPECT_NE(run_command({"import-catalogue", "--db", db_path_, file.string()}, out, err), 0);
+    EXPECT_EQ(xml_get_value(action("baselist", &empty_folder), "sort_list", "order", "1", "title"),
+              utf8_to_gbk("唯一"));
+
+    // Put the demo catalogue back for the other tests.
+    catalogue c;
+    std::string error;
+    demo_options o{site_ + "-again", db_path_, (fs::path(folder_->path()) / "program.bin").string(),
+                   "http://127.0.0.1:1", 1000};
+    ASSERT_TRUE(init_demo(o, error, [](const std::string&) {})) << error;
+    EXPECT_EQ(action("baselist", &empty_folder).size(), saved_catalogue.size());
+}
+
+TEST_F(ServerTest, LogLinesMaskPasswords) {
+    EXPECT_EQ(loggable_target("/s.aspx?user=a&password=123&action=x"), "/s.aspx?user=a&password=***&action=x");
+    EXPECT_EQ(loggable_target("/login.aspx?user=a&pw=secret&page=g"), "/login.aspx?user=a&pw=***&page=g");
+    EXPECT_EQ(loggable_target("/x?user=\xD5\xC5 \n"), "/x?user=%D5%C5%20%0A");
+    EXPECT_EQ(loggable_target("/x?mypw=1"), "/x?mypw=1");
+}
+
+}  // namespace
+}  // namespace mirvo::server

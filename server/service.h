@@ -1,0 +1,77 @@
+// What the service answers: the request page with its actions, the messages
+// page behind /login.aspx, the test page and the static files of the site
+// folder. Independent of the HTTP library so that every reply can be reached
+// the same way from the server and from tests.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "server/store.h"
+
+namespace mirvo::server {
+
+struct service_options {
+    std::string site_folder;             // native path of the site's root
+    std::string request_page;            // e.g. "service.aspx"
+    std::int64_t online_window = 300;    // seconds a user counts as online after a request
+    std::size_t max_target_bytes = 4096; // longer request targets are refused
+    std::size_t max_suggestion_bytes = 2000;
+};
+
+struct reply {
+    int status = 200;
+    std::string content_type;
+    std::string body;  // GBK text or file bytes
+};
+
+class service {
+public:
+    service(store& db, service_options options);
+
+    // Answers one request. method is the HTTP method, target the raw request
+    // target (path and query, bytes as they came). Thread-safe.
+    reply handle(std::string_view method, std::string_view target);
+
+    const service_options& options() const { return options_; }
+
+private:
+    reply request_page(std::string_view raw_query);
+    reply messages_page(std::string_view raw_query);
+    reply static_file(std::string_view raw_path);
+
+    // The user when name exists and coded decodes to its password.
+    std::optional<user_record> authenticate(const std::string& name, const std::string& coded);
+    // Same check for a password as typed (the messages page gets it so).
+    std::optional<user_record> authenticate_plain(const std::string& name, const std::string& typed);
+    std::optional<user_record> check_canonical(const std::string& name, const std::string& canonical);
+    void seen(const user_record& u);
+    std::string coded_movie_folder(const std::string& folder);
+
+    store& db_;
+    service_options options_;
+    std::string site_root_;  // canonical form of the site folder
+
+    // Successful checks are remembered as a keyed digest of the password (the
+    // password itself is never kept), so that polls do not pay for PBKDF2
+    // every time. An entry is used only while the user's stored hash is the
+    // one it was made against, so a changed password takes effect at once.
+    struct cached_check {
+        std::string stored_hash;
+        std::array<std::uint8_t, 32> digest;
+    };
+    std::array<std::uint8_t, 32> cache_key_{};
+    std::mutex cache_mutex_;
+    std::unordered_map<std::string, cached_check> cache_;
+    std::array<std::uint8_t, 32> digest(const std::string& name, const std::string& canonical) const;
+
+    std::mutex movie_folder_mutex_;
+    std::string movie_folder_plain_, movie_folder_coded_;
+};
+
+}  // namespace mirvo::server

@@ -1,0 +1,89 @@
+// The service's database: users, messages, suggestions, program starts and
+// the catalogue, in one SQLite file (WAL, so the admin command line can work
+// on it while the service runs). All text is stored as GBK bytes (BLOBs).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/catalogue.h"
+
+struct sqlite3;
+
+namespace mirvo::server {
+
+struct user_record {
+    std::int64_t id = 0;
+    std::string name;
+    std::string password_hash;
+    std::int64_t last_seen = 0;  // Unix seconds; 0 after a logout
+};
+
+struct message_record {
+    std::int64_t id = 0;
+    std::string body;
+    std::int64_t created = 0;
+    bool read = false;
+};
+
+struct suggestion_record {
+    std::int64_t id = 0;
+    std::string user;
+    int type = 0;
+    std::string content;
+    std::int64_t created = 0;
+};
+
+class store {
+public:
+    // Opens (and creates) the database. nullptr with a message on failure.
+    static std::unique_ptr<store> open(const std::string& path, std::string& error);
+    ~store();
+    store(const store&) = delete;
+    store& operator=(const store&) = delete;
+
+    // Users. password_hash is the stored form (see password.h).
+    bool add_user(const std::string& name, const std::string& password_hash, std::string& error);
+    bool set_password_hash(const std::string& name, const std::string& password_hash);
+    std::optional<user_record> find_user(const std::string& name);
+    std::vector<user_record> users();
+
+    // Presence: a user counts as online while last_seen lies within window
+    // seconds of now.
+    void touch(std::int64_t user_id, std::int64_t now);
+    void mark_offline(std::int64_t user_id);
+    int online_count(std::int64_t now, std::int64_t window);
+    std::vector<user_record> online_users(std::int64_t now, std::int64_t window);
+
+    // Messages.
+    bool post_message(const std::string& user, const std::string& body, std::int64_t now);
+    int unread_count(std::int64_t user_id);
+    // All messages of a user, newest first; marks them read in the same transaction.
+    std::vector<message_record> read_messages(std::int64_t user_id);
+
+    // Suggestions and program starts.
+    bool save_suggestion(std::int64_t user_id, int type, const std::string& content, std::int64_t now);
+    std::vector<suggestion_record> suggestions();
+    bool record_game_start(std::int64_t user_id, const std::string& file_name, std::int64_t now);
+    int game_start_count();
+
+    // Catalogue: replaced as a whole, in one transaction.
+    bool import_catalogue(const catalogue& c, std::string& error);
+    catalogue load_catalogue();
+    // The movies of the first lesson entry with this folder; false when no
+    // lesson has it.
+    bool lesson_files(const std::string& dir, std::vector<lesson_file>& out);
+
+private:
+    explicit store(sqlite3* db) : db_(db) {}
+    bool exec(const char* sql);
+
+    sqlite3* db_;
+    std::mutex mutex_;  // one connection, used by one thread at a time
+};
+
+}  // namespace mirvo::server

@@ -1,0 +1,134 @@
+#include "server/store.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "server/password.h"
+
+namespace mirvo::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("mirvo-store-" + std::to_string(getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        std::string error;
+        db_ = store::open((dir_ / "t.db").string(), error);
+        ASSERT_TRUE(db_) << error;
+    }
+    void TearDown() override {
+        db_.reset();
+        fs::remove_all(dir_);
+    }
+    fs::path dir_;
+    std::unique_ptr<store> db_;
+};
+
+TEST_F(StoreTest, UsersAreUniqueAndPasswordsChangeable) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("\xD5\xC5", "h1", error));
+    EXPECT_FALSE(db_->add_user("\xD5\xC5", "h2", error));
+    EXPECT_EQ(error, "the user exists already");
+    EXPECT_TRUE(db_->set_password_hash("\xD5\xC5", "h3"));
+    EXPECT_FALSE(db_->set_password_hash("nobody", "h3"));
+    auto u = db_->find_user("\xD5\xC5");
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->password_hash, "h3");
+    EXPECT_FALSE(db_->find_user("\xD5"));  // names compare byte for byte
+}
+
+TEST_F(StoreTest, OnlineMeansSeenWithinTheWindowAndNotLoggedOut) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("a", "h", error));
+    ASSERT_TRUE(db_->add_user("b", "h", error));
+    ASSERT_TRUE(db_->add_user("c", "h", error));
+    auto a = *db_->find_user("a"), b = *db_->find_user("b"), c = *db_->find_user("c");
+    db_->touch(a.id, 1000);
+    db_->touch(b.id, 800);
+    db_->touch(c.id, 990);
+    EXPECT_EQ(db_->online_count(1000, 100), 2);
+    db_->mark_offline(c.id);
+    EXPECT_EQ(db_->online_count(1000, 100), 1);
+    auto online = db_->online_users(1000, 300);
+    ASSERT_EQ(online.size(), 2u);
+    EXPECT_EQ(online[0].name, "a");
+}
+
+TEST_F(StoreTest, ReadingMessagesMarksThemRead) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("a", "h", error));
+    auto a = *db_->find_user("a");
+    EXPECT_TRUE(db_->post_message("a", "one", 1));
+    EXPECT_TRUE(db_->post_message("a", "two", 2));
+    EXPECT_FALSE(db_->post_message("nobody", "x", 3));
+    EXPECT_EQ(db_->unread_count(a.id), 2);
+    auto m = db_->read_messages(a.id);
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m[0].body, "two");
+    EXPECT_FALSE(m[0].read);
+    EXPECT_EQ(db_->unread_count(a.id), 0);
+    EXPECT_TRUE(db_->read_messages(a.id)[0].read);
+}
+
+TEST_F(StoreTest, SuggestionsKeepEveryByte) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("a", "h", error));
+    const std::string text("\xC4\xE3\xBA\xC3\r\nline\0two\"'", 16);
+    ASSERT_TRUE(db_->save_suggestion(db_->find_user("a")->id, 6, text, 5));
+    auto s = db_->suggestions();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].content, text);
+    EXPECT_EQ(s[0].type, 6);
+    EXPECT_EQ(s[0].user, "a");
+}
+
+TEST_F(StoreTest, ImportReplacesTheCatalogueOrLeavesItWhole) {
+    catalogue c;
+    c.movie_folder = "m";
+    c.categories = {{"cat", {{"sub", {{"t1", "d1", "lesson", "", {{"a.swf", "0"}, {"b.swf", "5"}}},
+                                      {"t2", "d2", "game", "g.exe", {}}}}}}};
+    c.ads = {{"ad", "http://x/"}};
+    std::string error;
+    ASSERT_TRUE(db_->import_catalogue(c, error)) << error;
+    catalogue back = db_->load_catalogue();
+    EXPECT_EQ(back.movie_folder, "m");
+    ASSERT_EQ(back.categories.size(), 1u);
+    EXPECT_EQ(back.categories[0].subcategories[0].entries[1].file_name, "g.exe");
+    std::vector<lesson_file> files;
+    ASSERT_TRUE(db_->lesson_files("d1", files));
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[1].name, "b.swf");
+    EXPECT_FALSE(db_->lesson_files("d2", files));  // a program is not a lesson
+
+    catalogue bad = c;
+    bad.categories[0].title = "a\"b";
+    EXPECT_FALSE(db_->import_catalogue(bad, error));
+    EXPECT_EQ(db_->load_catalogue().categories[0].title, "cat");
+}
+
+TEST_F(StoreTest, TheDatabaseFileHoldsNoPasswordText) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("alice", hash_password("hunter2secret", 1000), error));
+    db_.reset();  // checkpoint the WAL into the file
+    std::string bytes;
+    for (const char* name : {"t.db", "t.db-wal"}) {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        bytes += ss.str();
+    }
+    EXPECT_NE(bytes.find("alice"), std::string::npos);
+    EXPECT_EQ(bytes.find("hunter2secret"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mirvo::server
