@@ -8,9 +8,10 @@
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string_view>
-#include <vector>
 
 #include "common/fs/paths.h"
 #include "common/http/http.h"
@@ -111,7 +112,7 @@ public:
             if (fd_ < 0 && errno != EEXIST) break;
         }
         if (fd_ < 0) return false;
-        buffer_.reserve(write_buffer_bytes);
+        buffer_ = std::make_unique<char[]>(write_buffer_bytes);
 
         std::string encoding = gbk_to_lower(content_encoding);
         if (encoding == "gzip" || encoding == "x-gzip") codec_ = codec::gzip;
@@ -146,22 +147,29 @@ private:
     enum class codec { none, gzip, deflate };
 
     outcome store(const char* data, std::size_t size) {
-        if (buffer_.size() + size > write_buffer_bytes && !flush()) return outcome::local_failure;
-        buffer_.insert(buffer_.end(), data, data + size);
+        if (used_ + size > write_buffer_bytes) {
+            if (!flush()) return outcome::local_failure;
+            if (size > write_buffer_bytes) return write_through(data, size);
+        }
+        std::memcpy(buffer_.get() + used_, data, size);
+        used_ += size;
+        return outcome::ok;
+    }
+
+    outcome write_through(const char* data, std::size_t size) {
+        while (size > 0) {
+            ssize_t n = ::write(fd_, data, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return outcome::local_failure;
+            data += n;
+            size -= std::size_t(n);
+        }
         return outcome::ok;
     }
 
     bool flush() {
-        const char* p = buffer_.data();
-        std::size_t left = buffer_.size();
-        while (left > 0) {
-            ssize_t n = ::write(fd_, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            p += n;
-            left -= std::size_t(n);
-        }
-        buffer_.clear();
+        if (write_through(buffer_.get(), used_) != outcome::ok) return false;
+        used_ = 0;
         return true;
     }
 
@@ -210,7 +218,8 @@ private:
     int fd_ = -1;
     mode_t mode_ = 0666;
     bool keep_mode_ = false;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
     codec codec_ = codec::none;
     z_stream z_{};
     bool inflating_ = false;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -254,6 +257,25 @@ TEST_F(Download, UnknownLengthLeavesTheBarEmptyButStoresEverything) {
     EXPECT_EQ(bar.high, 0);
     EXPECT_EQ(bar.steps, 6);  // 4 full reads, 1 of 54 bytes, the empty one
     EXPECT_EQ(slurp(native("nolen.txt")), pattern(450));
+}
+
+TEST_F(Download, AWriteFailureIsALocalFailureAndKeepsTheOldFile) {
+    put(native("data.bin"), "old");
+    server.on("/data.bin", scripted_response::text(200, pattern(600 * 1024)));
+    // A file-size limit makes writes fail the way a full disk does.
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    int result = fetch("data.bin");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(result, download_local_failure);
+    EXPECT_EQ(slurp(native("data.bin")), "old");
+    EXPECT_EQ(entries(root.path()), (std::set<std::string>{"data.bin"}));
 }
 
 TEST_F(Download, ABodyLargerThanTheReceiveWindowArrivesIntact) {
