@@ -1,0 +1,91 @@
+#include "client/lessons/player/player_setup.h"
+
+#include "client/lessons/player/movie_address.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QWebEngineUrlScheme>
+
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace mirvo {
+namespace {
+
+bool has_gpu()
+{
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
+        if (entry.path().filename().string().rfind("renderD", 0) == 0)
+            return true;
+    return false;
+}
+
+void add_switches(const std::vector<std::string>& wanted)
+{
+    const char* current = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    std::string flags = current ? current : "";
+    for (const std::string& s : wanted) {
+        // Keep a switch the user already gave (possibly with another value).
+        const std::string name = s.substr(0, s.find('='));
+        if (flags.find(name) != std::string::npos)
+            continue;
+        if (!flags.empty())
+            flags += ' ';
+        flags += s;
+    }
+    setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+}
+
+}  // namespace
+
+void prepare_movie_player(int, char**)
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+
+    // Movies are fetched on worker threads; libcurl's global set-up must
+    // happen before any thread starts.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+
+    QWebEngineUrlScheme scheme(player::page_scheme);
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    scheme.setDefaultPort(QWebEngineUrlScheme::PortUnspecified);
+    // Secure so the page counts as a secure context (WebAssembly streaming,
+    // workers); CORS-enabled so the page's own requests on it are allowed.
+    scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled |
+                    QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
+    QWebEngineUrlScheme::registerScheme(scheme);
+
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+
+    std::vector<std::string> switches = {
+        // Lessons start their movies (with sound) without a click.
+        "--autoplay-policy=no-user-gesture-required",
+        // A lesson keeps playing while the window is hidden in the tray or
+        // minimised; a throttled page would stall the movie and the lesson.
+        "--disable-background-timer-throttling",
+        "--disable-renderer-backgrounding",
+        "--disable-backgrounding-occluded-windows",
+    };
+    if (!has_gpu())
+        switches.push_back("--disable-gpu");
+    // Chromium refuses to start its sandbox as root.
+    if (geteuid() == 0)
+        switches.push_back("--no-sandbox");
+    add_switches(switches);
+}
+
+QString ruffle_folder()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ruffle"));
+}
+
+}  // namespace mirvo

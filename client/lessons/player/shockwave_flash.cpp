@@ -1,0 +1,320 @@
+#include "client/lessons/player/shockwave_flash.h"
+
+#include "client/lessons/player/fetch_bytes.h"
+#include "client/lessons/player/movie_address.h"
+#include "client/lessons/player/player_scheme.h"
+#include "client/lessons/player/player_setup.h"
+#include "common/swf/swf.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QThreadPool>
+#include <QVBoxLayout>
+#include <QWebChannel>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <cstdlib>
+
+namespace mirvo::player {
+
+// The page's side of the web channel. Only the page calls these.
+class page_bridge : public QObject {
+    Q_OBJECT
+public:
+    explicit page_bridge(CShockwaveflash1* owner) : QObject(owner), owner_(owner) {}
+
+public slots:
+    void pageReady() { owner_->on_page_ready(); }
+    void loaded(int generation, bool ok, const QString& error, double page_ms)
+    {
+        owner_->on_loaded(generation, ok, error, page_ms);
+    }
+    void marker(int generation, int index, double page_ms) { owner_->on_marker(generation, index, page_ms); }
+    void heartbeat(int generation, double page_ms) { owner_->on_heartbeat(generation, page_ms); }
+    void metadata(int, double page_ms) { owner_->timeline_.heartbeat(page_ms); }
+
+private:
+    CShockwaveflash1* owner_;
+};
+
+namespace {
+
+// Script messages only matter when someone is looking into the player.
+class player_page : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                  const QString& source) override
+    {
+        static const bool debug = std::getenv("MIRVO_PLAYER_DEBUG") != nullptr;
+        if (debug || level == ErrorMessageLevel)
+            qDebug("player page: %s (%s:%d)", qPrintable(message), qPrintable(source), line);
+    }
+};
+
+QString js_string(const QString& s)
+{
+    // A JSON array of one string gives a correctly quoted JS string literal.
+    const QByteArray json = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+}  // namespace
+}  // namespace mirvo::player
+
+using namespace mirvo::player;
+
+CShockwaveflash1::CShockwaveflash1(QWidget* parent)
+    : QWidget(parent),
+      marker_prefix_(QStringLiteral("mirvo-frame-%1:")
+                         .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')))
+{
+    // A profile of our own: no disk cache or cookies, and the scheme handler
+    // serves this player's movie only.
+    profile_ = new QWebEngineProfile(this);
+    handler_ = new player_scheme_handler(mirvo::ruffle_folder(), this);
+    profile_->installUrlSchemeHandler(page_scheme, handler_);
+    if (!QFileInfo::exists(mirvo::ruffle_folder() + QStringLiteral("/ruffle.js")))
+        qWarning("movie player: Ruffle's files are missing from %s", qPrintable(mirvo::ruffle_folder()));
+
+    page_ = new player_page(profile_, this);
+    page_->setBackgroundColor(Qt::white);
+    page_->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+    page_->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+    page_->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+
+    bridge_ = new page_bridge(this);
+    channel_ = new QWebChannel(this);
+    channel_->registerObject(QStringLiteral("host"), bridge_);
+    page_->setWebChannel(channel_);
+
+    view_ = new QWebEngineView(this);
+    view_->setPage(page_);
+    view_->setContextMenuPolicy(Qt::NoContextMenu);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_);
+
+    // A crashed renderer loses the movie: start a fresh page, report nothing playing.
+    connect(page_, &QWebEnginePage::renderProcessTerminated, this, [this] {
+        page_ready_ = false;
+        emit page_ready_changed(false);
+        timeline_.failed();
+        handler_->clear_movie();
+        start_page();
+    });
+    start_page();
+}
+
+CShockwaveflash1::~CShockwaveflash1()
+{
+    if (fetch_cancel_)
+        fetch_cancel_->store(true);
+    // The page must go before its profile.
+    delete view_;
+    view_ = nullptr;
+    delete page_;
+    page_ = nullptr;
+}
+
+void CShockwaveflash1::start_page()
+{
+    page_->load(player_scheme_handler::page_url());
+}
+
+bool CShockwaveflash1::IsPlaying()
+{
+    return timeline_.playing();
+}
+
+std::int32_t CShockwaveflash1::TotalFrames()
+{
+    return timeline_.total_frames();
+}
+
+std::int32_t CShockwaveflash1::CurrentFrame()
+{
+    return timeline_.current_frame();
+}
+
+QString CShockwaveflash1::background_css() const
+{
+    // The colour comes as 0x00BBGGRR.
+    return QColor(background_ & 0xFF, (background_ >> 8) & 0xFF, (background_ >> 16) & 0xFF).name();
+}
+
+void CShockwaveflash1::LoadMovie(std::int32_t, const std::string& address)
+{
+    const int generation = ++generation_;
+    if (fetch_cancel_)
+        fetch_cancel_->store(true);
+    fetch_cancel_.reset();
+    pending_load_.reset();
+
+    const std::string url = normalise_movie_address(address);
+    const auto path = page_path_for(url);
+    if (!path) {
+        fail(QStringLiteral("not an http address"));
+        return;
+    }
+    timeline_.loading();
+    const QString page_url =
+        QStringLiteral("%1://%2").arg(QLatin1String(page_scheme), QLatin1String(page_host)) + QString::fromStdString(*path);
+
+    // The fetch runs off the UI thread; the lesson window reads "playing"
+    // meanwhile. The result is dropped when another load came in between.
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    fetch_cancel_ = cancel;
+    QPointer<CShockwaveflash1> self(this);
+    QThreadPool::globalInstance()->start([self, cancel, url, generation, page_url] {
+        auto result = std::make_shared<fetched>(fetch_bytes(url, cancel));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, generation, result, page_url] {
+                if (self)
+                    self->movie_fetched(generation, result, page_url);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void CShockwaveflash1::fail(const QString& why)
+{
+    timeline_.failed();
+    handler_->clear_movie();
+    pending_load_.reset();
+    if (page_ready_)
+        page_->runJavaScript(
+            QStringLiteral("mirvoPlayer.unload(%1, %2);").arg(generation_).arg(mirvo::player::js_string(background_css())));
+    emit movie_failed(why);
+}
+
+void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetched>& result, const QString& page_url)
+{
+    if (generation != generation_)
+        return;
+    fetch_cancel_.reset();
+    if (!result->ok) {
+        fail(QString::fromStdString(result->error));
+        return;
+    }
+    const auto header = mirvo::swf::read_header(result->body);
+    if (!header) {
+        fail(QStringLiteral("not a movie"));
+        return;
+    }
+    // AVM1 movies get a marker in each root frame; ActionScript 3 ignores
+    // DoAction, so those (and movies the rewriter cannot handle) are followed
+    // by a clock over the header's frame rate.
+    std::optional<std::string> marked;
+    if (!header->avm2)
+        marked = mirvo::swf::insert_frame_markers(result->body, marker_prefix_.toStdString());
+    const movie_timeline::follow mode = marked ? movie_timeline::follow::markers : movie_timeline::follow::clock;
+    const QByteArray bytes = QByteArray::fromStdString(marked ? *marked : result->body);
+
+    handler_->set_movie(QUrl(page_url), bytes);
+    timeline_.handed_over(header->frame_count, header->frame_rate, mode);
+
+    const QString base = QString::fromStdString(folder_of(page_url.toStdString()));
+    // Absolute addresses back to the movie's own server go through our
+    // scheme as well, or the browser would block them as cross-origin.
+    const QUrl page(page_url);
+    QJsonArray rewrite;
+    if (const auto server = address_for_page_path(page.path(QUrl::FullyEncoded).toStdString())) {
+        const QUrl server_url(QString::fromStdString(*server));
+        const QString server_origin = server_url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toString() + QLatin1Char('/');
+        const QString page_origin = QStringLiteral("%1://%2/%3/%4/")
+                                        .arg(QLatin1String(page_scheme), QLatin1String(page_host), server_url.scheme(),
+                                             server_url.authority(QUrl::FullyEncoded).toLower());
+        rewrite.append(QJsonArray{QStringLiteral("^") + QRegularExpression::escape(server_origin), page_origin});
+    }
+    QJsonObject options{
+        {QStringLiteral("url"), page_url},
+        {QStringLiteral("base"), base},
+        {QStringLiteral("background"), background_css()},
+        {QStringLiteral("prefix"), marker_prefix_},
+        {QStringLiteral("rewrite"), rewrite},
+    };
+    pending_load_ = QStringLiteral("mirvoPlayer.load(%1, %2);")
+                        .arg(generation)
+                        .arg(QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact)));
+    send_pending();
+}
+
+void CShockwaveflash1::send_pending()
+{
+    if (!page_ready_ || !pending_load_)
+        return;
+    page_->runJavaScript(*pending_load_);
+    pending_load_.reset();
+}
+
+void CShockwaveflash1::SetBackgroundColor(std::int32_t colour)
+{
+    background_ = colour & 0xFFFFFF;
+    page_->setBackgroundColor(QColor(background_css()));
+    // The stage colour is a load option: it reaches the movie that is being
+    // fetched now; the page around the stage changes at once.
+    if (page_ready_)
+        page_->runJavaScript(
+            QStringLiteral("mirvoPlayer.background(%1);").arg(mirvo::player::js_string(background_css())));
+    if (pending_load_) {
+        static const QRegularExpression colour_field(QStringLiteral("\"background\":\"#[0-9a-f]{6}\""));
+        pending_load_->replace(colour_field, QStringLiteral("\"background\":\"%1\"").arg(background_css()));
+    }
+}
+
+void CShockwaveflash1::Play()
+{
+    if (page_ready_)
+        page_->runJavaScript(QStringLiteral("mirvoPlayer.play();"));
+}
+
+void CShockwaveflash1::on_page_ready()
+{
+    page_ready_ = true;
+    page_->runJavaScript(QStringLiteral("mirvoPlayer.background(%1);").arg(mirvo::player::js_string(background_css())));
+    emit page_ready_changed(true);
+    send_pending();
+}
+
+void CShockwaveflash1::on_loaded(int generation, bool ok, const QString& error, double page_ms)
+{
+    timeline_.heartbeat(page_ms);
+    if (generation != generation_)
+        return;
+    if (!ok) {
+        fail(error);
+        return;
+    }
+    timeline_.page_loaded(page_ms);
+}
+
+void CShockwaveflash1::on_marker(int generation, int index, double page_ms)
+{
+    if (generation != generation_) {
+        timeline_.heartbeat(page_ms);
+        return;
+    }
+    timeline_.marker(index, page_ms);
+    emit frame_entered(index);
+}
+
+void CShockwaveflash1::on_heartbeat(int, double page_ms)
+{
+    timeline_.heartbeat(page_ms);
+}
+
+#include "shockwave_flash.moc"

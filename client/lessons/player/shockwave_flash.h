@@ -1,0 +1,83 @@
+// CShockwaveflash1: the lesson window's movie player. Ruffle's web build runs
+// in a QWebEngineView on a page of our own; the six operations answer from a
+// snapshot that the page keeps up to date, so none of them waits on the page.
+#pragma once
+
+#include "client/lessons/movie_player.h"
+#include "client/lessons/player/movie_timeline.h"
+
+#include <QObject>
+#include <QString>
+#include <QWidget>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class QWebChannel;
+class QWebEnginePage;
+class QWebEngineProfile;
+class QWebEngineView;
+
+namespace mirvo::player {
+class player_scheme_handler;
+class page_bridge;
+struct fetched;
+}  // namespace mirvo::player
+
+class CShockwaveflash1 : public QWidget, public mirvo::movie_player {
+    Q_OBJECT
+public:
+    explicit CShockwaveflash1(QWidget* parent = nullptr);
+    ~CShockwaveflash1() override;
+
+    bool IsPlaying() override;
+    std::int32_t TotalFrames() override;
+    std::int32_t CurrentFrame() override;
+    // Only level 0 exists here: any layer replaces the movie.
+    void LoadMovie(std::int32_t layer, const std::string& address) override;
+    void SetBackgroundColor(std::int32_t colour) override;
+    void Play() override;
+
+    // True once the page (with Ruffle) is up and can take a movie.
+    bool page_ready() const { return page_ready_; }
+    QWebEngineView* view() const { return view_; }
+
+signals:
+    void page_ready_changed(bool ready);
+    // A root frame was entered (from the frame markers), for those who watch.
+    void frame_entered(int index);
+    // The movie could not be fetched, read or started.
+    void movie_failed(const QString& why);
+
+private:
+    friend class mirvo::player::page_bridge;
+
+    void start_page();
+    void movie_fetched(int generation, const std::shared_ptr<mirvo::player::fetched>& result,
+                       const QString& page_url);
+    void send_pending();
+    void fail(const QString& why);
+    QString background_css() const;
+
+    // From the page (through page_bridge).
+    void on_page_ready();
+    void on_loaded(int generation, bool ok, const QString& error, double page_ms);
+    void on_marker(int generation, int index, double page_ms);
+    void on_heartbeat(int generation, double page_ms);
+
+    QWebEngineProfile* profile_ = nullptr;
+    QWebEnginePage* page_ = nullptr;
+    QWebEngineView* view_ = nullptr;
+    QWebChannel* channel_ = nullptr;
+    mirvo::player::page_bridge* bridge_ = nullptr;
+    mirvo::player::player_scheme_handler* handler_ = nullptr;
+
+    mirvo::player::movie_timeline timeline_;
+    int generation_ = 0;
+    std::int32_t background_ = 0xFFFFFF;
+    bool page_ready_ = false;
+    std::optional<QString> pending_load_;  // script for a load waiting on the page
+    QString marker_prefix_;
+    std::shared_ptr<std::atomic<bool>> fetch_cancel_;
+};

@@ -1,0 +1,338 @@
+// The real player under an X server: generated movies served over loopback,
+// the snapshot checked against what the movies are built to do.
+#include "client/lessons/player/player_setup.h"
+#include "client/lessons/player/shockwave_flash.h"
+#include "common/swf/writer.h"
+#include "tests/support/test_http_server.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTest>
+#include <QTimer>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+using mirvo::testing::scripted_response;
+using mirvo::testing::test_http_server;
+namespace swf = mirvo::swf;
+
+constexpr int tick_ms = 700;  // the lesson window's timer period
+
+struct sample {
+    qint64 ms;
+    bool playing;
+    int current;
+    int total;
+};
+
+struct marker_seen {
+    qint64 ms;
+    int index;
+};
+
+// A movie without anything that moves outside the root timeline, unless asked.
+swf::demo_movie plain_movie(int frames, double rate, int stop_frame)
+{
+    swf::demo_movie m;
+    m.look.frame_rate = rate;
+    m.look.width = 400;
+    m.look.height = 300;
+    m.frame_count = frames;
+    m.stop_frame = stop_frame;
+    m.sprite = false;
+    return m;
+}
+
+class player_test : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        server_ = new test_http_server();
+        player_ = new CShockwaveflash1();
+        player_->resize(400, 300);
+        player_->show();
+        ASSERT_TRUE(QTest::qWaitFor([] { return player_->page_ready(); }, 30000)) << "the player page never came up";
+    }
+    static void TearDownTestSuite()
+    {
+        delete player_;
+        player_ = nullptr;
+        delete server_;
+        server_ = nullptr;
+    }
+
+    void SetUp() override
+    {
+        markers_.clear();
+        connection_ = QObject::connect(player_, &CShockwaveflash1::frame_entered, [this](int index) {
+            markers_.push_back({clock_.elapsed(), index});
+        });
+        player_->SetBackgroundColor(0xFFFFFF);
+    }
+    void TearDown() override { QObject::disconnect(connection_); }
+
+    std::string serve(const std::string& name, const std::string& bytes)
+    {
+        scripted_response r;
+        r.body = bytes;
+        r.headers = {{"Content-Type", "application/x-shockwave-flash"}};
+        server_->on("/lesson/0010/" + name, r);
+        return server_->base_url() + "/lesson/0010/" + name;
+    }
+
+    // Loads the way the lesson window does and samples the snapshot every
+    // 50 ms until `done` says so or the time is up.
+    std::vector<sample> play(const std::string& url, int max_ms, const std::function<bool(const std::vector<sample>&)>& done)
+    {
+        clock_.start();
+        player_->LoadMovie(0, url);
+        player_->SetBackgroundColor(background_);
+        player_->Play();
+        std::vector<sample> samples;
+        while (clock_.elapsed() < max_ms) {
+            samples.push_back({clock_.elapsed(), player_->IsPlaying(), player_->CurrentFrame(), player_->TotalFrames()});
+            if (done(samples))
+                break;
+            QTest::qWait(50);
+        }
+        return samples;
+    }
+
+    // The movie ran to `stop_frame` and stands there: the snapshot shows it
+    // playing while frames come, and standing within one tick after the last.
+    void expect_stands_at(const std::vector<sample>& samples, int total, int stop_frame, double rate)
+    {
+        ASSERT_FALSE(markers_.empty()) << "no frame was seen";
+        EXPECT_EQ(markers_.front().index, 0);
+        const marker_seen last = markers_.back();
+        EXPECT_EQ(last.index, stop_frame);
+        // The root really played at its rate: from frame 0 to the stop frame
+        // takes stop_frame intervals (the first frames may come in a burst).
+        const double span = static_cast<double>(last.ms - markers_.front().ms);
+        EXPECT_GE(span, 0.6 * stop_frame * 1000 / rate);
+        EXPECT_LE(span, 2.0 * stop_frame * 1000 / rate + 500);
+
+        int previous = 0;
+        qint64 stood_at = -1;
+        for (const sample& s : samples) {
+            if (s.total != 0) {
+                EXPECT_EQ(s.total, total) << "at " << s.ms;
+            }
+            EXPECT_GE(s.current, previous) << "the frame went backwards at " << s.ms;
+            previous = s.current;
+            if (s.ms <= last.ms) {
+                EXPECT_TRUE(s.playing) << "reported standing while frames still came, at " << s.ms;
+            }
+            if (!s.playing && stood_at < 0)
+                stood_at = s.ms;
+            if (stood_at >= 0) {
+                EXPECT_FALSE(s.playing) << "playing again at " << s.ms;
+                EXPECT_EQ(s.current, stop_frame) << "at " << s.ms;
+            }
+        }
+        ASSERT_GE(stood_at, 0) << "never reported standing";
+        EXPECT_LE(stood_at - last.ms, tick_ms) << "standing noticed too late";
+        EXPECT_GE(samples.back().ms - stood_at, 1000) << "not watched long enough after standing";
+    }
+
+    static bool stood_for(const std::vector<sample>& s, qint64 ms)
+    {
+        for (auto it = s.rbegin(); it != s.rend(); ++it)
+            if (it->playing)
+                return it != s.rbegin() && s.back().ms - it->ms >= ms;
+        return !s.empty() && s.back().total > 0 && s.back().ms - s.front().ms >= ms;
+    }
+
+    static QImage grab()
+    {
+        return player_->view()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
+
+    static void save_screenshot(const QImage& image, const char* name)
+    {
+        const char* dir = std::getenv("MIRVO_SCREENSHOT_DIR");
+        image.save(QString::fromLocal8Bit(dir ? dir : ".") + QLatin1Char('/') + QLatin1String(name));
+    }
+
+    static inline test_http_server* server_ = nullptr;
+    static inline CShockwaveflash1* player_ = nullptr;
+    std::vector<marker_seen> markers_;
+    QElapsedTimer clock_;
+    std::int32_t background_ = 0xFFFFFF;
+    QMetaObject::Connection connection_;
+};
+
+TEST_F(player_test, a_movie_that_stops_on_its_last_frame_is_followed_to_the_end)
+{
+    auto movie = plain_movie(20, 10, 19);
+    const auto url = serve("last.swf", swf::make_demo_movie(movie));
+    const auto samples = play(url, 15000, [](const auto& s) { return stood_for(s, 1500); });
+    expect_stands_at(samples, 20, 19, 10);
+
+    // What stands on screen is still: two pictures a while apart are the same.
+    const QImage a = grab();
+    QTest::qWait(400);
+    EXPECT_EQ(a, grab());
+}
+
+TEST_F(player_test, a_movie_that_stops_half_way_stands_where_it_stopped)
+{
+    auto movie = plain_movie(20, 12, 9);
+    movie.compress = true;  // CWS on the wire, rewritten for the page
+    const auto url = serve("half.swf", swf::make_demo_movie(movie));
+    const auto samples = play(url, 15000, [](const auto& s) { return stood_for(s, 1500); });
+    expect_stands_at(samples, 20, 9, 12);
+}
+
+TEST_F(player_test, a_looping_movie_plays_on_and_wraps)
+{
+    auto movie = plain_movie(8, 12, -1);
+    const auto url = serve("loop.swf", swf::make_demo_movie(movie));
+    const auto samples = play(url, 3500, [](const auto&) { return false; });
+    bool wrapped = false;
+    int previous = -1;
+    for (const sample& s : samples) {
+        EXPECT_TRUE(s.playing) << "a looping movie reported standing at " << s.ms;
+        EXPECT_GE(s.current, 0);
+        EXPECT_LT(s.current, 8);
+        if (s.total != 0) {
+            EXPECT_EQ(s.total, 8);
+        }
+        if (s.current < previous)
+            wrapped = true;
+        previous = s.current;
+    }
+    EXPECT_TRUE(wrapped) << "the frame never went back to the start";
+    ASSERT_FALSE(markers_.empty());
+}
+
+TEST_F(player_test, the_movies_own_traces_are_not_taken_for_frames)
+{
+    // The root traces number-like texts, and a sprite keeps tracing after the
+    // root has stopped on frame 5.
+    swf::movie_writer w({8, 400, 300, 12, {255, 255, 255}});
+    swf::timeline chatter;
+    chatter.trace("15");
+    chatter.show_frame();
+    chatter.trace("mirvo-frame-0:17");
+    chatter.show_frame();
+    const auto sprite = w.define_sprite(chatter);
+    for (int f = 0; f < 12; ++f) {
+        if (f == 0)
+            w.place(1, sprite, 0, 0);
+        w.trace("11");
+        if (f == 5)
+            w.stop();
+        w.show_frame();
+    }
+    const auto url = serve("chatty.swf", w.finish(false));
+    const auto samples = play(url, 15000, [](const auto& s) { return stood_for(s, 1500); });
+    expect_stands_at(samples, 12, 5, 12);
+}
+
+TEST_F(player_test, the_background_colour_fills_the_stage_and_the_area_around_it)
+{
+    auto movie = plain_movie(4, 12, 3);
+    movie.shapes.clear();
+    movie.counter = false;
+    movie.look.background = {0, 160, 0};  // the movie's own green is overridden
+    const auto url = serve("empty.swf", swf::make_demo_movie(movie));
+
+    for (const auto& [colour, expected] : {std::pair{0x0000FF, QColor(255, 0, 0)}, std::pair{0xFF8000, QColor(0, 128, 255)}}) {
+        background_ = colour;
+        play(url, 15000, [](const auto& s) { return stood_for(s, 300); });
+        const QImage image = grab();
+        ASSERT_FALSE(image.isNull());
+        // Centre of the stage, and a corner outside a 4:3 stage in a wider view.
+        for (const QPoint p : {QPoint(image.width() / 2, image.height() / 2), QPoint(2, 2),
+                               QPoint(image.width() - 3, image.height() - 3)}) {
+            const QColor got = image.pixelColor(p);
+            EXPECT_NEAR(got.red(), expected.red(), 8) << "at " << p.x() << "," << p.y();
+            EXPECT_NEAR(got.green(), expected.green(), 8) << "at " << p.x() << "," << p.y();
+            EXPECT_NEAR(got.blue(), expected.blue(), 8) << "at " << p.x() << "," << p.y();
+        }
+    }
+    background_ = 0xFFFFFF;
+}
+
+TEST_F(player_test, a_screenshot_of_a_frame_shows_the_movie)
+{
+    swf::demo_movie movie = plain_movie(24, 12, 12);
+    movie.sprite = true;
+    const auto url = serve("look.swf", swf::make_demo_movie(movie));
+    play(url, 15000, [](const auto& s) { return stood_for(s, 700); });
+    EXPECT_EQ(player_->CurrentFrame(), 12);
+    const QImage image = grab();
+    save_screenshot(image, "player_frame.png");
+    // The three moving shapes are red, blue and green on white.
+    int reddish = 0, bluish = 0, greenish = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2) {
+            const QColor c = image.pixelColor(x, y);
+            reddish += c.red() > 180 && c.green() < 90 && c.blue() < 90;
+            bluish += c.blue() > 180 && c.red() < 90 && c.green() < 140;
+            greenish += c.green() > 140 && c.red() < 90 && c.blue() < 110;
+        }
+    EXPECT_GT(reddish, 50);
+    EXPECT_GT(bluish, 50);
+    EXPECT_GT(greenish, 20);
+}
+
+TEST_F(player_test, movies_that_cannot_be_had_are_not_playing)
+{
+    server_->on("/lesson/0010/text.swf", scripted_response::text(200, "this is not a movie"));
+    for (const std::string& url : {server_->base_url() + "/lesson/0010/missing.swf",
+                                  server_->base_url() + "/lesson/0010/text.swf", std::string("not an address")}) {
+        const auto samples = play(url, 5000, [](const auto& s) { return !s.back().playing; });
+        ASSERT_FALSE(samples.back().playing) << url;
+        EXPECT_LE(samples.back().ms, tick_ms) << url;
+        EXPECT_EQ(player_->TotalFrames(), 0) << url;
+        EXPECT_EQ(player_->CurrentFrame(), 0) << url;
+    }
+}
+
+TEST_F(player_test, a_later_load_wins_over_a_slow_earlier_one)
+{
+    scripted_response slow;
+    slow.body = swf::make_demo_movie(plain_movie(30, 12, 29));
+    slow.delay_before_ms = 1500;
+    server_->on("/lesson/0010/slow.swf", slow);
+    player_->LoadMovie(0, server_->base_url() + "/lesson/0010/slow.swf");
+    const auto url = serve("quick.swf", swf::make_demo_movie(plain_movie(6, 12, 5)));
+    const auto samples = play(url, 15000, [](const auto& s) { return stood_for(s, 2500); });
+    expect_stands_at(samples, 6, 5, 12);
+}
+
+TEST_F(player_test, a_hidden_player_keeps_playing)
+{
+    // A lesson goes on while the frame sits in the tray: the window is hidden
+    // while one movie plays, and the next movie starts while it is hidden.
+    const auto first = serve("before_tray.swf", swf::make_demo_movie(plain_movie(20, 10, 19)));
+    QTimer::singleShot(600, player_, [] { player_->hide(); });
+    auto samples = play(first, 15000, [](const auto& s) { return stood_for(s, 1500); });
+    EXPECT_FALSE(player_->isVisible());
+    expect_stands_at(samples, 20, 19, 10);
+
+    markers_.clear();
+    const auto second = serve("in_tray.swf", swf::make_demo_movie(plain_movie(20, 10, 19)));
+    samples = play(second, 15000, [](const auto& s) { return stood_for(s, 1500); });
+    player_->show();
+    expect_stands_at(samples, 20, 19, 10);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    mirvo::prepare_movie_player(argc, argv);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
