@@ -586,6 +586,28 @@ TEST(SwfWriter, StopActionSitsOnTheChosenFrameOnly)
     }
 }
 
+TEST(SwfWriter, CounterStandsOutFromTheBackground)
+{
+    for (const bool dark : {true, false}) {
+        demo_movie m = sample(8, false);
+        m.look.background = dark ? rgb{20, 30, 60} : rgb{250, 250, 200};
+        m.shapes.clear();
+        m.sprite = false;
+        const std::string body = make_demo_movie(m).substr(8);
+        int digits = 0;
+        for (const tag& t : parse_tags(body, tags_start(body)))
+            if (t.code == 2) {
+                bit_reader r{t.body, 16};
+                r.bit += 5 + 4 * r.ub(5);
+                r.align();
+                const std::string fill = t.body.substr(r.byte() + 2, 3);
+                EXPECT_EQ(fill, dark ? std::string("\xFF\xFF\xFF") : std::string(3, '\0'));
+                ++digits;
+            }
+        EXPECT_EQ(digits, 10);
+    }
+}
+
 TEST(SwfWriter, BitFieldsRoundTripAtTheirWidthLimits)
 {
     const std::vector<std::int32_t> values = {0, -1, 1, -2, 2, 3, -4, 1023, 1024, -1024, -1025,

@@ -431,11 +431,14 @@ std::string make_demo_movie(const demo_movie& m)
     constexpr std::uint16_t counter_depth = 100;
     const int digits = static_cast<int>(std::to_string(m.frame_count - 1).size());
     const int digit_h = std::max(200, stage_h / 8);
-    const int digit_w = digit_h / 2, digit_t = std::max(20, digit_h / 8), digit_gap = digit_h / 5;
+    const int digit_w = digit_h / 2, digit_t = std::max(20, digit_h / 6), digit_gap = digit_h / 5;
+    const rgb bg = m.look.background;
+    const bool dark = 299 * bg.r + 587 * bg.g + 114 * bg.b < 128000;  // perceived brightness below half
+    const rgb counter_color = m.counter_color.value_or(dark ? rgb{255, 255, 255} : rgb{0, 0, 0});
     std::uint16_t digit_ids[10] = {};
     if (m.counter)
         for (int d = 0; d < 10; ++d)
-            digit_ids[d] = w.define_shape(m.counter_color, digit_outlines(d, digit_w, digit_h, digit_t));
+            digit_ids[d] = w.define_shape(counter_color, digit_outlines(d, digit_w, digit_h, digit_t));
 
     const int last = m.frame_count - 1;
     for (int f = 0; f < m.frame_count; ++f) {

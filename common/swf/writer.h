@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,7 +109,7 @@ struct demo_movie {
     int stop_frame = -1;         // 0-based frame whose actions stop the movie; -1 loops
     std::string own_trace;       // when not empty, the movie traces it on every frame
     bool counter = true;         // 0-based frame index drawn as seven-segment digits, top left
-    rgb counter_color{0, 0, 0};
+    std::optional<rgb> counter_color;  // default: black or white, whichever stands out from the background
     bool sprite = true;          // a square at top right blinking on a 4-frame sprite timeline
     std::vector<moving_shape> shapes = {
         {outline::kind::rect, {220, 40, 40}, 0.20, 0.15, 0.55, 0.85, 0.55},
