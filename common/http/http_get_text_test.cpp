@@ -147,5 +147,18 @@ TEST_F(HttpGetText, SilentPeerAndRefusedConnectionEndPromptly) {
     EXPECT_EQ(http_get_text("http://127.0.0.1:" + std::to_string(port) + "/x"), "");
 }
 
+TEST(HttpGetTextCap, ATricklingReplyIsCutOffByTheOverallLimit) {
+    // Never silent for long enough to trip the stall limit, yet endless.
+    testing::short_transfer_timeouts timeouts(800ms, 2000ms, 1500ms);
+    testing::test_http_server server;
+    scripted_response trickle = scripted_response::text(200, "");
+    for (int i = 0; i < 60; ++i) trickle.pieces.push_back({"x", 100});
+    server.on("/trickle", trickle);
+
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(http_get_text(server.base_url() + "/trickle"), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 4s);
+}
+
 }  // namespace
 }  // namespace mirvo
