@@ -1,0 +1,289 @@
+#include "client/lessons/lesson_form.h"
+
+#include "client/app/desktop.h"
+#include "client/app/qt_text.h"
+#include "ui_lesson_form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFont>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QTimerEvent>
+#include <QTreeWidget>
+
+namespace mirvo {
+
+namespace {
+
+constexpr int playback_period_ms = 700;
+// The player's place when playback has gone on to a program entry.
+constexpr int program_player_width = 830;
+constexpr int program_player_height = 470;
+
+// The system's volume program, started by the (hidden) volume button.
+#ifdef _WIN32
+constexpr char volume_program[] = "Sndvol32.exe";
+#else
+constexpr char volume_program[] = "pavucontrol";
+#endif
+
+// Tree items keep the GBK text they show, so a lookup by title compares the
+// program's own bytes and never a round trip through Unicode.
+constexpr int gbk_text_role = Qt::UserRole;
+
+QTreeWidgetItem* add_item(QTreeWidgetItem* parent, const std::string& text) {
+    auto* item = new QTreeWidgetItem(parent);
+    item->setText(0, qstr(text));
+    item->setToolTip(0, item->text(0));
+    item->setData(0, gbk_text_role, QByteArray::fromStdString(text));
+    return item;
+}
+
+}  // namespace
+
+// What the playback logic asks of the window, done with its widgets.
+class lesson_form::window_binding final : public lesson_window {
+public:
+    explicit window_binding(lesson_form& form) : form_(form) {}
+
+    void set_caption(const std::string& text) override { form_.setWindowTitle(qstr(text)); }
+    void show_toolbar(bool show) override { form_.show_toolbar(show); }
+    void show_busy(bool show) override {
+        form_.ui_->busy_text->setVisible(show);
+        // The lesson request blocks the window; paint the text before it.
+        if (show) form_.ui_->busy_text->repaint();
+    }
+    void start_playback_timer() override { form_.playback_timer_.start(playback_period_ms, &form_); }
+    void stop_playback_timer() override { form_.playback_timer_.stop(); }
+    screen_point cursor_position() override {
+        const QPoint p = form_.cursor_ ? form_.cursor_() : QCursor::pos();
+        return {p.x(), p.y()};
+    }
+    void enter_lesson_view() override {
+        form_.player_set_for_program_ = false;
+        form_.ui_->tree->hide();
+        form_.showMaximized();
+        form_.show_toolbar(false);
+    }
+    void leave_for_program() override { form_.leave_for_program(); }
+    void start_program(const std::string& file_name) override { form_.start_program(file_name); }
+    void tick_notices() override { form_.tick_notices(); }
+
+private:
+    lesson_form& form_;
+};
+
+lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_source cursor)
+    : QDialog(parent), ui_(std::make_unique<Ui::lesson_form>()), cursor_(std::move(cursor)) {
+    ui_->setupUi(this);
+    // A caption with system menu and maximise box; no sizing border of its own.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    if (make_player) {
+        const player_parts parts = make_player(this);
+        player_widget_ = parts.widget;
+        player_ = parts.player;
+    }
+    if (player_widget_) {
+        player_widget_->setProperty("control_id", 1166);
+        player_widget_->lower();  // under the toolbar, the tree and the links
+    }
+    binding_ = std::make_unique<window_binding>(*this);
+    // Without a player nothing can play; a player that never plays stands in
+    // so the logic has one to ask.
+    static struct : movie_player {
+        bool IsPlaying() override { return false; }
+        std::int32_t TotalFrames() override { return 0; }
+        std::int32_t CurrentFrame() override { return 0; }
+        void LoadMovie(std::int32_t, const std::string&) override {}
+        void SetBackgroundColor(std::int32_t) override {}
+        void Play() override {}
+    } no_player;
+    playback_ = std::make_unique<lesson_playback>(*binding_, player_ ? *player_ : no_player);
+
+    connect(ui_->list_button, &QPushButton::clicked, this, &lesson_form::toggle_tree);
+    connect(ui_->play_button, &QPushButton::clicked, this, &lesson_form::play_selected);
+    connect(ui_->previous_button, &QPushButton::clicked, this, &lesson_form::previous_movie);
+    connect(ui_->next_button, &QPushButton::clicked, this, &lesson_form::next_movie);
+    connect(ui_->volume_button, &QPushButton::clicked, this, &lesson_form::start_volume_program);
+    connect(ui_->tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+        // The tree goes on to expand or collapse items that have children.
+        if (item && item->childCount() == 0) play_selected();
+    });
+    // A right click acts as a left click anywhere in the window, the player
+    // included, so no context menu ever comes up.
+    qApp->installEventFilter(this);
+
+    // Start-up, in the window's order.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
+    layout_children(width(), height());
+    load_catalogue();
+    apply_link_font();
+    play_selected();
+}
+
+lesson_form::~lesson_form() {
+    qApp->removeEventFilter(this);
+    playback_timer_.stop();
+}
+
+QTreeWidget* lesson_form::tree() const { return ui_->tree; }
+
+void lesson_form::load_catalogue() {
+    ui_->tree->clear();
+    playback_->load_catalogue();
+    fill_tree();
+}
+
+void lesson_form::fill_tree() {
+    const catalogue& cat = playback_->entries();
+    QTreeWidget* tree = ui_->tree;
+    tree->setUpdatesEnabled(false);
+    for (const catalogue_category& category : cat.categories) {
+        auto* category_item = new QTreeWidgetItem(tree);
+        category_item->setText(0, qstr(category.title + "."));
+        category_item->setToolTip(0, category_item->text(0));
+        category_item->setData(0, gbk_text_role, QByteArray::fromStdString(category.title + "."));
+        for (const catalogue_subcategory& sub : category.subcategories) {
+            QTreeWidgetItem* sub_item = add_item(category_item, sub.title + ".");
+            for (std::size_t i = sub.first; i < sub.first + sub.count; ++i) add_item(sub_item, cat.entries[i].title);
+            sub_item->setExpanded(true);
+        }
+        category_item->setExpanded(true);
+    }
+    tree->setUpdatesEnabled(true);
+}
+
+void lesson_form::apply_link_font() {
+    QFont font(QString::fromUtf8("宋体"));
+    font.setPixelSize(11);
+    font.setWeight(QFont::Normal);
+    font.setStyleHint(QFont::SansSerif);
+    for (QLabel* link : {ui_->notice_link, ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4,
+                         ui_->news_link_5})
+        link->setFont(font);
+}
+
+void lesson_form::play_selected() {
+    const QList<QTreeWidgetItem*> selected = ui_->tree->selectedItems();
+    const std::string title =
+        selected.isEmpty() ? std::string() : selected.front()->data(0, gbk_text_role).toByteArray().toStdString();
+    playback_->play_selected(title);
+}
+
+void lesson_form::start_lesson(const std::string& title) { playback_->start_lesson(title); }
+
+void lesson_form::show_toolbar(bool show) {
+    for (QWidget* w : {static_cast<QWidget*>(ui_->play_button), static_cast<QWidget*>(ui_->list_button),
+                       static_cast<QWidget*>(ui_->next_button), static_cast<QWidget*>(ui_->previous_button)})
+        w->setVisible(show);
+    if (show) set_notice_link();
+    ui_->notice_link->setVisible(show);
+    ui_->toolbar_frame->setVisible(show);
+}
+
+void lesson_form::toggle_tree() {
+    if (ui_->tree->isVisible()) {
+        ui_->tree->hide();
+    } else {
+        ui_->tree->show();
+        ui_->tree->repaint();
+    }
+}
+
+void lesson_form::start_volume_program() { the_desktop().start_program(volume_program, {}, ""); }
+
+void lesson_form::previous_movie() { playback_->previous(); }
+void lesson_form::next_movie() { playback_->next(); }
+void lesson_form::tick() { playback_->tick(); }
+void lesson_form::stop_playback_timer() { playback_timer_.stop(); }
+
+void lesson_form::timerEvent(QTimerEvent* event) {
+    // Only the playback timer is ever started.
+    event->accept();
+    tick();
+}
+
+void lesson_form::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    layout_children(event->size().width(), event->size().height());
+}
+
+void lesson_form::layout_children(int w, int h) {
+    client_size_ = QSize(w, h);
+    if (player_widget_) {
+        if (player_set_for_program_ && !isMaximized())
+            player_widget_->setGeometry(0, 0, program_player_width, program_player_height);
+        else
+            player_widget_->setGeometry(0, 0, w, h - 20);
+    }
+    QLabel* news[] = {ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4, ui_->news_link_5};
+    for (int k = 0; k < 5; ++k) news[k]->setGeometry(200 * k, h - 19, 200, h);
+    ui_->tree->setGeometry(0, 37, 350, h - 53);
+}
+
+void lesson_form::leave_for_program() {
+    player_set_for_program_ = true;
+    showNormal();
+    if (player_widget_) player_widget_->setGeometry(0, 0, program_player_width, program_player_height);
+}
+
+void lesson_form::closeEvent(QCloseEvent* event) {
+    // Closing only brings the window back to its normal state.
+    event->ignore();
+    showNormal();
+}
+
+void lesson_form::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+bool lesson_form::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    const bool mouse = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+                       type == QEvent::MouseButtonDblClick;
+    if (!mouse && type != QEvent::ContextMenu) return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || (widget != this && !isAncestorOf(widget))) return false;
+    if (type == QEvent::ContextMenu) return true;
+
+    auto* me = static_cast<QMouseEvent*>(event);
+    if (me->button() != Qt::RightButton) return false;
+    Qt::MouseButtons buttons = me->buttons();
+    if (buttons & Qt::RightButton) buttons = (buttons & ~Qt::RightButton) | Qt::LeftButton;
+    QMouseEvent left(type, me->position(), me->scenePosition(), me->globalPosition(), Qt::LeftButton, buttons,
+                     me->modifiers(), me->pointingDevice());
+    QCoreApplication::sendEvent(widget, &left);
+    return true;
+}
+
+void lesson_form::start_program(const std::string&) {
+    // Catalogue programs (their version check and the hand-over to the
+    // updater) come with their own piece; until then such an entry does
+    // nothing.
+}
+
+void lesson_form::tick_notices() {
+    // News-link rotation, the new-message poll and the notice window come
+    // with the notices; until then the tick starts with the mouse check.
+}
+
+void lesson_form::set_notice_link() {
+    // The notice link keeps its template caption until the notices set it.
+}
+
+}  // namespace mirvo

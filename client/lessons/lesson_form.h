@@ -1,0 +1,117 @@
+// lesson_form: the client's main window after login. The catalogue tree on
+// the left, the movie player filling the window, a small toolbar at the top
+// left, the notice link and five news links at the bottom. The logic lives in
+// lesson_playback; this class binds it to the widgets of template 158.
+#pragma once
+
+#include "client/lessons/movie_player.h"
+#include "client/lessons/playback.h"
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <QPoint>
+#include <QSize>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLabel;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace Ui {
+class lesson_form;
+}
+
+namespace mirvo {
+
+// The window's movie player: one object that is both a widget and a
+// movie_player. The program makes CShockwaveflash1; tests make a fake.
+struct player_parts {
+    QWidget* widget = nullptr;
+    movie_player* player = nullptr;
+};
+using player_factory = std::function<player_parts(QWidget* parent)>;
+
+// A factory for any widget class that is also a movie_player and takes its
+// parent in its constructor.
+template <class Player>
+player_factory make_player_factory() {
+    return [](QWidget* parent) {
+        auto* p = new Player(parent);
+        return player_parts{p, p};
+    };
+}
+
+// Where the cursor is, in screen coordinates (tests replace it).
+using cursor_source = std::function<QPoint()>;
+
+class lesson_form : public QDialog {
+    Q_OBJECT
+public:
+    // Builds the window from its template, shows it and runs its start-up:
+    // the catalogue load and the start of the first entry.
+    lesson_form(QWidget* parent, player_factory make_player, cursor_source cursor = {});
+    ~lesson_form() override;
+
+    void load_catalogue();
+    void play_selected();
+    void start_lesson(const std::string& title);
+    void show_toolbar(bool show);
+    void toggle_tree();
+    void start_volume_program();
+    void previous_movie();
+    void next_movie();
+    // The playback tick (timer 1 calls it every 700 ms).
+    void tick();
+
+    // For the frame's close sequence.
+    void stop_playback_timer();
+    bool playback_timer_running() const { return playback_timer_.isActive(); }
+
+    lesson_playback& playback() { return *playback_; }
+    QTreeWidget* tree() const;
+    QWidget* player_widget() const { return player_widget_; }
+    QSize remembered_client_size() const { return client_size_; }
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+public slots:
+    // Enter and Escape end nothing: the window lives until the program ends.
+    void accept() override {}
+    void reject() override {}
+
+private:
+    class window_binding;
+
+    void layout_children(int width, int height);
+    void fill_tree();
+    void apply_link_font();
+    void leave_for_program();
+    // Seams of later parts: the program start of a catalogue program, the
+    // notice duties at the start of every tick, and the notice link's text
+    // when the toolbar comes back. They do nothing yet.
+    void start_program(const std::string& file_name);
+    void tick_notices();
+    void set_notice_link();
+
+    std::unique_ptr<Ui::lesson_form> ui_;
+    std::unique_ptr<window_binding> binding_;
+    QWidget* player_widget_ = nullptr;
+    movie_player* player_ = nullptr;
+    std::unique_ptr<lesson_playback> playback_;
+    cursor_source cursor_;
+    QBasicTimer playback_timer_;
+    QSize client_size_{800, 600};
+    // After playback has gone on to a program, the player keeps 830 by 470
+    // in the normal window state, whatever size the window system gives it.
+    bool player_set_for_program_ = false;
+};
+
+}  // namespace mirvo

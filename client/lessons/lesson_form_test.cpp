@@ -1,0 +1,265 @@
+// The lesson window on the offscreen platform, with a player whose timeline
+// the test sets and a cursor the test moves, against a loopback service.
+#include "client/lessons/lesson_form.h"
+
+#include "client/app/qt_text.h"
+#include "client/lessons/lesson_test_service.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+using namespace mirvo;
+using namespace mirvo::testing;
+
+namespace {
+
+class fake_player : public QWidget, public scripted_player_state {
+public:
+    explicit fake_player(QWidget* parent) : QWidget(parent) {}
+};
+
+QString caption_of(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The catalogue most cases use: category 1 with two sub-categories (the
+// second has an empty first lesson), category 3 that is never read.
+std::string standard_catalogue() {
+    return baselist_reply({
+        {1, {"Maths", {{"Basics", {{"Add", "add"}, {"Same", "same1"}, {"Same", "same2"}}},
+                       {"Empty", {{"", "x"}, {"Lost", "lost"}}}}}},
+        {3, {"Music", {{"Piano", {{"Scales", "scales"}}}}}},
+    });
+}
+
+}  // namespace
+
+class LessonFormTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<lesson_service> service_;
+    std::unique_ptr<lesson_session> session_;
+    QPoint cursor_;
+    fake_player* player_ = nullptr;
+
+    std::unique_ptr<lesson_form> make_form() {
+        player_ = nullptr;
+        auto form = std::make_unique<lesson_form>(
+            nullptr,
+            [this](QWidget* parent) {
+                player_ = new fake_player(parent);
+                return player_parts{player_, player_};
+            },
+            [this] { return cursor_; });
+        return form;
+    }
+    template <class T>
+    static T* child(lesson_form& form, const char* name) {
+        T* w = form.findChild<T*>(name);
+        if (!w) qFatal("no child %s", name);
+        return w;
+    }
+    static bool toolbar_shown(lesson_form& form) {
+        return child<QPushButton>(form, "play_button")->isVisible() && child<QFrame>(form, "toolbar_frame")->isVisible();
+    }
+    QTreeWidgetItem* item(lesson_form& form, const QString& text) {
+        const auto found = form.tree()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? nullptr : found.front();
+    }
+
+private slots:
+    void init() {
+        service_ = std::make_unique<lesson_service>();
+        session_ = std::make_unique<lesson_session>(*service_);
+        cursor_ = QPoint(0, 0);
+        service_->set_baselist(standard_catalogue());
+        for (const char* f : {"add", "same1", "same2", "scales", "lost"})
+            service_->set_lesson(f, lesson_reply({{std::string(f) + "1.swf", "0"}, {std::string(f) + "2.swf", "0"}}));
+    }
+    void cleanup() {
+        session_.reset();
+        service_.reset();
+    }
+
+    void startUpShowsTheCatalogueAndPlaysTheFirstLessonMaximised() {
+        auto form = make_form();
+        QTreeWidget* tree = form->tree();
+        QCOMPARE(tree->topLevelItemCount(), 1);  // category 3 is never reached
+        QTreeWidgetItem* maths = tree->topLevelItem(0);
+        QCOMPARE(maths->text(0), QString("Maths."));
+        QVERIFY(maths->isExpanded());
+        QCOMPARE(maths->childCount(), 2);
+        QCOMPARE(maths->child(0)->text(0), QString("Basics."));
+        QCOMPARE(maths->child(0)->childCount(), 3);
+        QCOMPARE(maths->child(0)->child(1)->text(0), QString("Same"));
+        QCOMPARE(maths->child(1)->childCount(), 0);  // its first lesson has no title
+        QVERIFY(maths->child(1)->isExpanded());
+
+        QCOMPARE(service_->lessons_asked(), std::vector<std::string>{"add"});
+        QVERIFY(!tree->isVisible());
+        QVERIFY(form->isMaximized());
+        QVERIFY(!toolbar_shown(*form));
+        QVERIFY(form->playback_timer_running());
+        QCOMPARE(form->windowTitle(), caption_of("在线人数:37"));
+        QCOMPARE(form->player_widget()->property("control_id").toInt(), 1166);
+
+        const QFont font = child<QLabel>(*form, "news_link_3")->font();
+        QCOMPARE(font.family(), QString::fromUtf8("宋体"));
+        QCOMPARE(font.pixelSize(), 11);
+        QCOMPARE(child<QLabel>(*form, "news_link_3")->text(), QString::fromUtf8("新闻信息"));
+        QCOMPARE(child<QLabel>(*form, "notice_link")->font().pixelSize(), 11);
+
+        // For a person to look at: the window with its tree and toolbar up.
+        if (const QByteArray dir = qgetenv("MIRVO_SCREENSHOT_DIR"); !dir.isEmpty()) {
+            form->showNormal();
+            form->resize(848, 559);
+            QTRY_COMPARE(form->remembered_client_size(), QSize(848, 559));
+            form->show_toolbar(true);
+            child<QPushButton>(*form, "list_button")->click();
+            QVERIFY(form->grab().save(QString::fromLocal8Bit(dir) + "/lesson_form.png"));
+        }
+    }
+
+    void playSelectedTakesTheFirstEqualTitleAndEntryZeroForCategories() {
+        auto form = make_form();
+        child<QPushButton>(*form, "list_button")->click();
+        QVERIFY(form->tree()->isVisible());
+
+        // The second "Same" is selected: the first entry of that title plays.
+        QTreeWidgetItem* basics = item(*form, "Basics.");
+        QVERIFY(basics);
+        form->tree()->setCurrentItem(basics->child(2));
+        child<QPushButton>(*form, "play_button")->click();
+        // A category item (with its trailing ".") plays entry 0.
+        form->tree()->setCurrentItem(item(*form, "Maths."));
+        child<QPushButton>(*form, "play_button")->click();
+        QCOMPARE(service_->lessons_asked(), (std::vector<std::string>{"add", "same1", "add"}));
+        QVERIFY(!form->tree()->isVisible());
+
+        // A double click on an item without children plays (entry 0 for the
+        // empty sub-category); on one with children it only folds.
+        form->tree()->show();
+        QTreeWidgetItem* empty = item(*form, "Empty.");
+        form->tree()->setCurrentItem(empty);
+        emit form->tree()->itemDoubleClicked(empty, 0);
+        form->tree()->show();
+        form->tree()->setCurrentItem(basics);
+        emit form->tree()->itemDoubleClicked(basics, 0);
+        QCOMPARE(service_->lessons_asked(), (std::vector<std::string>{"add", "same1", "add", "add"}));
+    }
+
+    void layoutFollowsTheClientSize() {
+        auto form = make_form();
+        form->showNormal();
+        form->resize(600, 100);
+        QTRY_COMPARE(form->remembered_client_size(), QSize(600, 100));
+        QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 600, 80));
+        QCOMPARE(child<QLabel>(*form, "news_link_1")->geometry(), QRect(0, 81, 200, 100));
+        QCOMPARE(child<QLabel>(*form, "news_link_5")->geometry(), QRect(800, 81, 200, 100));
+        QCOMPARE(form->tree()->geometry(), QRect(0, 37, 350, 47));
+    }
+
+    void ticksAdvanceAndTheLastLessonEndsPlayback() {
+        service_->set_baselist(baselist_reply({{1, {"C", {{"S", {{"A", "a"}, {"B", "b"}}}}}}}));
+        service_->set_lesson("a", lesson_reply({{"a1.html", "0"}}));
+        service_->set_lesson("b", lesson_reply({{"b1.HTML", "5"}}));
+        auto form = make_form();
+        player_->playing = true;
+        form->tick();
+        QCOMPARE(player_->loaded.back(), service_->base_url() + "/movies/a/0010/a1.swf");
+        QCOMPARE(form->windowTitle(), caption_of("在线人数:37 正在播放1"));
+        form->tick();  // still playing
+        player_->playing = false;
+        form->tick();  // a used up: b starts
+        QCOMPARE(service_->lessons_asked(), (std::vector<std::string>{"a", "b"}));
+        form->tick();
+        QCOMPARE(player_->loaded.back(), service_->base_url() + "/movies/b/0010/b1.HTML");
+        player_->stand_at_end();
+        for (int i = 0; i < 4; ++i) form->tick();
+        QVERIFY(!form->playback_timer_running());
+        QVERIFY(toolbar_shown(*form));
+        QCOMPARE(form->windowTitle(), caption_of("在线人数:37"));
+    }
+
+    void nextEntryAProgramRestoresTheWindowWithTheSmallPlayer() {
+        service_->set_baselist(baselist_reply(
+            {{1, {"C", {{"S", {{"A", "a"}, {"Race", "games", "game", "race.exe"}}}}}}}));
+        service_->set_lesson("a", lesson_reply({{"a1.swf", "0"}}));
+        auto form = make_form();
+        QVERIFY(form->isMaximized());
+        form->tick();
+        form->tick();
+        QVERIFY(!form->isMaximized());
+        QVERIFY(!form->playback_timer_running());
+        QVERIFY(toolbar_shown(*form));
+        QCOMPARE(form->windowTitle(), caption_of("在线人数:37"));
+        QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 830, 470));
+        // The window system's own resize to the normal size keeps it there.
+        form->resize(700, 500);
+        QTRY_COMPARE(form->remembered_client_size(), QSize(700, 500));
+        QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 830, 470));
+        QCOMPARE(service_->count("game"), 0u);
+    }
+
+    void restingMouseHidesTheToolbarExceptWhereAButtonWasPressed() {
+        service_->set_lesson("add", lesson_reply({{"a1.swf", "-1"}, {"a2.swf", "-1"}, {"a3.swf", "-1"}}));
+        auto form = make_form();
+        cursor_ = QPoint(40, 40);
+        form->tick();
+        QVERIFY(toolbar_shown(*form));
+        for (int i = 0; i < 3; ++i) form->tick();
+        QVERIFY(toolbar_shown(*form));
+        form->tick();
+        QVERIFY(!toolbar_shown(*form));
+
+        cursor_ = QPoint(60, 20);
+        form->tick();
+        QVERIFY(toolbar_shown(*form));
+        child<QPushButton>(*form, "next_button")->click();
+        for (int i = 0; i < 8; ++i) form->tick();
+        QVERIFY(toolbar_shown(*form));
+        QCOMPARE(player_->loaded.back(), service_->base_url() + "/movies/add/0010/a2.swf");
+        child<QPushButton>(*form, "previous_button")->click();
+        form->tick();
+        QCOMPARE(player_->loaded.back(), service_->base_url() + "/movies/add/0010/a1.swf");
+    }
+
+    void emptyLessonReplyShowsTheErrorAndStartsNoTimer() {
+        service_->drop_lesson("add");
+        auto form = make_form();
+        QCOMPARE(form->windowTitle(), caption_of("读取网络信息出错！在线人数:"));
+        QVERIFY(toolbar_shown(*form));
+        QVERIFY(!child<QLabel>(*form, "busy_text")->isVisible());
+        QVERIFY(!form->playback_timer_running());
+        QVERIFY(player_->loaded.empty());
+    }
+
+    void emptyCatalogueStartsNothing() {
+        service_->set_baselist("");
+        auto form = make_form();
+        QCOMPARE(form->tree()->topLevelItemCount(), 0);
+        QCOMPARE(form->windowTitle(), caption_of("在线人数:"));
+        QCOMPARE(service_->count("lesson"), 0u);
+        QCOMPARE(service_->count("game"), 0u);
+        QVERIFY(!form->playback_timer_running());
+    }
+
+    void rightClickActsAsLeftAndTheWindowCannotBeClosed() {
+        auto form = make_form();
+        QVERIFY(!form->tree()->isVisible());
+        QTest::mouseClick(child<QPushButton>(*form, "list_button"), Qt::RightButton);
+        QVERIFY(form->tree()->isVisible());
+
+        QTest::keyClick(form.get(), Qt::Key_Escape);
+        QTest::keyClick(form.get(), Qt::Key_Return);
+        QVERIFY(form->isVisible());
+        QCOMPARE(service_->lessons_asked().size(), 1u);
+
+        QVERIFY(!form->close());
+        QVERIFY(form->isVisible());
+        QVERIFY(!form->isMaximized());
+    }
+};
+
+QTEST_MAIN(LessonFormTest)
+#include "lesson_form_test.moc"
