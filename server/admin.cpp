@@ -10,6 +10,7 @@
 
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
+#include "server/clock.h"
 #include "server/demo_site.h"
 #include "server/http_server.h"
 #include "server/password.h"
@@ -80,14 +81,7 @@ bool to_number(const std::string& text, long long lo, long long hi, long long& o
     }
 }
 
-std::string time_text(std::int64_t t) {
-    std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm{};
-    localtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-    return buf;
-}
+std::string time_text(std::int64_t t) { return local_time_text(t, true); }
 
 std::unique_ptr<store> open_db(const parsed& p, std::ostream& err) {
     std::string error;

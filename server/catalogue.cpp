@@ -9,18 +9,6 @@ namespace {
 
 constexpr std::size_t max_value_bytes = 255;
 
-std::vector<std::string> split_tabs(std::string_view line) {
-    std::vector<std::string> out;
-    std::size_t pos = 0;
-    while (true) {
-        std::size_t t = line.find('\t', pos);
-        out.emplace_back(line.substr(pos, t == line.npos ? line.npos : t - pos));
-        if (t == line.npos) break;
-        pos = t + 1;
-    }
-    return out;
-}
-
 bool is_decimal(std::string_view s) {
     if (!s.empty() && (s[0] == '-' || s[0] == '+')) s.remove_prefix(1);
     if (s.empty()) return false;
@@ -87,8 +75,7 @@ bool parse_catalogue(std::string_view text, catalogue& out, std::string& error) 
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty() || line.front() == '#') continue;
 
-        std::vector<std::string> f = split_tabs(line);
-        for (auto& v : f) v = utf8_to_gbk(v);
+        std::vector<std::string> f = gbk_split(utf8_to_gbk(line), "\t");
         const std::string& kind = f[0];
         auto fail = [&](const std::string& why) {
             error = "line " + std::to_string(line_no) + ": " + why;

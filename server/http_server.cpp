@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -11,6 +13,7 @@ namespace mirvo::server {
 namespace {
 
 constexpr int worker_threads = 16;
+constexpr int listen_backlog = 512;
 
 thread_local std::optional<std::chrono::steady_clock::time_point> request_started;
 
@@ -56,6 +59,15 @@ http_server::http_server(service& svc, std::function<void(const std::string&)> l
     s.set_keep_alive_max_count(100);
     s.set_keep_alive_timeout(5);
     s.set_payload_max_length(64 * 1024);
+    // The library listens with a backlog of 5, which drops connection
+    // attempts (and costs clients seconds of retries) whenever more than a
+    // handful of clients connect at once. The socket is remembered here and
+    // its backlog raised after binding.
+    s.set_socket_options([this](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listen_socket_ = sock;
+    });
 
     s.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         request_started = std::chrono::steady_clock::now();
@@ -90,8 +102,9 @@ http_server::http_server(service& svc, std::function<void(const std::string&)> l
 http_server::~http_server() { stop(); }
 
 int http_server::bind(const std::string& address, int port) {
-    if (port == 0) return server_->bind_to_any_port(address);
-    return server_->bind_to_port(address, port) ? port : -1;
+    int bound = port == 0 ? server_->bind_to_any_port(address) : (server_->bind_to_port(address, port) ? port : -1);
+    if (bound > 0 && listen_socket_ >= 0) ::listen(listen_socket_, listen_backlog);
+    return bound;
 }
 
 bool http_server::run() { return server_->listen_after_bind(); }

@@ -37,6 +37,7 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::atomic<bool> listening_done_{false};
+    int listen_socket_ = -1;
 };
 
 // A request target as it may be written to a log: password values masked,

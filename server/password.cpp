@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/login/digit_code.h"
+#include "common/text/gbk.h"
 
 namespace mirvo::server {
 
@@ -73,14 +74,7 @@ std::string hash_password(std::string_view canonical, unsigned iterations) {
 }
 
 bool verify_password(std::string_view canonical, std::string_view stored) {
-    std::vector<std::string_view> parts;
-    std::size_t pos = 0;
-    while (true) {
-        std::size_t d = stored.find('$', pos);
-        parts.push_back(stored.substr(pos, d == stored.npos ? stored.npos : d - pos));
-        if (d == stored.npos) break;
-        pos = d + 1;
-    }
+    const std::vector<std::string> parts = gbk_split(stored, "$");
     if (parts.size() != 4 || parts[0] != "pbkdf2-sha256") return false;
     unsigned iterations = 0;
     auto r = std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), iterations);

@@ -2,14 +2,13 @@
 
 #include <nettle/hmac.h>
 
-#include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 
 #include "client/login/digit_code.h"
 #include "common/fs/paths.h"
 #include "common/text/gbk.h"
+#include "server/clock.h"
 #include "server/password.h"
 #include "server/query.h"
 
@@ -25,11 +24,6 @@ constexpr std::size_t max_cache_entries = 10000;
 constexpr std::int64_t touch_interval = 10;   // seconds between writes of a user's last_seen
 constexpr std::size_t max_coded_password = 1100;  // 333 bytes of text code to about 1000 digits
 constexpr std::uintmax_t max_file_bytes = 64u << 20;
-
-std::int64_t now_seconds() {
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
 
 reply xml(int status, std::string body) { return {status, xml_type, std::move(body)}; }
 reply error_reply(int status, const std::string& what) { return xml(status, "<error>" + what + "</error>"); }
@@ -47,15 +41,6 @@ std::string html_escape(std::string_view s) {
     out = gbk_replace_all(out, "\"", "&quot;");
     out = gbk_replace_all(out, "\r\n", "\n");
     return gbk_replace_all(out, "\n", "<br>");
-}
-
-std::string format_time(std::int64_t t) {
-    std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm{};
-    localtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
-    return buf;
 }
 
 const std::string& gbk(const char* utf8_literal) {
@@ -255,7 +240,7 @@ reply service::messages_page(std::string_view raw_query) {
     std::string body = head + "<h2>" + html_escape(u->name) + gbk(" 的信息</h2>");
     if (messages.empty()) body += gbk("<p>您没有信息。</p>");
     for (const auto& m : messages) {
-        body += "<p><b>" + format_time(m.created) + "</b>";
+        body += "<p><b>" + local_time_text(m.created, false) + "</b>";
         if (!m.read) body += gbk(" <font color=\"red\">新</font>");
         body += "<br>" + html_escape(m.body) + "</p>";
     }
