@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "client/login/digit_code.h"
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
 #include "server/clock.h"
@@ -31,7 +32,8 @@ const char* const usage_text =
     "       mirvo-server online [--db FILE] [--online-window S]\n"
     "       mirvo-server import-catalogue [--db FILE] FILE\n"
     "       mirvo-server publish-version [--site DIR] VERSION [MESSAGE]\n"
-    "       mirvo-server init-demo SITE DB [--program PATH] [--base-url URL]\n";
+    "       mirvo-server init-demo SITE DB [--program PATH] [--base-url URL]\n"
+    "       mirvo-server digit-encode TEXT | digit-decode DIGITS\n";
 
 // The service has no screen: the digit code's pauses, which keep a window
 // responsive while it codes, would only delay replies.
@@ -103,6 +105,8 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
     so.site_folder = opt(p, "--site", "site");
     so.request_page = MIRVO_REQUEST_PAGE;
     so.online_window = window;
+    for (const char* candidate : {MIRVO_SERVER_1, MIRVO_SERVER_2, MIRVO_SERVER_3})
+        if (std::string path = base_path_of(candidate); !path.empty()) so.base_paths.push_back(path);
     service svc(*db, so);
 
     // Signals are taken by this thread alone, so the workers never see them.
@@ -285,6 +289,17 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
             return 1;
         }
         out << "published client version " << p.positional[0] << " on " << site << "\n";
+        return 0;
+    }
+    if (cmd == "digit-encode" || cmd == "digit-decode") {
+        // For checking the service by hand: a coded password for a plain HTTP
+        // client, or what a coded value (my_ro) says.
+        if (p.positional.size() != 1) {
+            err << usage_text;
+            return 2;
+        }
+        const std::string in = utf8_to_gbk(p.positional[0]);
+        out << gbk_to_utf8(cmd == "digit-encode" ? digit_encode(in) : digit_decode(in)) << "\n";
         return 0;
     }
     if (cmd == "init-demo") {

@@ -94,6 +94,7 @@ protected:
         service_options so;
         so.site_folder = site_;
         so.request_page = "service.aspx";
+        so.base_paths = {"/xinxi50"};
         svc_ = new service(*db_, so);
         server_ = new http_server(*svc_, {});
         port_ = server_->bind("127.0.0.1", 0);
@@ -151,6 +152,18 @@ TEST_F(ServerTest, TestPageVersionDocumentsAndPages) {
         EXPECT_NE(body.find("charset=gbk"), std::string::npos) << page;
         EXPECT_NE(body.find(utf8_to_gbk("Mirvo")), std::string::npos) << page;
     }
+}
+
+// A candidate server address with a path reaches the same service.
+TEST_F(ServerTest, BasePathReachesTheSameService) {
+    EXPECT_EQ(base_path_of("http://127.0.0.1:18080/xinxi50/"), "/xinxi50");
+    EXPECT_EQ(base_path_of("http://localhost:18080"), "");
+    EXPECT_EQ(get("/xinxi50/testinternet.txt"), "your internet is ok!");
+    session().server_base_url = base() + "/xinxi50";
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
+    EXPECT_EQ(xml_get_value(get("/xinxi50/mirvo.xml"), "mirvo"), "3.8");
+    EXPECT_EQ(raw_get(port_, "/xinxi50/../secret.txt").status, 404);
+    EXPECT_EQ(raw_get(port_, "/xinxi50x/mirvo.xml").status, 404);
 }
 
 TEST_F(ServerTest, DownloadListsNameFilesTheSiteHas) {

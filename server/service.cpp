@@ -70,6 +70,15 @@ std::string content_type_for(const fs::path& p) {
 
 }  // namespace
 
+std::string base_path_of(std::string_view url) {
+    std::size_t scheme = url.find("://");
+    std::size_t slash = url.find('/', scheme == std::string_view::npos ? 0 : scheme + 3);
+    if (slash == std::string_view::npos) return {};
+    std::string path(url.substr(slash));
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path;
+}
+
 service::service(store& db, service_options options) : db_(db), options_(std::move(options)) {
     std::error_code ec;
     fs::path root = fs::canonical(options_.site_folder, ec);
@@ -141,6 +150,13 @@ reply service::handle(std::string_view method, std::string_view target) {
     if (target.size() > options_.max_target_bytes) return error_reply(414, "request too long");
     if (method != "GET" && method != "HEAD") return error_reply(405, "method not allowed");
     auto [raw_path, raw_query] = split_target(target);
+    for (const std::string& base : options_.base_paths) {
+        if (!base.empty() && raw_path.size() > base.size() && raw_path.compare(0, base.size(), base) == 0 &&
+            raw_path[base.size()] == '/') {
+            raw_path.remove_prefix(base.size());
+            break;
+        }
+    }
     std::string path = percent_decode(raw_path);
 
     if (path == "/testinternet.txt") return {200, "text/plain", "your internet is ok!"};

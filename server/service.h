@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "server/store.h"
 
@@ -22,7 +23,14 @@ struct service_options {
     std::int64_t online_window = 300;    // seconds a user counts as online after a request
     std::size_t max_target_bytes = 4096; // longer request targets are refused
     std::size_t max_suggestion_bytes = 2000;
+    // Paths under which the whole service is also reachable (a candidate
+    // server address may carry a path, e.g. "/xinxi50"), without trailing "/".
+    std::vector<std::string> base_paths;
 };
+
+// The path part of a server base URL ("http://host:port/path" -> "/path"),
+// empty when it has none.
+std::string base_path_of(std::string_view url);
 
 struct reply {
     int status = 200;
