@@ -40,21 +40,25 @@ std::string build_request_url(const std::string& action, const std::string* less
     return url;
 }
 
+std::string record::get(const std::string& attr) const { return index_.get(order_, attr); }
+std::string record::content() const { return index_.get(order_); }
+
 int read_records(const std::string& document, const std::string& tag, const std::string& key,
-                 record_stop stop, const std::function<void(const std::string& order)>& visit) {
+                 record_stop stop, const std::function<void(const record&)>& visit) {
     // Gap-tolerant readers bridge up to ten missing numbers.
     constexpr int max_misses = 11;
+    const xml_record_index index(document, tag, "order");
     int found = 0;
     int misses = 0;
     for (std::int32_t i = 1; i > 0; ++i) {
-        const std::string order = int_to_text(i);
-        if (xml_get_value(document, tag, "order", order, key).empty()) {
+        record r(index, int_to_text(i));
+        if (r.get(key).empty()) {
             if (stop == record_stop::first_empty || ++misses >= max_misses) break;
             continue;
         }
         misses = 0;
         ++found;
-        if (visit) visit(order);
+        if (visit) visit(r);
     }
     return found;
 }

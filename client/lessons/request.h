@@ -30,10 +30,29 @@ enum class record_stop {
     gap_tolerant,  // an empty key is a miss; stop after 11 misses in a row
 };
 
-// Calls visit(order_text) for each record of tag found by its "order"
-// attribute 1, 2, 3 ... whose attribute key is not empty, following the stop
-// rule. Returns the number of records visited.
+class xml_record_index;
+
+// One record found by read_records: its order text, and its attributes and
+// content exactly as the query by that order gives them. It converts to its
+// order text for readers that query the document themselves.
+class record {
+public:
+    record(const xml_record_index& index, std::string order) : index_(index), order_(std::move(order)) {}
+    const std::string& order() const { return order_; }
+    operator const std::string&() const { return order_; }
+    std::string get(const std::string& attr) const;
+    std::string content() const;
+
+private:
+    const xml_record_index& index_;
+    std::string order_;
+};
+
+// Calls visit for each record of tag found by its "order" attribute 1, 2,
+// 3 ... whose attribute key is not empty, following the stop rule. Returns
+// the number of records visited. The document is scanned once, not once per
+// record.
 int read_records(const std::string& document, const std::string& tag, const std::string& key,
-                 record_stop stop, const std::function<void(const std::string& order)>& visit);
+                 record_stop stop, const std::function<void(const record&)>& visit);
 
 }  // namespace mirvo

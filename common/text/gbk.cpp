@@ -69,12 +69,12 @@ std::string utf8_to_gbk(std::string_view utf8) {
 }
 
 std::size_t gbk_find(std::string_view hay, std::string_view needle, std::size_t from) {
-    if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
-    // Walk character boundaries from the start: a match may only begin on one.
-    std::size_t i = 0;
-    while (i < hay.size()) {
-        if (i >= from && hay.compare(i, needle.size(), needle) == 0 && i + needle.size() <= hay.size())
-            return i;
+    if (from > hay.size()) return std::string_view::npos;
+    if (needle.empty()) return from;
+    const char first = needle.front();
+    std::size_t i = from;
+    while (i + needle.size() <= hay.size()) {
+        if (hay[i] == first && hay.compare(i, needle.size(), needle) == 0) return i;
         i += gbk_char_len(hay, i);
     }
     return std::string_view::npos;

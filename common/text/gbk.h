@@ -19,7 +19,9 @@ std::string gbk_to_utf8(std::string_view gbk);
 std::string utf8_to_gbk(std::string_view utf8);
 
 // First occurrence of needle at or after from that begins on a character
-// boundary, or npos. Never matches on a trail byte.
+// boundary, or npos. Never matches on a trail byte. from must itself be a
+// character boundary: 0, or a position found by this function plus the length
+// of whole characters.
 std::size_t gbk_find(std::string_view hay, std::string_view needle, std::size_t from = 0);
 // Last character-aligned occurrence of the single byte c (an ASCII byte), or npos.
 std::size_t gbk_rfind_char(std::string_view hay, char c);

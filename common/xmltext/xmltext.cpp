@@ -5,6 +5,8 @@
 #include "common/ui/status.h"
 
 #include <charconv>
+#include <unordered_map>
+#include <vector>
 #include <cmath>
 #include <limits>
 
@@ -17,7 +19,7 @@ constexpr std::size_t npos = std::string::npos;
 // The document as the query sees it: up to its first zero byte, comments removed.
 std::string strip_comments(const std::string& text) {
     std::string copy = text.substr(0, text.find('\0'));
-    std::size_t from = 0;
+    std::size_t from = 0;  // always a character boundary
     for (;;) {
         std::size_t open = gbk_find(copy, "<!--", from);
         if (open == npos) break;
@@ -29,11 +31,35 @@ std::string strip_comments(const std::string& text) {
         }
         copy.erase(open, close + 3 - open);
         // Joining the two sides can form a new "<!--" that starts at most
-        // three bytes before the join; nothing earlier has changed.
-        from = open >= 3 ? open - 3 : 0;
+        // three bytes before the join; nothing earlier has changed. Step to
+        // the last character boundary at or before that point.
+        std::size_t limit = open >= 3 ? open - 3 : 0;
+        while (from < limit && from + gbk_char_len(copy, from) <= limit) from += gbk_char_len(copy, from);
     }
     return copy;
 }
+
+// A search whose start only moves forward within one query: the first match
+// at or after a later start is the same one while it still lies ahead, so it
+// is found once instead of once per element.
+class forward_search {
+public:
+    forward_search(const std::string& doc, std::string needle) : doc_(doc), needle_(std::move(needle)) {}
+    std::size_t at_or_after(std::size_t from) {
+        if (!valid_ || from < from_ || (found_ != npos && found_ < from)) {
+            found_ = gbk_find(doc_, needle_, from);
+            from_ = from;
+            valid_ = true;
+        }
+        return found_;
+    }
+
+private:
+    const std::string& doc_;
+    std::string needle_;
+    bool valid_ = false;
+    std::size_t from_ = 0, found_ = npos;
+};
 
 // Text strictly between two positions; empty when they are missing or reversed.
 std::string between(const std::string& s, std::size_t after, std::size_t before) {
@@ -52,52 +78,130 @@ std::string quoted_after(const std::string& tag_text, const std::string& name, b
     return between(tag_text, q1, q2);
 }
 
+// The document a query works on: the text itself when it holds neither a
+// comment nor a zero byte (no copy needed), else the cleaned copy.
+class query_doc {
+public:
+    explicit query_doc(const std::string& text) {
+        if (text.find('\0') == npos && text.find("<!--") == npos) {
+            doc_ = &text;
+        } else {
+            copy_ = strip_comments(text);
+            doc_ = &copy_;
+        }
+    }
+    const std::string& text() const { return *doc_; }
+
+private:
+    std::string copy_;
+    const std::string* doc_;
+};
+
+// One element as the selecting query sees it.
+struct element {
+    std::string start_text;  // from "<" up to ">" or "/>" (not included)
+    std::size_t content_from = npos, content_to = npos;
+};
+
+// Walks the elements of a selecting query in document order: each call gives
+// the next element, or false when the walk ends (no further start marker, or
+// an element with neither a closing marker nor "/>", or no ">").
+class element_walk {
+public:
+    element_walk(const std::string& doc, const std::string& tag)
+        : doc_(doc), start_("<" + tag), self_closing_(doc, "/>"), closing_(doc, "</" + tag + ">") {}
+
+    bool next(element& out) {
+        std::size_t d = gbk_find(doc_, start_, s_);
+        if (d == npos) return false;
+        std::size_t h = self_closing_.at_or_after(d);
+        std::size_t e = closing_.at_or_after(d);
+        out.content_from = out.content_to = npos;
+        if (h != npos && e == npos) {
+            out.start_text = doc_.substr(d, h - d);
+            s_ = h;
+            return true;
+        }
+        if (e == npos) return false;
+        std::size_t u = gbk_find(doc_, ">", d);
+        if (u == npos) return false;
+        out.start_text = doc_.substr(d, u - d);
+        out.content_from = u;
+        out.content_to = e;
+        s_ = u;
+        return true;
+    }
+
+private:
+    const std::string& doc_;
+    std::string start_;
+    forward_search self_closing_, closing_;
+    std::size_t s_ = 0;
+};
+
+std::string result_of(const std::string& doc, const element& el, const std::string& result_attr) {
+    if (result_attr.empty()) return between(doc, el.content_from, el.content_to);
+    bool has_result = false;
+    return quoted_after(el.start_text, result_attr, has_result);
+}
+
 }  // namespace
 
 std::string xml_get_value(const std::string& text, const std::string& tag, const std::string& attr_name,
                           const std::string& attr_value, const std::string& result_attr) {
     if (text.empty()) return {};
-    const std::string doc = strip_comments(text);
-    const std::string start = "<" + tag;
-    const std::string close = "</" + tag + ">";
+    const query_doc qd(text);
+    const std::string& doc = qd.text();
 
     if (attr_name.empty()) {
-        std::size_t c = gbk_find(doc, start);
+        std::size_t c = gbk_find(doc, "<" + tag);
         if (c == npos) return {};
         std::size_t h = gbk_find(doc, "/>", c);
-        std::size_t l = gbk_find(doc, close, c);
+        std::size_t l = gbk_find(doc, "</" + tag + ">", c);
         if (l == npos || (h != npos && h < l)) return {};
         return between(doc, gbk_find(doc, ">", c), l);
     }
 
-    std::size_t s = 0;
-    for (;;) {
-        std::size_t d = gbk_find(doc, start, s);
-        if (d == npos) return {};
-        std::size_t h = gbk_find(doc, "/>", d);
-        std::size_t e = gbk_find(doc, close, d);
-        std::string start_text, content;
-        if (h != npos && e == npos) {
-            start_text = doc.substr(d, h - d);
-            s = h;
-        } else if (e == npos) {
-            return {};
-        } else {
-            std::size_t u = gbk_find(doc, ">", d);
-            if (u == npos) return {};
-            start_text = doc.substr(d, u - d);
-            content = between(doc, u, e);
-            s = u;
-        }
+    element_walk walk(doc, tag);
+    element el;
+    while (walk.next(el)) {
         bool has_attr = false;
-        std::string value = quoted_after(start_text, attr_name, has_attr);
+        std::string value = quoted_after(el.start_text, attr_name, has_attr);
         // An element without the attribute ends the search.
         if (!has_attr) return {};
-        if (value != attr_value) continue;
-        if (result_attr.empty()) return content;
-        bool has_result = false;
-        return quoted_after(start_text, result_attr, has_result);
+        if (value == attr_value) return result_of(doc, el, result_attr);
     }
+    return {};
+}
+
+struct xml_record_index::impl {
+    std::string doc;
+    std::vector<element> elements;
+    std::unordered_map<std::string, std::size_t> first_by_value;
+};
+
+xml_record_index::xml_record_index(const std::string& text, const std::string& tag, const std::string& attr_name)
+    : d_(std::make_unique<impl>()) {
+    if (text.empty() || attr_name.empty()) return;
+    d_->doc = query_doc(text).text();
+    element_walk walk(d_->doc, tag);
+    element el;
+    while (walk.next(el)) {
+        bool has_attr = false;
+        std::string value = quoted_after(el.start_text, attr_name, has_attr);
+        // The query stops at the first element without the attribute, so no
+        // later element can ever be selected.
+        if (!has_attr) break;
+        if (d_->first_by_value.emplace(value, d_->elements.size()).second) d_->elements.push_back(el);
+    }
+}
+
+xml_record_index::~xml_record_index() = default;
+
+std::string xml_record_index::get(const std::string& attr_value, const std::string& result_attr) const {
+    auto it = d_->first_by_value.find(attr_value);
+    if (it == d_->first_by_value.end()) return {};
+    return result_of(d_->doc, d_->elements[it->second], result_attr);
 }
 
 std::string xml_get_file_value(const std::string& path, const std::string& tag, const std::string& attr_name,

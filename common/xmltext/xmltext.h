@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace mirvo {
@@ -14,6 +15,22 @@ std::string xml_get_value(const std::string& text, const std::string& tag,
 std::string xml_get_file_value(const std::string& path, const std::string& tag,
                                const std::string& attr_name = {}, const std::string& attr_value = {},
                                const std::string& result_attr = {});
+
+// Answers the selecting queries (text, tag, attr_name, v, result_attr) for
+// any v and result_attr exactly as xml_get_value does, after one pass over the
+// text: numbered records are read without rescanning the document per record.
+class xml_record_index {
+public:
+    xml_record_index(const std::string& text, const std::string& tag, const std::string& attr_name);
+    ~xml_record_index();
+    xml_record_index(const xml_record_index&) = delete;
+    xml_record_index& operator=(const xml_record_index&) = delete;
+    std::string get(const std::string& attr_value, const std::string& result_attr = {}) const;
+
+private:
+    struct impl;
+    std::unique_ptr<impl> d_;
+};
 
 // Whole text file; CR LF reads as LF and every line ends with LF.
 // On failure: the empty text and, with a status line, "error reading file:" + path.

@@ -15,6 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     mirvo::xml_get_value(doc, tag);
     mirvo::xml_get_value(doc, tag, "order", "1", "name");
     mirvo::xml_get_value(doc, tag, "order", "", "");
+    // The record index must agree with the query it stands in for.
+    mirvo::xml_record_index index(doc, tag, "order");
+    for (const char* order : {"1", "2", "", "01"})
+        for (const char* attr : {"", "name"})
+            if (index.get(order, attr) != mirvo::xml_get_value(doc, tag, "order", order, attr)) __builtin_trap();
     mirvo::text_to_int(doc);
     mirvo::text_to_float(doc);
     return 0;

@@ -171,3 +171,33 @@ TEST(Numbers, ConvertLeadingNumbersWithoutFailing) {
     EXPECT_EQ(int_to_text(-12), "-12");
     EXPECT_EQ(int_to_text(std::numeric_limits<std::int32_t>::min()), "-2147483648");
 }
+
+TEST(XmlRecordIndex, AnswersExactlyAsTheQueryDoes) {
+    // Random documents built from the pieces that make the query's corner
+    // cases: prefixes of the tag, duplicates, gaps, missing attributes,
+    // comments, self-closing and unclosed elements, nesting.
+    const char* pieces[] = {
+        "<f order=\"1\" name=\"a\"/>", "<f order=\"2\" name=\"b\">c2</f>", "<f order=\"2\" name=\"dup\"/>",
+        "<f name=\"no order\"/>", "<file order=\"3\" name=\"prefix\"/>", "<f order=\"01\" name=\"zero\"/>",
+        "<!-- <f order=\"4\" name=\"hidden\"/> -->", "<f order=\"5\" name='q' x=\"y\"/>", "<f order=\"6\">",
+        "</f>", "<f order=\"7\" name=\"\xD6\xD0\"><f order=\"8\" name=\"in\"/></f>", "text", "<g order=\"1\"/>",
+        "<f order=\"9\" name=\"unterminated/>", "<!--", "-->", "<f order=\"10\" ordername=\"x\" name=\"n\"/>",
+    };
+    const int n_pieces = sizeof pieces / sizeof pieces[0];
+    unsigned seed = 12345;
+    auto rnd = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int round = 0; round < 2000; ++round) {
+        std::string doc;
+        int len = static_cast<int>(rnd() % 9);
+        for (int k = 0; k < len; ++k) doc += pieces[rnd() % n_pieces];
+        for (const char* tag : {"f", "file"}) {
+            xml_record_index index(doc, tag, "order");
+            for (const char* order : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "01", ""}) {
+                for (const char* attr : {"", "name", "x", "missing"}) {
+                    ASSERT_EQ(index.get(order, attr), xml_get_value(doc, tag, "order", order, attr))
+                        << "doc: " << doc << " tag " << tag << " order " << order << " attr " << attr;
+                }
+            }
+        }
+    }
+}
