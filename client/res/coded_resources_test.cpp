@@ -1,4 +1,6 @@
 #include "client/res/coded_resources.h"
+#include "client/res/string_table.h"
+#include "common/text/gbk.h"
 
 #include <gtest/gtest.h>
 
@@ -32,3 +34,13 @@ TEST(CodedConstants, StoredOnlyAsDigitsOverTheirIds) {
 
 }  // namespace
 }  // namespace mirvo
+
+TEST(StringTable, HandsOutTextsAsGbkAndTheCodedResources) {
+    EXPECT_EQ(mirvo::load_string(264), mirvo::utf8_to_gbk("在线人数:"));
+    EXPECT_EQ(mirvo::load_string(260), "your internet is ok!");
+    EXPECT_EQ(mirvo::load_string(999), "");
+    EXPECT_EQ(mirvo::load_string(271), mirvo::code_table_text(271));
+    EXPECT_EQ(mirvo::join_strings({254, 255, 256}),
+              mirvo::coded_constant_text(254) + mirvo::coded_constant_text(255) + mirvo::coded_constant_text(256));
+    EXPECT_EQ(mirvo::digit_decode(mirvo::join_strings({254, 255, 256})), mirvo::request_page_name());
+}
