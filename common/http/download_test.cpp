@@ -155,10 +155,20 @@ TEST_F(Download, CompressedRepliesAreStoredExpanded) {
     broken.headers.emplace_back("Content-Encoding", "gzip");
     server.on("/broken.dat", broken);
 
+    for (bool wrapped : {true, false}) {
+        scripted_response r = scripted_response::text(200, testing::deflate_bytes(plain, wrapped));
+        r.headers.emplace_back("Content-Encoding", "deflate");
+        server.on(wrapped ? "/zlib.dat" : "/raw.dat", r);
+    }
+
     ASSERT_EQ(fetch("pack.dat", download_variant::updater), download_ok);
     EXPECT_EQ(slurp(native("pack.dat")), plain);
     // The progress counts what came over the wire.
     EXPECT_EQ(bar.high, int(gz.size() / 100));
+    for (const char* name : {"zlib.dat", "raw.dat"}) {
+        ASSERT_EQ(fetch(name, download_variant::updater), download_ok) << name;
+        EXPECT_TRUE(slurp(native(name)) == plain) << name;
+    }
 
     EXPECT_EQ(fetch("broken.dat", download_variant::updater), download_transport_failure);
     EXPECT_EQ(last_text(), G("发生互联网错误. "));

@@ -355,10 +355,11 @@ void test_http_server::serve(int fd, std::size_t connection) {
     finish(r.reset_at_end);
 }
 
-std::string gzip_bytes(const std::string& plain) {
+namespace {
+std::string compress_with(const std::string& plain, int window_bits) {
     z_stream z{};
-    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        throw std::runtime_error("gzip_bytes: deflateInit2 failed");
+    if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("test server: deflateInit2 failed");
     std::string out(deflateBound(&z, uLong(plain.size())) + 32, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
     z.avail_in = uInt(plain.size());
@@ -366,9 +367,16 @@ std::string gzip_bytes(const std::string& plain) {
     z.avail_out = uInt(out.size());
     int rc = deflate(&z, Z_FINISH);
     deflateEnd(&z);
-    if (rc != Z_STREAM_END) throw std::runtime_error("gzip_bytes: deflate failed");
+    if (rc != Z_STREAM_END) throw std::runtime_error("test server: deflate failed");
     out.resize(z.total_out);
     return out;
+}
+}  // namespace
+
+std::string gzip_bytes(const std::string& plain) { return compress_with(plain, 15 + 16); }
+
+std::string deflate_bytes(const std::string& plain, bool zlib_wrapper) {
+    return compress_with(plain, zlib_wrapper ? 15 : -15);
 }
 
 }  // namespace mirvo::testing

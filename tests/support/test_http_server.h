@@ -131,5 +131,8 @@ private:
 
 // gzip (RFC 1952) encoding of bytes, for scripting compressed replies.
 std::string gzip_bytes(const std::string& plain);
+// "deflate" content coding: zlib-wrapped (RFC 1950) or, as some servers send
+// it, a bare deflate stream (RFC 1951).
+std::string deflate_bytes(const std::string& plain, bool zlib_wrapper = true);
 
 }  // namespace mirvo::testing
