@@ -288,7 +288,7 @@ struct transfer::impl {
     }
 };
 
-transfer::transfer(const parsed_url& url, const options& opts) : d_(new impl) {
+transfer::transfer(const parsed_url& url, const options& opts) : d_(std::make_unique<impl>()) {
     ensure_curl_initialised();
     d_->limits = current_timeouts();
     d_->pump = opts.pump_while_waiting;
@@ -320,9 +320,9 @@ transfer::transfer(const parsed_url& url, const options& opts) : d_(new impl) {
         curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, long(d_->limits.total.count()));
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, receive_buffer_bytes);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &impl::on_header);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, d_);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, d_.get());
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &impl::on_body);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, d_);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, d_.get());
 }
 
 transfer::~transfer() {
@@ -330,7 +330,6 @@ transfer::~transfer() {
     if (d_->easy) curl_easy_cleanup(d_->easy);
     if (d_->multi) curl_multi_cleanup(d_->multi);
     curl_slist_free_all(d_->header_list);
-    delete d_;
 }
 
 bool transfer::start() {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,7 +79,7 @@ public:
 
 private:
     struct impl;
-    impl* d_;
+    std::unique_ptr<impl> d_;
     long status_ = 0;
 };
 
