@@ -30,6 +30,13 @@ int quit_code() { return g_code; }
 void reset_quit_for_testing() {
     g_quit = false;
     g_code = 0;
+    // QCoreApplication::exit leaves a mark that makes every later event loop
+    // return at once (no nested wait would dispatch anything); only a run of
+    // the main loop clears it.
+    if (QCoreApplication::instance()) {
+        QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
 }
 
 bool qt_message_pump::drain() {
