@@ -1,26 +1,260 @@
 #include "client/app/main_frame.h"
 
+#include "client/app/desktop.h"
+#include "client/app/pump.h"
 #include "client/app/qt_text.h"
+#include "client/forms/message_form.h"
+#include "client/lessons/request.h"
+#include "client/login/login_form.h"
+#include "client/res/string_table.h"
 #include "common/fs/paths.h"
+#include "common/http/http.h"
 #include "common/xmltext/xmltext.h"
 
+#include <QAction>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <cstdio>
+#include <unistd.h>
+
 namespace mirvo {
+
+namespace {
+
+process_ender current_ender;
+
+QString u8(const char* s) { return QString::fromUtf8(s); }
+
+// Toolbar 127, in order; 0 is a separator.
+constexpr int toolbar_entries[] = {cmd_suggest, cmd_help, cmd_settings, cmd_exit, 0,     32878, 32894,
+                                   32893,       0,        32805,        32800,    32872, 32870};
+constexpr int toolbar_image_width = 16;
+constexpr int toolbar_image_height = 15;
+
+QIcon program_icon() {
+    QIcon icon;
+    icon.addFile(":/images/icon127_16.png", QSize(16, 16));
+    icon.addFile(":/images/icon127.png", QSize(32, 32));
+    return icon;
+}
+
+}  // namespace
+
+void set_process_ender(process_ender ender) { current_ender = std::move(ender); }
+
+void end_process(int status) {
+    if (current_ender) {
+        current_ender(status);
+        return;
+    }
+    std::fflush(nullptr);
+    ::_exit(status);
+}
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {}
 CMainFrame::~CMainFrame() = default;
 
 bool CMainFrame::OnCreate() {
+    if (!create_toolbar()) return false;
+
     version_ = xml_get_file_value(program_folder() + "\\mirvo.xml", "mirvo");
+    setWindowIcon(program_icon());
     setWindowTitle(qstr(gbk_lit("Mirvo学习娱乐空间 版本") + version_));
+
+    set_toolbar_captions_and_size();
     closing_ = false;
 
     if (run_login() != 1) return false;
-    create_lesson_window();
+
+    show_loading_window({});
+    lesson_window_ = create_lesson_window();
+    if (lesson_window_) lesson_window_->show();
+    tray_.PutIconInTray(this, program_icon());
+    delete loading_.data();
+    started_ = true;
     return true;
 }
 
-int CMainFrame::run_login() { return 1; }
+int CMainFrame::run_login() {
+    Clogin_form login;
+    return login.exec() == QDialog::Accepted ? 1 : 2;
+}
 
-void CMainFrame::create_lesson_window() {}
+QWidget* CMainFrame::create_lesson_window() { return nullptr; }
+
+void CMainFrame::destroy_lesson_window() {
+    if (!lesson_window_) return;
+    // Destroying the window stops its timers.
+    lesson_window_->showMinimized();
+    delete lesson_window_.data();
+}
+
+QAction* CMainFrame::command_action(int id, const QString& text, QObject* parent) {
+    auto* action = new QAction(text, parent);
+    action->setData(id);
+    // Commands without a handler show disabled, wherever they appear.
+    action->setEnabled(handles_command(id));
+    connect(action, &QAction::triggered, this, [this, id] { on_command(id); });
+    return action;
+}
+
+bool CMainFrame::create_toolbar() {
+    // Menu 127.
+    QMenu* functions = menuBar()->addMenu(u8("功能列表"));
+    functions->addAction(command_action(cmd_settings, u8("设置"), functions));
+    // The Ctrl+X after the tab is only text: there is no such shortcut.
+    functions->addAction(command_action(cmd_exit, u8("&退出\tCtrl+X(X)"), functions));
+    QMenu* help = menuBar()->addMenu(u8("帮助"));
+    help->addAction(command_action(cmd_help, u8("使用帮助"), help));
+
+    // Toolbar 127: flat buttons docked at the top, with a gripper and tips.
+    const QPixmap strip(":/images/toolbar127.png");
+    if (strip.isNull()) return false;
+    toolbar_ = new QToolBar(this);
+    toolbar_->setObjectName("toolbar127");
+    toolbar_->setMovable(true);
+    toolbar_->setFloatable(false);
+    toolbar_->setIconSize(QSize(toolbar_image_width, toolbar_image_height));
+    toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    int image = 0;
+    for (int id : toolbar_entries) {
+        if (id == 0) {
+            toolbar_->addSeparator();
+            continue;
+        }
+        QAction* action = command_action(id, QString(), toolbar_);
+        action->setIcon(QIcon(strip.copy(image * toolbar_image_width, 0, toolbar_image_width, toolbar_image_height)));
+        ++image;
+        toolbar_->addAction(action);
+    }
+    addToolBar(Qt::TopToolBarArea, toolbar_);
+    return true;
+}
+
+void CMainFrame::set_toolbar_captions_and_size() {
+    const char* captions[] = {"给我们提建议", "帮助", "设置", "退出"};
+    const QList<QAction*> actions = toolbar_->actions();
+    for (int i = 0; i < 4 && i < actions.size(); ++i) {
+        actions[i]->setText(u8(captions[i]));
+        actions[i]->setToolTip(u8(captions[i]));
+    }
+    // Every button as wide as the widest plus 10, as high as the highest.
+    int widest = 0, highest = 0;
+    QList<QToolButton*> buttons;
+    for (QAction* a : actions) {
+        if (a->isSeparator()) continue;
+        if (auto* b = qobject_cast<QToolButton*>(toolbar_->widgetForAction(a))) {
+            buttons.push_back(b);
+            widest = std::max(widest, b->sizeHint().width());
+            highest = std::max(highest, b->sizeHint().height());
+        }
+    }
+    for (QToolButton* b : buttons) b->setFixedSize(widest + 10, highest);
+    toolbar_->setIconSize(QSize(toolbar_image_width, toolbar_image_height));
+}
+
+std::unique_ptr<QMenu> CMainFrame::load_tray_menu() {
+    auto menu = std::make_unique<QMenu>();
+    menu->addAction(command_action(cmd_open_main, u8("打开主窗口"), menu.get()));
+    menu->addAction(command_action(cmd_tray_settings, u8("设置"), menu.get()));
+    menu->addAction(command_action(cmd_exit, u8("退出"), menu.get()));
+    return menu;
+}
+
+bool CMainFrame::handles_command(int id) const {
+    switch (id) {
+    case cmd_help:
+    case cmd_open_main:
+    case cmd_exit:
+        return true;
+    default:
+        // The suggestion and settings dialogs are not part of this build yet.
+        return false;
+    }
+}
+
+void CMainFrame::on_command(int id) {
+    if (!handles_command(id)) return;
+    switch (id) {
+    case cmd_help:
+        the_desktop().open(program_folder() + "\\help\\help.htm");
+        break;
+    case cmd_open_main:
+        showMaximized();
+        raise();
+        activateWindow();
+        break;
+    case cmd_exit:
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainFrame::paintEvent(QPaintEvent*) {
+    // The lesson window covers the frame; its own area shows nothing.
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && started_ && !closing_) {
+        // Let the state change settle before answering it.
+        QTimer::singleShot(0, this, [this] { apply_size_handling(); });
+    }
+}
+
+void CMainFrame::apply_size_handling() {
+    if (closing_) return;
+    if (windowState() & Qt::WindowMinimized) {
+        if (tray_.enabled()) hide();
+        return;
+    }
+    if (isVisible() && !(windowState() & Qt::WindowMaximized)) showMaximized();
+}
+
+void CMainFrame::show_loading_window(const std::string& text) {
+    loading_ = new message_form(this);
+    if (!text.empty()) loading_->set_status_text(text);
+    loading_->show_now();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // The sequence ends the process itself; the window is never closed the
+    // ordinary way.
+    event->ignore();
+    if (closing_) return;
+
+    closing_ = true;
+    if (tray_.enabled())
+        hide();
+    else
+        showMinimized();
+
+    show_loading_window(load_string(268));
+
+    // The reply does not matter; a server that is gone must not keep the
+    // program from ending.
+    const std::string logout_folder = "logout";
+    http_get_text(build_request_url("logout", &logout_folder));
+
+    if (loading_) {
+        loading_->set_status_text(load_string(282));
+        loading_->repaint();
+    }
+    destroy_lesson_window();
+    delete loading_.data();
+
+    tray_.remove();
+    hide();
+    post_quit(0);
+    end_process(1);
+}
 
 }  // namespace mirvo

@@ -1,0 +1,271 @@
+// The main frame: menu, toolbar, tray menu, size handling and the close
+// sequence with its logout request, against a scripted server.
+#include "client/app/main_frame.h"
+
+#include "client/app/pump.h"
+#include "client/app/qt_text.h"
+#include "client/app/recording_desktop.h"
+#include "client/forms/message_form.h"
+#include "client/lessons/request.h"
+#include "client/login/digit_code.h"
+#include "client/res/string_table.h"
+#include "common/fs/paths.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/test_http_server.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <fstream>
+
+using namespace mirvo;
+using mirvo::testing::recording_desktop;
+using mirvo::testing::scripted_response;
+using mirvo::testing::temp_folder;
+using mirvo::testing::test_http_server;
+
+namespace {
+
+QString u8(const char* s) { return QString::fromUtf8(s); }
+
+// A frame whose login answers as told and whose lesson window is a plain
+// window that records what the start-up showed meanwhile.
+class test_frame : public CMainFrame {
+public:
+    int login_result = 1;
+    bool loading_seen = false;
+    QString loading_text;
+    Qt::WindowFlags loading_flags;
+
+protected:
+    int run_login() override { return login_result; }
+    QWidget* create_lesson_window() override {
+        if (message_form* loading = loading_window()) {
+            loading_seen = loading->isVisible();
+            loading_text = loading->status()->text();
+            loading_flags = loading->windowFlags();
+        }
+        auto* w = new QWidget(this, Qt::Window);
+        w->setObjectName("lesson");
+        return w;
+    }
+};
+
+}  // namespace
+
+class MainFrameTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<temp_folder> folder_;
+    std::unique_ptr<recording_desktop> desktop_;
+    std::vector<int> exits_;
+
+    std::unique_ptr<test_frame> started_frame(bool tray = true) {
+        CTrayIcon::set_tray_available_for_testing(tray ? 1 : 0);
+        auto f = std::make_unique<test_frame>();
+        if (!f->OnCreate()) qFatal("frame creation failed");
+        f->showMaximized();
+        return f;
+    }
+    static QList<QAction*> entries(QToolBar* bar) { return bar->actions(); }
+
+private slots:
+    void initTestCase() { install_qt_message_pump(); }
+    void init() {
+        reset_quit_for_testing();
+        folder_ = std::make_unique<temp_folder>();
+        set_program_folder(folder_->path());
+        std::ofstream(folder_->path() + "/mirvo.xml") << "<mirvo>3.8</mirvo>";
+        desktop_ = std::make_unique<recording_desktop>();
+        exits_.clear();
+        set_process_ender([this](int status) { exits_.push_back(status); });
+        session() = session_values{};
+    }
+    void cleanup() {
+        set_process_ender({});
+        CTrayIcon::set_tray_available_for_testing(-1);
+        desktop_.reset();
+        folder_.reset();
+    }
+
+    void toolbarHasItsEntriesCaptionsAndStates() {
+        auto f = started_frame();
+        QCOMPARE(f->windowTitle(), u8("Mirvo学习娱乐空间 版本3.8"));
+        const QList<QAction*> a = entries(f->toolbar());
+        QCOMPARE(a.size(), 13);
+        const int ids[] = {32862, 57670, 32873, 57665, 0, 32878, 32894, 32893, 0, 32805, 32800, 32872, 32870};
+        const char* captions[] = {"给我们提建议", "帮助", "设置", "退出"};
+        int widths = -1, heights = -1;
+        for (int i = 0; i < 13; ++i) {
+            if (ids[i] == 0) {
+                QVERIFY(a[i]->isSeparator());
+                continue;
+            }
+            QCOMPARE(a[i]->data().toInt(), ids[i]);
+            QVERIFY(!a[i]->icon().isNull());
+            if (i < 4) {
+                QCOMPARE(a[i]->text(), u8(captions[i]));
+            } else {
+                QVERIFY(a[i]->text().isEmpty());
+                QVERIFY2(!a[i]->isEnabled(), "uncaptioned commands have no handler");
+            }
+            // Every button has one size.
+            auto* b = qobject_cast<QToolButton*>(f->toolbar()->widgetForAction(a[i]));
+            QVERIFY(b);
+            if (widths < 0) widths = b->width(), heights = b->height();
+            QCOMPARE(b->width(), widths);
+            QCOMPARE(b->height(), heights);
+        }
+        QVERIFY(a[1]->isEnabled());  // help
+        QVERIFY(a[3]->isEnabled());  // exit
+        QCOMPARE(f->toolbar()->iconSize(), QSize(16, 15));
+    }
+
+    void menuBarHoldsItsCommands() {
+        auto f = started_frame();
+        const QList<QAction*> menus = f->menuBar()->actions();
+        QCOMPARE(menus.size(), 2);
+        QCOMPARE(menus[0]->text(), u8("功能列表"));
+        QCOMPARE(menus[1]->text(), u8("帮助"));
+        const QList<QAction*> functions = menus[0]->menu()->actions();
+        QCOMPARE(functions.size(), 2);
+        QCOMPARE(functions[0]->data().toInt(), 32873);
+        QCOMPARE(functions[1]->text(), u8("&退出\tCtrl+X(X)"));
+        QCOMPARE(functions[1]->data().toInt(), 57665);
+        QVERIFY(functions[1]->shortcut().isEmpty());
+        QCOMPARE(menus[1]->menu()->actions()[0]->data().toInt(), 57670);
+        menus[1]->menu()->actions()[0]->trigger();
+        QCOMPARE(desktop_->opened, std::vector<std::string>{folder_->path() + "\\help\\help.htm"});
+    }
+
+    void startUpShowsTheLoadingWindowThenPutsUpTheTray() {
+        auto f = started_frame();
+        QVERIFY(f->loading_seen);
+        QCOMPARE(f->loading_text, u8("正在载入资源，请稍等......"));
+        QVERIFY(f->loading_flags & Qt::WindowStaysOnTopHint);
+        QVERIFY(!(f->loading_flags & Qt::WindowCloseButtonHint));
+        QVERIFY(!(f->loading_flags & Qt::WindowSystemMenuHint));
+        QVERIFY(!f->loading_window());  // destroyed once start-up is done
+        QVERIFY(f->lesson_window() && f->lesson_window()->isVisible());
+        QVERIFY(f->tray_icon().enabled());
+        QCOMPARE(f->tray_icon().system_icon()->toolTip(), u8("mirvo学习娱乐空间"));
+    }
+
+    void refusedLoginCreatesNothing() {
+        CTrayIcon::set_tray_available_for_testing(1);
+        test_frame f;
+        f.login_result = 2;
+        QVERIFY(!f.OnCreate());
+        QVERIFY(!f.lesson_window());
+        QVERIFY(!f.tray_icon().enabled());
+        QVERIFY(!f.isVisible());
+    }
+
+    void trayMenuOpensWithItsDefaultItem() {
+        auto f = started_frame();
+        CTrayIcon& tray = f->tray_icon();
+        QCOMPARE(tray.HandleTrayMouse(999, tray_right_button_down), 0);
+        QVERIFY(!tray.last_menu());
+        for (int message : {int(tray_right_button_down), int(tray_left_button_down)}) {
+            QCOMPARE(tray.HandleTrayMouse(tray_icon_id, message), 1);
+            QMenu* menu = tray.last_menu();
+            QVERIFY(menu);
+            const QList<QAction*> a = menu->actions();
+            QCOMPARE(a.size(), 3);
+            QCOMPARE(a[0]->text(), u8("打开主窗口"));
+            QCOMPARE(a[1]->text(), u8("设置"));
+            QCOMPARE(a[2]->text(), u8("退出"));
+            QCOMPARE(a[0]->data().toInt(), 32879);
+            QCOMPARE(a[1]->data().toInt(), 32880);
+            QCOMPARE(a[2]->data().toInt(), 57665);
+            QCOMPARE(menu->defaultAction(), a[0]);
+            QVERIFY(!a[1]->isEnabled());
+            menu->hide();
+        }
+        QCOMPARE(tray.HandleTrayMouse(tray_icon_id, 0x207), 1);
+    }
+
+    void minimisingHidesIntoTheTrayAndDoubleClickBringsItBack() {
+        auto f = started_frame(true);
+        f->showMinimized();
+        QTRY_VERIFY(!f->isVisible());
+        QCOMPARE(f->tray_icon().HandleTrayMouse(tray_icon_id, tray_left_double_click), 1);
+        QVERIFY(f->isVisible());
+        QVERIFY(f->isMaximized());
+        // Restoring to a normal size maximises again.
+        f->showNormal();
+        QTRY_VERIFY(f->isMaximized());
+        // So does the tray menu's first item.
+        f->showMinimized();
+        QTRY_VERIFY(!f->isVisible());
+        f->tray_icon().HandleTrayMouse(tray_icon_id, tray_right_button_down);
+        f->tray_icon().last_menu()->actions()[0]->trigger();
+        QVERIFY(f->isVisible() && f->isMaximized());
+    }
+
+    void withoutATrayMinimisingKeepsTheFrameInTheTaskbar() {
+        auto f = started_frame(false);
+        QVERIFY(!f->tray_icon().enabled());
+        f->showMinimized();
+        QTest::qWait(50);
+        QVERIFY(f->isVisible());
+        QVERIFY(f->isMinimized());
+    }
+
+    void closeLogsOutOnceAndEndsWithStatusOne() {
+        test_http_server server;
+        session().server_base_url = server.base_url();
+        session().request_page = "service.aspx";
+        session().user = "lily";
+        session().password = "abc";
+        auto f = started_frame();
+        QPointer<QWidget> lesson = f->lesson_window();
+        QString shown_while_closing;
+        // A second close request, while the password is being coded, is ignored.
+        QTimer::singleShot(0, f.get(), [&] {
+            if (f->loading_window()) shown_while_closing = f->loading_window()->status()->text();
+            f->close();
+        });
+        f->tray_icon().HandleTrayMouse(tray_icon_id, tray_right_button_down);
+        f->tray_icon().last_menu()->actions()[2]->trigger();  // "退出"
+        QCOMPARE(exits_, std::vector<int>{1});
+        QVERIFY(f->closing());
+        QCOMPARE(shown_while_closing, qstr(load_string(268)));
+        QCOMPARE(server.request_count(), 1u);
+        const std::string target = server.requests()[0].target;
+        const std::string head = "/service.aspx?user=lily&password=";
+        const std::string tail = "&lesson_id=0010&lesson_dir=logout&action=logout";
+        QVERIFY(target.rfind(head, 0) == 0);
+        QVERIFY(target.size() > head.size() + tail.size());
+        QCOMPARE(target.substr(target.size() - tail.size()), tail);
+        QCOMPARE(digit_decode(target.substr(head.size(), target.size() - head.size() - tail.size())),
+                 std::string("abc"));
+        // Windows gone, tray icon gone, quit asked for.
+        QVERIFY(!lesson);
+        QVERIFY(!f->loading_window());
+        QVERIFY(!f->tray_icon().enabled());
+        QVERIFY(!f->isVisible());
+        QVERIFY(quit_requested());
+        // Later requests change nothing.
+        f->close();
+        QCOMPARE(exits_.size(), 1u);
+    }
+
+    void closeGoesOnWhenTheServerIsGone() {
+        session().server_base_url = "http://127.0.0.1:1";
+        session().request_page = "service.aspx";
+        auto f = started_frame(false);
+        f->close();
+        QCOMPARE(exits_, std::vector<int>{1});
+    }
+};
+
+QTEST_MAIN(MainFrameTest)
+#include "main_frame_test.moc"

@@ -1,0 +1,275 @@
+#include "client/login/login_form.h"
+
+#include "ui_login_form.h"
+
+#include "client/app/desktop.h"
+#include "client/app/pump.h"
+#include "client/app/qt_text.h"
+#include "client/lessons/request.h"
+#include "client/login/login_steps.h"
+#include "client/login/profile.h"
+#include "client/res/coded_resources.h"
+#include "client/res/string_table.h"
+#include "common/fs/paths.h"
+#include "common/http/http.h"
+#include "common/xmltext/xmltext.h"
+
+#include <QAbstractItemView>
+#include <QEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace mirvo {
+
+namespace {
+
+const QColor dialog_background(228, 239, 255);
+const QColor input_frame(100, 0, 255);
+const QColor link_colour(0, 0, 255);
+
+Ui::login_form* make_ui(QDialog* dialog) {
+    auto* ui = new Ui::login_form;
+    ui->setupUi(dialog);
+    return ui;
+}
+
+void paint_background(QWidget* w, const QColor& colour) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, colour);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+}
+
+// Clears a flag when the scope ends, however it ends.
+struct running_mark {
+    bool& flag;
+    explicit running_mark(bool& f) : flag(f) { flag = true; }
+    ~running_mark() { flag = false; }
+};
+
+}  // namespace
+
+std::string registration_page_url() { return MIRVO_REG_URL; }
+
+Clogin_form::Clogin_form(QWidget* parent)
+    : QDialog(parent), ui_(make_ui(this)), status_(ui_->status_label), progress_(ui_->download_progress),
+      candidates_(coded_server_candidates()) {
+    // Its own taskbar button, above every other window, no help button.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setFixedSize(size());
+    // The Qt layer ends the program itself on cancel; the dialog must not be
+    // destroyed behind its owner's back.
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    connect(ui_->login_button, &QPushButton::clicked, this, [this] { OnOK(); });
+    connect(ui_->cancel_button, &QPushButton::clicked, this, [this] { reject(); });
+    connect(ui_->register_button, &QPushButton::clicked, this, [this] { OnRegister(); });
+    connect(ui_->help_button, &QPushButton::clicked, this, [this] { OnHelp(); });
+    connect(ui_->register_link, &QLabel::linkActivated, this,
+            [](const QString& url) { the_desktop().open(gbk(url)); });
+    ui_->auto_login_label->installEventFilter(this);
+
+    OnInitDialog();
+}
+
+Clogin_form::~Clogin_form() = default;
+
+void Clogin_form::OnInitDialog() {
+    setWindowIcon(QIcon(":/images/icon127_16.png"));
+    paint_background(this, dialog_background);
+    for (QLabel* l : {ui_->user_label, ui_->password_label, ui_->status_label, ui_->auto_login_label,
+                      ui_->register_link})
+        paint_background(l, dialog_background);
+    // The link: string 281, pointing at the registration page.
+    ui_->register_link->setText(QString("<a href=\"%1\" style=\"color:%2\">%3</a>")
+                                    .arg(QString::fromStdString(registration_page_url()).toHtmlEscaped(),
+                                         link_colour.name(), qstr(load_string(281)).toHtmlEscaped()));
+    ui_->register_link->setOpenExternalLinks(false);
+    countdown_ = 0;
+
+    const user_profile profile = read_user_profile(program_folder());
+    for (const std::string& name : profile.users) ui_->user_combo->addItem(qstr(name));
+    ui_->user_combo->setEditText(qstr(profile.default_user));
+    session().user = profile.default_user;
+    ui_->user_combo->view()->setMinimumWidth(30);
+
+    if (profile.auto_login) {
+        ui_->auto_login_check->setChecked(true);
+        ui_->password_edit->setText(qstr(profile.password));
+    }
+
+    session().request_page = request_page_name();
+
+    if (ui_->auto_login_check->isChecked()) {
+        set_status(load_string(257) + gbk_lit("3 秒"));
+        countdown_timer_.start(1000, this);
+    }
+}
+
+void Clogin_form::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), dialog_background);
+    p.setPen(input_frame);
+    p.setBrush(dialog_background);
+    // The frame around the input area: 15 from the sides, 65 from the top,
+    // 50 from the bottom.
+    p.drawRect(QRect(QPoint(15, 65), QPoint(width() - 15 - 1, height() - 50 - 1)));
+}
+
+void Clogin_form::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    ui_->password_edit->setFocus();
+}
+
+bool Clogin_form::eventFilter(QObject* watched, QEvent* event) {
+    // A click on the label "下次自动登录" works the check box beside it.
+    if (watched == ui_->auto_login_label && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        ui_->auto_login_check->toggle();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void Clogin_form::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != countdown_timer_.timerId()) {
+        QDialog::timerEvent(event);
+        return;
+    }
+    if (!ui_->auto_login_check->isChecked()) {
+        // Switched off: the last countdown text stays.
+        countdown_timer_.stop();
+        return;
+    }
+    ++countdown_;
+    if (countdown_ >= 3) {
+        countdown_timer_.stop();
+        OnOK();
+        return;
+    }
+    set_status(load_string(257) + int_to_text(3 - countdown_) + gbk_lit("  秒"));
+}
+
+void Clogin_form::set_status(const std::string& text) {
+    status_.set_text(text);
+    status_.repaint();
+}
+
+void Clogin_form::enable_inputs(bool enable) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ui_->user_combo, ui_->password_edit, ui_->login_button,
+                                                      ui_->cancel_button, ui_->register_button})
+        w->setEnabled(enable);
+}
+
+void Clogin_form::select_server() {
+    session().server_base_url = first_answering_server(candidates_);
+    enable_inputs(true);
+}
+
+void Clogin_form::OnOK() {
+    // The procedure pumps events while it codes the password and fetches the
+    // download list; a click, Enter or countdown tick then must not start a
+    // second, nested login.
+    if (running_ || ended_) return;
+    running_mark mark(running_);
+
+    countdown_timer_.stop();
+    const std::string user = gbk(ui_->user_combo->currentText());
+    const std::string password = gbk(ui_->password_edit->text());
+    enable_inputs(false);
+    // Focus can only go to a control once it is enabled again.
+    QWidget* focus_after = nullptr;
+    bool select_password = false;
+
+    [&] {
+        if (user.empty()) {
+            set_status(load_string(236));
+            focus_after = ui_->user_combo;
+            return;
+        }
+        set_status(load_string(246));
+        select_server();
+        const std::string base = session().server_base_url;
+        if (base.empty()) {
+            set_status(load_string(247));
+            return;
+        }
+        set_status(load_string(248));
+        const std::string folder = program_folder();
+        take_over_updater(folder);
+
+        const version_check version = check_version(base, folder);
+        if (version.newer) {
+            const box_answer answer =
+                the_desktop().message_box(this, load_string(261) + version.prompt, application_title(),
+                                          box_kind::yes_no);
+            if (ended_) return;
+            if (answer == box_answer::yes) {
+                // The result is not examined: the updater fetches what it
+                // needs itself when the list is missing.
+                http_download_file(&progress_, base, "/dl/download.xml", folder, &status_);
+                the_desktop().start_program(folder + updater_relative_path, {}, folder);
+                post_quit(1);
+                ended_ = true;
+                QDialog::reject();
+                return;
+            }
+        }
+
+        set_status(load_string(249));
+        const std::string url = login_request_url(base, session().request_page, user, password);
+        // The user may have closed the dialog while the password was coded.
+        if (ended_) return;
+        const std::string reply = http_get_text(url);
+        switch (read_login_reply(reply)) {
+        case login_outcome::no_answer:
+            set_status(load_string(250));
+            focus_after = ui_->user_combo;
+            return;
+        case login_outcome::refused:
+            set_status(load_string(253));
+            focus_after = ui_->password_edit;
+            select_password = true;
+            return;
+        case login_outcome::accepted: {
+            set_status(load_string(251));
+            session().user = user;
+            session().password = password;
+            std::vector<std::string> listed;
+            for (int i = 0; i < ui_->user_combo->count(); ++i) listed.push_back(gbk(ui_->user_combo->itemText(i)));
+            write_user_profile(listed, user, password, ui_->auto_login_check->isChecked(), &status_, folder);
+            set_status({});
+            ended_ = true;
+            accept();
+            return;
+        }
+        }
+    }();
+
+    if (ended_) return;
+    enable_inputs(true);
+    if (focus_after) focus_after->setFocus();
+    if (select_password) {
+        ui_->password_edit->selectAll();
+        ui_->password_edit->end(true);  // the selection scrolled into view
+    }
+}
+
+void Clogin_form::reject() {
+    // Cancel, Escape and the close box end the program.
+    post_quit(1);
+    ended_ = true;
+    countdown_timer_.stop();
+    QDialog::reject();
+}
+
+void Clogin_form::OnRegister() {
+    select_server();
+    if (!session().server_base_url.empty()) the_desktop().open(session().server_base_url + "/reg.aspx");
+}
+
+void Clogin_form::OnHelp() { the_desktop().open(program_folder() + "\\help\\help.htm"); }
+
+}  // namespace mirvo

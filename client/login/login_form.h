@@ -1,0 +1,73 @@
+// Clogin_form: the login dialog, the client's first window. Behind its one
+// button lies the start-up conversation with the service: choosing a server,
+// taking over a new updater, the version check with the hand-over to the
+// updater, and the login itself.
+#pragma once
+
+#include "client/app/qt_status.h"
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Ui {
+class login_form;
+}
+
+namespace mirvo {
+
+class Clogin_form : public QDialog {
+    Q_OBJECT
+public:
+    explicit Clogin_form(QWidget* parent = nullptr);
+    ~Clogin_form() override;
+
+    // Tries the server candidates in order and keeps the first that answers
+    // as the session's server base URL (empty when none does); then enables
+    // the input controls.
+    void select_server();
+    // The login procedure (login button, Enter, end of the countdown). A
+    // login that is already running ignores a second start.
+    void OnOK();
+
+    // The servers select_server tries; the coded candidates by default.
+    void set_server_candidates(std::vector<std::string> candidates) { candidates_ = std::move(candidates); }
+    bool login_running() const { return running_; }
+    int countdown() const { return countdown_; }
+    bool countdown_active() const { return countdown_timer_.isActive(); }
+
+    Ui::login_form* controls() const { return ui_.get(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+public slots:
+    // Cancel button, Escape and the close box: the program ends with code 1.
+    void reject() override;
+
+private:
+    void OnInitDialog();
+    void OnRegister();
+    void OnHelp();
+    void set_status(const std::string& text);
+    void enable_inputs(bool enable);
+
+    std::unique_ptr<Ui::login_form> ui_;
+    label_status_line status_;
+    widget_progress_bar progress_;
+    std::vector<std::string> candidates_;
+    QBasicTimer countdown_timer_;  // timer 1: the automatic-login countdown
+    int countdown_ = 0;
+    bool running_ = false;
+    bool ended_ = false;
+};
+
+// The registration page the dialog's link opens.
+std::string registration_page_url();
+
+}  // namespace mirvo

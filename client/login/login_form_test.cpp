@@ -1,0 +1,444 @@
+// The login dialog against a scripted server on 127.0.0.1: countdown, server
+// choice, version check and hand-over, the login replies, the profile.
+#include "client/login/login_form.h"
+
+#include "client/app/pump.h"
+#include "client/app/qt_text.h"
+#include "client/app/recording_desktop.h"
+#include "client/lessons/request.h"
+#include "client/login/digit_code.h"
+#include "client/login/login_steps.h"
+#include "client/login/profile.h"
+#include "client/res/string_table.h"
+#include "common/fs/paths.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/test_http_server.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+using namespace mirvo;
+using mirvo::testing::recording_desktop;
+using mirvo::testing::scripted_response;
+using mirvo::testing::temp_folder;
+using mirvo::testing::test_http_server;
+namespace fs = std::filesystem;
+
+namespace {
+
+QString text_of(int id) { return qstr(load_string(id)); }
+QString countdown_text(const char* rest) { return qstr(load_string(257) + gbk_lit(rest)); }
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+void spit(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+// The service as the login sees it: test page, version document, login.
+struct service {
+    test_http_server server;
+    explicit service(const std::string& version = "3.8", const std::string& login_reply = "<user_login>ok</user_login>",
+                     const std::string& prompt = "") {
+        server.on("/testinternet.txt", scripted_response::text(200, "your internet is ok!"));
+        server.on("/mirvo.xml",
+                  scripted_response::text(200, "<mirvo>" + version + "</mirvo><show_message>" + prompt + "</show_message>"));
+        server.otherwise(scripted_response::text(200, login_reply));
+    }
+    std::vector<std::string> targets() const {
+        std::vector<std::string> out;
+        for (const auto& r : server.requests()) out.push_back(r.target);
+        return out;
+    }
+    int login_requests() const {
+        int n = 0;
+        for (const auto& t : targets()) n += t.find("&action=login") != std::string::npos;
+        return n;
+    }
+};
+
+template <class T>
+T* child(QWidget* w, const char* name) {
+    T* c = w->findChild<T*>(name);
+    if (!c) qFatal("no control %s", name);
+    return c;
+}
+
+}  // namespace
+
+class LoginFormTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<temp_folder> folder_;
+    std::unique_ptr<recording_desktop> desktop_;
+    std::unique_ptr<mirvo::testing::short_transfer_timeouts> timeouts_;
+
+    fs::path folder() const { return folder_->path(); }
+
+    std::unique_ptr<Clogin_form> open_dialog(const std::vector<std::string>& candidates) {
+        auto d = std::make_unique<Clogin_form>();
+        d->set_server_candidates(candidates);
+        d->show();
+        return d;
+    }
+    static QLabel* status(Clogin_form* d) { return child<QLabel>(d, "status_label"); }
+    static void type_in(Clogin_form* d, const QString& user, const QString& password) {
+        child<QComboBox>(d, "user_combo")->setEditText(user);
+        child<QLineEdit>(d, "password_edit")->setText(password);
+    }
+    static bool combo_has_focus(Clogin_form* d) {
+        auto* combo = child<QComboBox>(d, "user_combo");
+        return d->focusWidget() == combo || d->focusWidget() == combo->lineEdit();
+    }
+    static void click_login(Clogin_form* d) { QTest::mouseClick(child<QPushButton>(d, "login_button"), Qt::LeftButton); }
+    static bool inputs_enabled(Clogin_form* d) {
+        return child<QComboBox>(d, "user_combo")->isEnabled() && child<QLineEdit>(d, "password_edit")->isEnabled() &&
+               child<QPushButton>(d, "login_button")->isEnabled() &&
+               child<QPushButton>(d, "cancel_button")->isEnabled() &&
+               child<QPushButton>(d, "register_button")->isEnabled();
+    }
+
+private slots:
+    void initTestCase() { install_qt_message_pump(); }
+
+    void init() {
+        reset_quit_for_testing();
+        folder_ = std::make_unique<temp_folder>();
+        set_program_folder(folder_->path());
+        spit(folder() / "mirvo.xml", "<mirvo>3.8</mirvo>");
+        desktop_ = std::make_unique<recording_desktop>();
+        timeouts_ = std::make_unique<mirvo::testing::short_transfer_timeouts>();
+        session() = session_values{};
+    }
+    void cleanup() {
+        timeouts_.reset();
+        desktop_.reset();
+        folder_.reset();
+    }
+
+    void startsWithTheProfileAndTheDialogsLook() {
+        write_user_profile({"ann"}, "bob", "pw", false, nullptr, folder_->path());
+        auto d = open_dialog({});
+        auto* combo = child<QComboBox>(d.get(), "user_combo");
+        QCOMPARE(combo->count(), 2);
+        QCOMPARE(combo->itemText(1), QString("bob"));
+        QCOMPARE(combo->currentText(), QString("bob"));
+        QCOMPARE(session().user, std::string("bob"));
+        QCOMPARE(session().request_page, std::string(MIRVO_TEST_REQUEST_PAGE));
+        QVERIFY(!child<QCheckBox>(d.get(), "auto_login_check")->isChecked());
+        QVERIFY(child<QLineEdit>(d.get(), "password_edit")->text().isEmpty());
+        QVERIFY(!d->countdown_active());
+        QVERIFY(status(d.get())->text().isEmpty());
+        // Hidden buttons stay hidden; the window stays on top.
+        QVERIFY(!child<QPushButton>(d.get(), "cancel_button")->isVisible());
+        QVERIFY(!child<QPushButton>(d.get(), "register_button")->isVisible());
+        QVERIFY(!child<QProgressBar>(d.get(), "download_progress")->isVisible());
+        QVERIFY(d->windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(d->windowTitle(), QString::fromUtf8("欢迎您进入Mirvo学习娱乐空间"));
+        QVERIFY(child<QLabel>(d.get(), "register_link")->text().contains(text_of(281)));
+        QVERIFY(QTest::qWaitForWindowActive(d.get()) || true);
+        QCOMPARE(d->focusWidget(), child<QLineEdit>(d.get(), "password_edit"));
+    }
+
+    void countdownCountsThreeTwoOneAndLogsInOnTheThirdTick() {
+        service svc;
+        write_user_profile({}, "lily", "secret", true, nullptr, folder_->path());
+        auto d = open_dialog({svc.server.base_url()});
+        QVERIFY(child<QCheckBox>(d.get(), "auto_login_check")->isChecked());
+        QCOMPARE(child<QLineEdit>(d.get(), "password_edit")->text(), QString("secret"));
+        QCOMPARE(status(d.get())->text(), countdown_text("3 秒"));
+        QTRY_COMPARE_WITH_TIMEOUT(status(d.get())->text(), countdown_text("2  秒"), 1500);
+        QCOMPARE(svc.server.request_count(), 0u);
+        QTRY_COMPARE_WITH_TIMEOUT(status(d.get())->text(), countdown_text("1  秒"), 1500);
+        QCOMPARE(svc.server.request_count(), 0u);
+        QTRY_COMPARE_WITH_TIMEOUT(d->result(), int(QDialog::Accepted), 3000);
+        QCOMPARE(svc.login_requests(), 1);
+        QVERIFY(!d->countdown_active());
+        QCOMPARE(session().user, std::string("lily"));
+        QCOMPARE(session().password, std::string("secret"));
+    }
+
+    void clickingTheLabelStopsTheCountdown() {
+        service svc;
+        write_user_profile({}, "lily", "secret", true, nullptr, folder_->path());
+        auto d = open_dialog({svc.server.base_url()});
+        QTRY_COMPARE_WITH_TIMEOUT(status(d.get())->text(), countdown_text("2  秒"), 1500);
+        QTest::mouseClick(child<QLabel>(d.get(), "auto_login_label"), Qt::LeftButton);
+        QVERIFY(!child<QCheckBox>(d.get(), "auto_login_check")->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(!d->countdown_active(), 1500);
+        QTest::qWait(1200);
+        // The last countdown text stays and nobody logged in.
+        QCOMPARE(status(d.get())->text(), countdown_text("2  秒"));
+        QCOMPARE(svc.server.request_count(), 0u);
+        QCOMPARE(d->result(), int(QDialog::Rejected));
+        QVERIFY(d->isVisible());
+        // A second click checks it again.
+        QTest::mouseClick(child<QLabel>(d.get(), "auto_login_label"), Qt::LeftButton);
+        QVERIFY(child<QCheckBox>(d.get(), "auto_login_check")->isChecked());
+    }
+
+    void loginButtonDuringCountdownLogsInAtOnce() {
+        service svc;
+        write_user_profile({}, "lily", "secret", true, nullptr, folder_->path());
+        auto d = open_dialog({svc.server.base_url()});
+        click_login(d.get());
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+        QVERIFY(!d->countdown_active());
+        QTest::qWait(1200);
+        QCOMPARE(svc.login_requests(), 1);
+    }
+
+    void escapeAndTheCloseBoxEndTheProgramWithCodeOne() {
+        {
+            auto d = open_dialog({});
+            QTest::keyClick(d.get(), Qt::Key_Escape);
+            QVERIFY(!d->isVisible());
+            QCOMPARE(d->result(), int(QDialog::Rejected));
+            QVERIFY(quit_requested());
+            QCOMPARE(quit_code(), 1);
+        }
+        reset_quit_for_testing();
+        {
+            auto d = open_dialog({});
+            QVERIFY(d->close());
+            QVERIFY(!d->isVisible());
+            QVERIFY(quit_requested());
+            QCOMPARE(quit_code(), 1);
+        }
+    }
+
+    void emptyUserNameAsksForItWithoutTraffic() {
+        service svc;
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "", "pw");
+        click_login(d.get());
+        QCOMPARE(status(d.get())->text(), text_of(236));
+        QCOMPARE(svc.server.request_count(), 0u);
+        QVERIFY(inputs_enabled(d.get()));
+        QVERIFY(combo_has_focus(d.get()));
+        QVERIFY(d->isVisible());
+    }
+
+    void noServerSaysSoAndEnablesTheInputsAgain() {
+        // One candidate is not http, one answers 404, one answers with a line end.
+        test_http_server wrong;
+        wrong.on("/testinternet.txt", scripted_response::text(200, "your internet is ok!\r\n"));
+        test_http_server missing;
+        auto d = open_dialog({"https://127.0.0.1:1", missing.base_url(), wrong.base_url()});
+        type_in(d.get(), "lily", "pw");
+        click_login(d.get());
+        QCOMPARE(status(d.get())->text(), text_of(247));
+        QVERIFY(session().server_base_url.empty());
+        QVERIFY(inputs_enabled(d.get()));
+        QCOMPARE(wrong.request_count(), 1u);
+        QCOMPARE(d->result(), int(QDialog::Rejected));
+        QVERIFY(!quit_requested());
+    }
+
+    void secondCandidateIsKeptWhenTheFirstFails() {
+        test_http_server first;
+        first.on("/testinternet.txt", scripted_response::text(500, "your internet is ok!"));
+        service second;
+        auto d = open_dialog({first.base_url(), second.server.base_url(), "http://127.0.0.1:1"});
+        type_in(d.get(), "lily", "pw");
+        click_login(d.get());
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+        QCOMPARE(session().server_base_url, second.server.base_url());
+        QCOMPARE(first.request_count(), 1u);
+        // The whole conversation went to the second server, in order.
+        const auto t = second.targets();
+        QCOMPARE(t.size(), 3u);
+        QCOMPARE(t[0], std::string("/testinternet.txt"));
+        QCOMPARE(t[1], std::string("/mirvo.xml"));
+        QVERIFY(t[2].rfind("/" MIRVO_TEST_REQUEST_PAGE "?user=lily&password=", 0) == 0);
+        QVERIFY(t[2].size() > 14 && t[2].compare(t[2].size() - 13, 13, "&action=login") == 0);
+    }
+
+    void loginReplyDecidesTheText_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("text");
+        QTest::addColumn<bool>("password_selected");
+        QTest::newRow("upper-case OK is a refusal") << "<user_login>OK</user_login>" << 253 << true;
+        QTest::newRow("wrong") << "<user_login>wrong</user_login>" << 253 << true;
+        QTest::newRow("no element") << "<html>hello</html>" << 250 << false;
+        QTest::newRow("empty reply") << "" << 250 << false;
+    }
+    void loginReplyDecidesTheText() {
+        QFETCH(QString, reply);
+        QFETCH(int, text);
+        QFETCH(bool, password_selected);
+        service svc("3.8", reply.toStdString());
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "Secret");
+        click_login(d.get());
+        QCOMPARE(status(d.get())->text(), text_of(text));
+        QCOMPARE(d->result(), int(QDialog::Rejected));
+        QVERIFY(inputs_enabled(d.get()));
+        auto* edit = child<QLineEdit>(d.get(), "password_edit");
+        if (password_selected) {
+            QCOMPARE(d->focusWidget(), edit);
+            QCOMPARE(edit->selectedText(), QString("Secret"));
+        } else {
+            QVERIFY(combo_has_focus(d.get()));
+        }
+        // A failed login leaves the session's user and password alone.
+        QVERIFY(session().password.empty());
+        QVERIFY(!fs::exists(folder() / "mirvo_user.xml"));
+    }
+
+    void loginSendsTheCodedPassword() {
+        service svc;
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "abc123");
+        click_login(d.get());
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+        const std::string target = svc.targets().back();
+        const auto from = target.find("&password=") + 10;
+        const std::string coded = target.substr(from, target.find('&', from) - from);
+        QVERIFY(coded.find_first_not_of("0123456789") == std::string::npos);
+        QCOMPARE(digit_decode(coded), std::string("abc123"));
+    }
+
+    void olderLookingVersionTextGivesNoPrompt() {
+        // 1.10 reads as 1.1, which is below 1.9.
+        spit(folder() / "mirvo.xml", "<mirvo>1.9</mirvo>");
+        service svc("1.10");
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "pw");
+        click_login(d.get());
+        QVERIFY(desktop_->boxes.empty());
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+    }
+
+    void newerVersionAnsweredNoGoesOnToLogIn() {
+        service svc("3.9", "<user_login>ok</user_login>", "fixes");
+        desktop_->answers = {box_answer::no};
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "pw");
+        click_login(d.get());
+        QCOMPARE(desktop_->boxes.size(), 1u);
+        QCOMPARE(desktop_->boxes[0].text, load_string(261) + "fixes");
+        QVERIFY(desktop_->boxes[0].kind == box_kind::yes_no);
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+        QVERIFY(desktop_->starts.empty());
+    }
+
+    void yesStoresTheListAndStartsTheUpdater() {
+        service svc("3.9", "<user_login>ok</user_login>", "new");
+        const std::string list = "<file order=\"1\" get_name=\"mirvo.xml\" save_as=\"mirvo.xml\" />";
+        // The list's path is sent after the base URL's own "/", as a double slash.
+        svc.server.on("//dl/download.xml", scripted_response::text(200, list));
+        desktop_->answers = {box_answer::yes};
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "pw");
+        click_login(d.get());
+        QCOMPARE(slurp(folder() / "dl" / "download.xml"), list);
+        QCOMPARE(desktop_->starts.size(), 1u);
+        QCOMPARE(desktop_->starts[0].program, folder_->path() + "\\mupdate");
+        QVERIFY(desktop_->starts[0].args.isEmpty());
+        QCOMPARE(desktop_->starts[0].folder, folder_->path());
+        QVERIFY(quit_requested());
+        QCOMPARE(quit_code(), 1);
+        QCOMPARE(d->result(), int(QDialog::Rejected));
+        QVERIFY(!d->isVisible());
+        // No login was tried and the bar is put away again.
+        QCOMPARE(svc.login_requests(), 0);
+        QVERIFY(!child<QProgressBar>(d.get(), "download_progress")->isVisible());
+    }
+
+    void waitingUpdaterIsTakenOver() {
+        service svc;
+        fs::create_directories(folder() / "dl");
+        spit(folder() / "mupdate", "old updater");
+        spit(folder() / "dl" / "mupdate", "new updater");
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "pw");
+        click_login(d.get());
+        QCOMPARE(slurp(folder() / "mupdate"), std::string("new updater"));
+        QVERIFY(!fs::exists(folder() / "dl" / "mupdate"));
+        struct stat st{};
+        QCOMPARE(::stat((folder() / "mupdate").c_str(), &st), 0);
+        QVERIFY(st.st_mode & S_IXUSR);
+    }
+
+    void failedTakeOverKeepsTheDownloadedCopy() {
+        // The updater's place is taken by a folder: the copy fails, and the
+        // new updater must not be lost.
+        fs::create_directories(folder() / "dl");
+        fs::create_directories(folder() / "mupdate");
+        spit(folder() / "dl" / "mupdate", "new updater");
+        QVERIFY(!take_over_updater(folder_->path()));
+        QCOMPARE(slurp(folder() / "dl" / "mupdate"), std::string("new updater"));
+        QVERIFY(fs::is_directory(folder() / "mupdate"));
+        // Nothing waiting: nothing happens.
+        fs::remove_all(folder() / "mupdate");
+        fs::remove(folder() / "dl" / "mupdate");
+        QVERIFY(!take_over_updater(folder_->path()));
+        QVERIFY(!fs::exists(folder() / "mupdate"));
+    }
+
+    void profileIsWrittenAfterSuccess() {
+        service svc;
+        write_user_profile({"ann"}, "bob", "pw", false, nullptr, folder_->path());
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "cat", "Tiger9");
+        child<QCheckBox>(d.get(), "auto_login_check")->setChecked(true);
+        click_login(d.get());
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+        QCOMPARE(slurp(folder() / "mirvo_user.xml"),
+                 std::string("<user name=\"ann\" order=\"1\" />\r\n<user name=\"bob\" order=\"2\" />\r\n"
+                             "<user name=\"cat\" order=\"3\" /><default_user_name>cat</default_user_name>\r\n"
+                             "<auto_login>true</auto_login>"));
+        // The status line is cleared and the password comes back next time
+        // (lower case: the code folds it).
+        QVERIFY(status(d.get())->text().isEmpty());
+        QCOMPARE(restore_saved_password(folder_->path(), "cat"), std::string("tiger9"));
+    }
+
+    void runningLoginIgnoresASecondStart() {
+        service svc;
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "a-long-password");
+        int nested = 0;
+        // These fire while the password is being coded, when the button is
+        // enabled again: a click, Enter and a direct start.
+        QTimer::singleShot(0, d.get(), [&] {
+            nested += d->login_running();
+            click_login(d.get());
+            QTest::keyClick(d.get(), Qt::Key_Return);
+            d->OnOK();
+        });
+        d->OnOK();
+        QCOMPARE(nested, 1);
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+        QCOMPARE(svc.login_requests(), 1);
+        QCOMPARE(svc.server.request_count(), 3u);
+    }
+
+    void helpAndRegistrationOpenTheirPages() {
+        service svc;
+        auto d = open_dialog({svc.server.base_url()});
+        QTest::mouseClick(child<QPushButton>(d.get(), "help_button"), Qt::LeftButton);
+        QCOMPARE(desktop_->opened.size(), 1u);
+        QCOMPARE(desktop_->opened[0], folder_->path() + "\\help\\help.htm");
+        child<QPushButton>(d.get(), "register_button")->click();
+        QCOMPARE(desktop_->opened.size(), 2u);
+        QCOMPARE(desktop_->opened[1], svc.server.base_url() + "/reg.aspx");
+    }
+};
+
+QTEST_MAIN(LoginFormTest)
+#include "login_form_test.moc"

@@ -1,0 +1,65 @@
+#include "client/login/login_steps.h"
+
+#include "client/lessons/request.h"
+#include "client/login/digit_code.h"
+#include "client/res/coded_resources.h"
+#include "client/res/string_table.h"
+#include "common/fs/paths.h"
+#include "common/http/http.h"
+#include "common/xmltext/xmltext.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace mirvo {
+
+std::vector<std::string> coded_server_candidates() {
+    return {server_candidate_url(0), server_candidate_url(1), server_candidate_url(2)};
+}
+
+std::string first_answering_server(const std::vector<std::string>& candidates) {
+    const std::string& expected = load_string(260);
+    for (const std::string& base : candidates) {
+        // Exact bytes: a test page with a line end is some other page.
+        if (http_get_text(base + "/testinternet.txt") == expected) return base;
+    }
+    return {};
+}
+
+bool take_over_updater(const std::string& folder) {
+    const std::string waiting = folder + waiting_updater_relative_path;
+    const std::string target = folder + updater_relative_path;
+    if (!file_exists(waiting) || is_directory(waiting)) return false;
+    if (!copy_file_atomic(waiting, target)) return false;
+    // A first copy gets plain file permissions; the updater must stay runnable.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::permissions(to_native(target), fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                    fs::perm_options::add, ec);
+    remove_file(waiting);
+    return true;
+}
+
+version_check check_version(const std::string& base_url, const std::string& folder) {
+    const std::string remote_doc = http_get_text(base_url + "/mirvo.xml");
+    const float remote = text_to_float(xml_get_value(remote_doc, "mirvo"));
+    const float local = text_to_float(xml_get_file_value(folder + "\\mirvo.xml", "mirvo"));
+    version_check out;
+    out.newer = remote > local;
+    out.prompt = xml_get_value(remote_doc, "show_message");
+    return out;
+}
+
+std::string login_request_url(const std::string& base_url, const std::string& request_page,
+                              const std::string& user, const std::string& password) {
+    return base_url + "/" + request_page + "?user=" + url_encode_value(user) + "&password=" +
+           digit_encode(password) + "&action=login";
+}
+
+login_outcome read_login_reply(const std::string& reply) {
+    const std::string value = xml_get_value(reply, "user_login");
+    if (value.empty()) return login_outcome::no_answer;
+    return value == "ok" ? login_outcome::accepted : login_outcome::refused;
+}
+
+}  // namespace mirvo

@@ -1,0 +1,49 @@
+// The login's conversation with the service, step by step, without windows:
+// server selection, updater take-over, version check, the login request.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mirvo {
+
+// The updater's file name in the program folder ("\mupdate"), and where a
+// freshly downloaded updater waits ("\dl\mupdate").
+inline constexpr const char* updater_relative_path = "\\mupdate";
+inline constexpr const char* waiting_updater_relative_path = "\\dl\\mupdate";
+
+// The three server base URLs the program may use, decoded from their coded
+// string resources, in the order they are tried.
+std::vector<std::string> coded_server_candidates();
+
+// The first candidate whose "/testinternet.txt" is exactly string 260, or the
+// empty text when none answers that way.
+std::string first_answering_server(const std::vector<std::string>& candidates);
+
+// When folder\dl\mupdate exists it replaces folder\mupdate (replace-and-rename,
+// so the old updater stays whole if the copy fails) and is then deleted. The
+// copy in dl is kept when the copy failed, for the next login to try again.
+// True when an updater was taken over.
+bool take_over_updater(const std::string& folder);
+
+struct version_check {
+    bool newer = false;  // the server's version is above the installed one
+    std::string prompt;  // the server document's show_message
+};
+// Compares the server's "/mirvo.xml" with folder\mirvo.xml, both read as
+// single-precision numbers (1.10 reads as 1.1).
+version_check check_version(const std::string& base_url, const std::string& folder);
+
+// base + "/" + page + "?user=" + user + "&password=" + digit_encode(password)
+// + "&action=login". Pumps events while the password is coded.
+std::string login_request_url(const std::string& base_url, const std::string& request_page,
+                              const std::string& user, const std::string& password);
+
+enum class login_outcome {
+    no_answer,  // no user_login in the reply (no reply, wrong page)
+    accepted,   // user_login is exactly "ok"
+    refused,    // any other user_login value
+};
+login_outcome read_login_reply(const std::string& reply);
+
+}  // namespace mirvo
