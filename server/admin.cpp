@@ -1,6 +1,7 @@
 #include "server/admin.h"
 
 #include <csignal>
+#include <filesystem>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -99,10 +100,15 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
         err << "mirvo-server: bad port or online window\n";
         return 2;
     }
-    auto db = open_db(p, err);
-    if (!db) return 1;
     service_options so;
     so.site_folder = opt(p, "--site", "site");
+    std::error_code ec;
+    if (!std::filesystem::is_directory(so.site_folder, ec)) {
+        err << "mirvo-server: site folder " << so.site_folder << " does not exist (see init-demo)\n";
+        return 1;
+    }
+    auto db = open_db(p, err);
+    if (!db) return 1;
     so.request_page = MIRVO_REQUEST_PAGE;
     so.online_window = window;
     for (const char* candidate : {MIRVO_SERVER_1, MIRVO_SERVER_2, MIRVO_SERVER_3})
