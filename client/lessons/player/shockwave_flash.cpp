@@ -240,16 +240,13 @@ void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetch
                                              server_url.authority(QUrl::FullyEncoded).toLower());
         rewrite.append(QJsonArray{QStringLiteral("^") + QRegularExpression::escape(server_origin), page_origin});
     }
-    QJsonObject options{
-        {QStringLiteral("url"), page_url},
-        {QStringLiteral("base"), base},
-        {QStringLiteral("background"), background_css()},
-        {QStringLiteral("prefix"), marker_prefix_},
-        {QStringLiteral("rewrite"), rewrite},
-    };
-    pending_load_ = QStringLiteral("mirvoPlayer.load(%1, %2);")
-                        .arg(generation)
-                        .arg(QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact)));
+    pending_load_ = pending_load{generation,
+                                 QJsonObject{
+                                     {QStringLiteral("url"), page_url},
+                                     {QStringLiteral("base"), base},
+                                     {QStringLiteral("prefix"), marker_prefix_},
+                                     {QStringLiteral("rewrite"), rewrite},
+                                 }};
     send_pending();
 }
 
@@ -257,7 +254,11 @@ void CShockwaveflash1::send_pending()
 {
     if (!page_ready_ || !pending_load_)
         return;
-    page_->runJavaScript(*pending_load_);
+    QJsonObject options = pending_load_->options;
+    options.insert(QStringLiteral("background"), background_css());
+    page_->runJavaScript(QStringLiteral("mirvoPlayer.load(%1, %2);")
+                             .arg(pending_load_->generation)
+                             .arg(QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact))));
     pending_load_.reset();
 }
 
@@ -270,10 +271,6 @@ void CShockwaveflash1::SetBackgroundColor(std::int32_t colour)
     if (page_ready_)
         page_->runJavaScript(
             QStringLiteral("mirvoPlayer.background(%1);").arg(mirvo::player::js_string(background_css())));
-    if (pending_load_) {
-        static const QRegularExpression colour_field(QStringLiteral("\"background\":\"#[0-9a-f]{6}\""));
-        pending_load_->replace(colour_field, QStringLiteral("\"background\":\"%1\"").arg(background_css()));
-    }
 }
 
 void CShockwaveflash1::Play()

@@ -6,6 +6,7 @@
 #include "client/lessons/movie_player.h"
 #include "client/lessons/player/movie_timeline.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QWidget>
@@ -77,7 +78,12 @@ private:
     int generation_ = 0;
     std::int32_t background_ = 0xFFFFFF;
     bool page_ready_ = false;
-    std::optional<QString> pending_load_;  // script for a load waiting on the page
+    // A load waiting for the page; its colour is filled in when it is sent.
+    struct pending_load {
+        int generation;
+        QJsonObject options;
+    };
+    std::optional<pending_load> pending_load_;
     QString marker_prefix_;
     std::shared_ptr<std::atomic<bool>> fetch_cancel_;
 };

@@ -2,6 +2,7 @@
 // the snapshot checked against what the movies are built to do.
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"
+#include "common/swf/swf_bytes.h"
 #include "common/swf/writer.h"
 #include "tests/support/test_http_server.h"
 
@@ -283,6 +284,101 @@ TEST_F(player_test, a_screenshot_of_a_frame_shows_the_movie)
     EXPECT_GT(reddish, 50);
     EXPECT_GT(bluish, 50);
     EXPECT_GT(greenish, 20);
+}
+
+// A two-frame movie whose frames load other movies with getURL (into
+// levels 1 and 2), then stop.
+std::string loader_movie(const std::string& first_url, const std::string& second_url)
+{
+    using namespace swf::detail;
+    swf::bit_writer rect;
+    rect.put_unsigned(15, 5);
+    for (const int v : {0, 400 * 20, 0, 300 * 20})
+        rect.put_signed(v, 15);
+    std::string body = rect.take();
+    put_u16(body, 12 << 8);  // 12 fps
+    put_u16(body, 2);
+    append_tag(body, tag_set_background_color, std::string("\xff\xff\xff", 3));
+    const auto get_url = [](const std::string& url, const std::string& target, bool stop) {
+        std::string a;
+        a.push_back(static_cast<char>(0x83));  // ActionGetURL
+        put_u16(a, static_cast<unsigned>(url.size() + target.size() + 2));
+        a += url;
+        a.push_back(0);
+        a += target;
+        a.push_back(0);
+        if (stop)
+            a.push_back(static_cast<char>(action_stop));
+        a.push_back(static_cast<char>(action_end));
+        return a;
+    };
+    append_tag(body, tag_do_action, get_url(first_url, "_level1", false));
+    append_tag(body, tag_show_frame, "");
+    append_tag(body, tag_do_action, get_url(second_url, "_level2", true));
+    append_tag(body, tag_show_frame, "");
+    append_tag(body, tag_end, "");
+    std::string movie = "FWS";
+    movie.push_back(8);
+    put_u32(movie, static_cast<std::uint32_t>(8 + body.size()));
+    return movie + body;
+}
+
+TEST_F(player_test, a_movie_in_a_chinese_folder_loads_its_neighbours_and_its_servers_files)
+{
+    // The folder is "课" in GBK; the lesson window hands such names over raw
+    // or escaped, and both reach the same server path.
+    const std::string folder = "/lesson/%BF%CE/0010/";
+    auto little = plain_movie(2, 12, 1);
+    little.shapes.clear();
+    scripted_response sub;
+    sub.body = swf::make_demo_movie(little);
+    server_->on(folder + "neighbour.swf", sub);
+    server_->on("/shared/absolute.swf", sub);
+    scripted_response loader;
+    loader.body = loader_movie("neighbour.swf", server_->base_url() + "/shared/absolute.swf");
+    server_->on(folder + "loader.swf", loader);
+
+    const auto samples = play(server_->base_url() + "/lesson/\xBF\xCE/0010/loader.swf", 15000,
+                              [](const auto& s) { return stood_for(s, 1500); });
+    expect_stands_at(samples, 2, 1, 12);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+            int seen = 0;
+            for (const auto& r : server_->requests())
+                seen += r.target == "/lesson/%BF%CE/0010/neighbour.swf" || r.target == "/shared/absolute.swf";
+            return seen >= 2;
+        },
+        5000))
+        << "the movie's own loads did not reach its server";
+}
+
+TEST_F(player_test, an_actionscript_3_movie_is_followed_by_the_clock)
+{
+    std::string bytes = swf::make_demo_movie(plain_movie(10, 10, 9));
+    // Turn the FileAttributes flag for ActionScript 3 on: the player then
+    // runs no DoAction, markers included.
+    const std::size_t rect_bytes = (5 + 4 * (static_cast<unsigned char>(bytes[8]) >> 3) + 7) / 8;
+    const std::size_t tag = 8 + rect_bytes + 4;
+    ASSERT_EQ(swf::detail::get_u16(bytes, tag) >> 6, static_cast<unsigned>(swf::detail::tag_file_attributes));
+    bytes[tag + 2] = static_cast<char>(bytes[tag + 2] | 0x08);
+    const auto url = serve("as3.swf", bytes);
+    const auto samples = play(url, 15000, [](const auto& s) { return stood_for(s, 1000); });
+    EXPECT_TRUE(markers_.empty());
+    ASSERT_FALSE(samples.back().playing);
+    EXPECT_EQ(samples.back().current, 9);
+    EXPECT_EQ(samples.back().total, 10);
+    qint64 stood_at = 0;
+    int previous = 0;
+    for (const sample& s : samples) {
+        EXPECT_GE(s.current, previous);
+        previous = s.current;
+        if (s.playing)
+            stood_at = s.ms;
+    }
+    // Nine frame intervals after the movie started, and it cannot have
+    // started before it was asked for.
+    EXPECT_GE(stood_at, 900);
+    EXPECT_LE(stood_at, 6000);
 }
 
 TEST_F(player_test, movies_that_cannot_be_had_are_not_playing)
