@@ -192,6 +192,10 @@ TEST_F(ServerTest, LoginChecksTheDigitCodedPassword) {
     EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
     login_as("小红", "hong88");
     EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
+    // The name sent as raw GBK bytes instead of percent-encoded.
+    raw_reply raw = raw_get(port_, "/service.aspx?user=" + utf8_to_gbk("小红") + "&password=" +
+                                       digit_encode("hong88") + "&action=login");
+    EXPECT_EQ(xml_get_value(raw.body, "user_login"), "ok");
     login_as("demo", "demo124");
     EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "wrong");
     login_as("nobody", "demo123");
