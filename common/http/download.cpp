@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -32,6 +33,7 @@ constexpr const char* updater_header_block =
 // advances between any two of them.
 constexpr std::size_t read_unit = 99;
 constexpr std::size_t write_buffer_bytes = 256 * 1024;
+constexpr std::uint64_t writeback_step = 4u << 20;
 
 // Status texts, converted once from this file's UTF-8 into the programs' GBK.
 struct download_texts {
@@ -169,7 +171,14 @@ private:
 
     bool flush() {
         if (write_through(buffer_.get(), used_) != outcome::ok) return false;
+        written_ += used_;
         used_ = 0;
+        // Start the disk writes while the rest is still arriving, so that the
+        // final fsync has little left to wait for.
+        if (written_ - synced_ >= writeback_step) {
+            ::sync_file_range(fd_, off_t(synced_), off_t(written_ - synced_), SYNC_FILE_RANGE_WRITE);
+            synced_ = written_;
+        }
         return true;
     }
 
@@ -220,6 +229,7 @@ private:
     bool keep_mode_ = false;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
+    std::uint64_t written_ = 0, synced_ = 0;
     codec codec_ = codec::none;
     z_stream z_{};
     bool inflating_ = false;
