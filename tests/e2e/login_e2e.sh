@@ -89,6 +89,21 @@ run_client() {
   [ "$status" -eq 1 ] || fail "client ended with status $status, not 1: $(cat "$work/client.log")"
 }
 
+# Escape on the login dialog ends the program with status 1, before any
+# request and without a frame.
+(cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
+pid=$!
+login=$(wait_window "欢迎您进入Mirvo学习娱乐空间" 100) || fail "no login dialog"
+sleep 0.3
+xdotool windowactivate --sync "$login" 2>/dev/null
+xdotool key Escape
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "Escape did not end the client"; }
+wait "$pid"
+status=$?
+[ "$status" -eq 1 ] || fail "Escape ended the client with status $status, not 1"
+grep -q " GET " "$work/server.log" && fail "requests were sent before any login"
+
 run_client keys
 grep -q '<auto_login>true</auto_login>' "$prog/mirvo_user.xml" || fail "profile does not keep automatic login"
 grep -q '<default_user_name>demo</default_user_name>' "$prog/mirvo_user.xml" || fail "profile lacks the user"
