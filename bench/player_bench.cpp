@@ -5,6 +5,7 @@
 //  - memory (RSS and PSS of the client and its QtWebEngineProcess children)
 //    and CPU while a movie plays and while it stands on its last frame.
 // Needs a display: run it as  xvfb-run -a bench/player_bench
+#include "client/lessons/player/event_wait.h"
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"
 #include "common/swf/writer.h"
@@ -106,7 +107,7 @@ double cpu_percent_over(int ms)
     const long before = cpu_ticks();
     QElapsedTimer t;
     t.start();
-    QTest::qWait(ms);
+    mirvo::player::run_events_for(ms);
     const long used = cpu_ticks() - before;
     return 100.0 * used / sysconf(_SC_CLK_TCK) / (t.elapsed() / 1000.0);
 }
@@ -156,7 +157,7 @@ int main(int argc, char** argv)
     CShockwaveflash1 player;
     player.resize(830, 470);
     player.show();
-    if (!QTest::qWaitFor([&] { return player.page_ready(); }, 60000)) {
+    if (!mirvo::player::run_events_until([&] { return player.page_ready(); }, 60000)) {
         std::fprintf(stderr, "player_bench: the player page never came up\n");
         return 1;
     }
@@ -176,12 +177,12 @@ int main(int argc, char** argv)
         player.LoadMovie(0, server.base_url() + (i % 2 ? "/m/end.swf" : "/m/loop.swf"));
         player.SetBackgroundColor(0xFFFFFF);
         player.Play();
-        if (!QTest::qWaitFor([&] { return first_frame_at >= 0; }, 10000)) {
+        if (!mirvo::player::run_events_until([&] { return first_frame_at >= 0; }, 10000)) {
             std::fprintf(stderr, "player_bench: load %d showed no frame\n", i);
             return 1;
         }
         latencies.push_back(first_frame_at);
-        QTest::qWait(300);
+        mirvo::player::run_events_for(300);
     }
     const qint64 first = latencies.front();
     std::sort(latencies.begin(), latencies.end());
@@ -190,18 +191,18 @@ int main(int argc, char** argv)
                 latencies[latencies.size() / 2], latencies.back());
 
     player.LoadMovie(0, server.base_url() + "/m/loop.swf");
-    if (!QTest::qWaitFor([&] { return player.CurrentFrame() > 0; }, 10000))
+    if (!mirvo::player::run_events_until([&] { return player.CurrentFrame() > 0; }, 10000))
         std::fprintf(stderr, "player_bench: the looping movie did not start\n");
-    QTest::qWait(1000);
+    mirvo::player::run_events_for(1000);
     std::printf("while a 24 fps movie plays (player 830x470):\n");
     std::printf("  cpu %.1f %% of one core over 5 s\n", cpu_percent_over(5000));
     print_memory("playing");
 
     for (const char* name : {"/m/end.swf", "/m/end_still.swf"}) {
         player.LoadMovie(0, server.base_url() + name);
-        if (!QTest::qWaitFor([&] { return player.TotalFrames() == 24 && !player.IsPlaying(); }, 15000))
+        if (!mirvo::player::run_events_until([&] { return player.TotalFrames() == 24 && !player.IsPlaying(); }, 15000))
             std::fprintf(stderr, "player_bench: the movie did not come to stand\n");
-        QTest::qWait(1000);
+        mirvo::player::run_events_for(1000);
         std::printf("while it stands on its last frame (%d of %d), %s:\n", player.CurrentFrame(), player.TotalFrames(),
                     std::string(name) == "/m/end.swf" ? "its sprite still blinking" : "nothing moving");
         std::printf("  cpu %.1f %% of one core over 5 s\n", cpu_percent_over(5000));

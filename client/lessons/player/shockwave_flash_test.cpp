@@ -1,5 +1,6 @@
 // The real player under an X server: generated movies served over loopback,
 // the snapshot checked against what the movies are built to do.
+#include "client/lessons/player/event_wait.h"
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"
 #include "common/swf/swf_bytes.h"
@@ -59,7 +60,8 @@ protected:
         player_ = new CShockwaveflash1();
         player_->resize(400, 300);
         player_->show();
-        ASSERT_TRUE(QTest::qWaitFor([] { return player_->page_ready(); }, 30000)) << "the player page never came up";
+        ASSERT_TRUE(mirvo::player::run_events_until([] { return player_->page_ready(); }, 30000))
+            << "the player page never came up";
     }
     static void TearDownTestSuite()
     {
@@ -101,7 +103,7 @@ protected:
             samples.push_back({clock_.elapsed(), player_->IsPlaying(), player_->CurrentFrame(), player_->TotalFrames()});
             if (done(samples))
                 break;
-            QTest::qWait(50);
+            mirvo::player::run_events_for(50);
         }
         return samples;
     }
@@ -179,7 +181,7 @@ TEST_F(player_test, a_movie_that_stops_on_its_last_frame_is_followed_to_the_end)
 
     // What stands on screen is still: two pictures a while apart are the same.
     const QImage a = grab();
-    QTest::qWait(400);
+    mirvo::player::run_events_for(400);
     EXPECT_EQ(a, grab());
 }
 
@@ -246,12 +248,14 @@ TEST_F(player_test, the_background_colour_fills_the_stage_and_the_area_around_it
     movie.look.background = {0, 160, 0};  // the movie's own green is overridden
     const auto url = serve("empty.swf", swf::make_demo_movie(movie));
 
+    player_->resize(520, 300);  // room beside the 4:3 stage
     for (const auto& [colour, expected] : {std::pair{0x0000FF, QColor(255, 0, 0)}, std::pair{0xFF8000, QColor(0, 128, 255)}}) {
         background_ = colour;
         play(url, 15000, [](const auto& s) { return stood_for(s, 300); });
         const QImage image = grab();
         ASSERT_FALSE(image.isNull());
-        // Centre of the stage, and a corner outside a 4:3 stage in a wider view.
+        ASSERT_EQ(image.width(), 520);
+        // Centre of the stage, and the strips left and right of it.
         for (const QPoint p : {QPoint(image.width() / 2, image.height() / 2), QPoint(2, 2),
                                QPoint(image.width() - 3, image.height() - 3)}) {
             const QColor got = image.pixelColor(p);
@@ -261,6 +265,7 @@ TEST_F(player_test, the_background_colour_fills_the_stage_and_the_area_around_it
         }
     }
     background_ = 0xFFFFFF;
+    player_->resize(400, 300);
 }
 
 TEST_F(player_test, a_screenshot_of_a_frame_shows_the_movie)
@@ -341,7 +346,7 @@ TEST_F(player_test, a_movie_in_a_chinese_folder_loads_its_neighbours_and_its_ser
     const auto samples = play(server_->base_url() + "/lesson/\xBF\xCE/0010/loader.swf", 15000,
                               [](const auto& s) { return stood_for(s, 1500); });
     expect_stands_at(samples, 2, 1, 12);
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(mirvo::player::run_events_until(
         [] {
             int seen = 0;
             for (const auto& r : server_->requests())
