@@ -32,22 +32,16 @@ catalogue read_catalogue(const std::string& reply) {
 
     // Each level is queried inside its parent's content only, so a lesson
     // numbered 1 in one sub-category never answers for another.
-    read_records(reply, "sort_list", "title", record_stop::first_empty, [&](const std::string& s) {
+    read_records(reply, "sort_list", "title", record_stop::first_empty, [&](const record& s) {
         catalogue_category category;
-        category.title = xml_get_value(reply, "sort_list", "order", s, "title");
-        const std::string content = xml_get_value(reply, "sort_list", "order", s);
-        read_records(content, "lesson_list", "title", record_stop::first_empty, [&](const std::string& l) {
+        category.title = s.get("title");
+        const std::string content = s.content();
+        read_records(content, "lesson_list", "title", record_stop::first_empty, [&](const record& l) {
             catalogue_subcategory sub;
-            sub.title = xml_get_value(content, "lesson_list", "order", l, "title");
+            sub.title = l.get("title");
             sub.first = cat.entries.size();
-            const std::string scontent = xml_get_value(content, "lesson_list", "order", l);
-            read_records(scontent, "lesson", "title", record_stop::first_empty, [&](const std::string& e) {
-                catalogue_entry entry;
-                entry.title = xml_get_value(scontent, "lesson", "order", e, "title");
-                entry.folder = xml_get_value(scontent, "lesson", "order", e, "dir");
-                entry.kind = xml_get_value(scontent, "lesson", "order", e, "type");
-                entry.file = xml_get_value(scontent, "lesson", "order", e, "file_name");
-                cat.entries.push_back(std::move(entry));
+            read_records(l.content(), "lesson", "title", record_stop::first_empty, [&](const record& e) {
+                cat.entries.push_back({e.get("dir"), e.get("title"), e.get("type"), e.get("file_name")});
             });
             sub.count = cat.entries.size() - sub.first;
             category.subcategories.push_back(std::move(sub));

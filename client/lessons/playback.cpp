@@ -117,11 +117,8 @@ bool lesson_playback::start_lesson_at(const std::string& title, std::optional<st
     }
 
     state_.files.clear();
-    read_records(reply, "file", "name", record_stop::gap_tolerant, [&](const std::string& order) {
-        movie_file file;
-        file.name = gbk_replace_all(xml_get_value(reply, "file", "order", order, "name"), ".html", ".swf");
-        file.delay_text = xml_get_value(reply, "file", "order", order, "delay_time");
-        state_.files.push_back(std::move(file));
+    read_records(reply, "file", "name", record_stop::gap_tolerant, [&](const record& r) {
+        state_.files.push_back({gbk_replace_all(r.get("name"), ".html", ".swf"), r.get("delay_time")});
     });
     state_.file_index = 0;
     window_.start_playback_timer();
