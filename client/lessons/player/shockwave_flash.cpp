@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -49,10 +50,14 @@ private:
 
 namespace {
 
-// Script messages only matter when someone is looking into the player.
+// The player page: never leaves itself. Pages a movie opens (getURL, in
+// this window or a new one) are handed to `leave` instead.
 class player_page : public QWebEnginePage {
 public:
-    using QWebEnginePage::QWebEnginePage;
+    player_page(QWebEngineProfile* profile, QObject* parent, std::function<void(const QUrl&)> leave)
+        : QWebEnginePage(profile, parent), leave_(std::move(leave))
+    {
+    }
 
 protected:
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
@@ -62,7 +67,66 @@ protected:
         if (debug || level == ErrorMessageLevel)
             qDebug("player page: %s (%s:%d)", qPrintable(message), qPrintable(source), line);
     }
+
+    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool is_main_frame) override
+    {
+        if (url == player_scheme_handler::page_url())
+            return true;
+        if (is_main_frame)
+            leave_(url);
+        return false;
+    }
+
+    QWebEnginePage* createWindow(WebWindowType) override
+    {
+        // A new window exists only to learn where it was going.
+        return new popup_catcher(profile(), this, leave_);
+    }
+
+private:
+    class popup_catcher : public QWebEnginePage {
+    public:
+        popup_catcher(QWebEngineProfile* profile, QObject* parent, std::function<void(const QUrl&)> leave)
+            : QWebEnginePage(profile, parent), leave_(std::move(leave))
+        {
+        }
+
+    protected:
+        bool acceptNavigationRequest(const QUrl& url, NavigationType, bool is_main_frame) override
+        {
+            if (url.scheme() == QLatin1String("about"))
+                return true;
+            if (is_main_frame) {
+                leave_(url);
+                deleteLater();
+            }
+            return false;
+        }
+
+    private:
+        std::function<void(const QUrl&)> leave_;
+    };
+
+    std::function<void(const QUrl&)> leave_;
 };
+
+// The address a movie asked for, as the server knows it: pages on our scheme
+// stand for their server address; only web addresses leave the player.
+std::optional<QString> outside_address(const QUrl& url)
+{
+    if (url.scheme() == QLatin1String(page_scheme)) {
+        QString path = url.path(QUrl::FullyEncoded);
+        if (url.hasQuery())
+            path += QLatin1Char('?') + url.query(QUrl::FullyEncoded);
+        const auto address = address_for_page_path(path.toStdString());
+        if (!address)
+            return std::nullopt;
+        return QString::fromStdString(*address);
+    }
+    if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+        return url.toString(QUrl::FullyEncoded);
+    return std::nullopt;
+}
 
 QString js_string(const QString& s)
 {
@@ -89,7 +153,11 @@ CShockwaveflash1::CShockwaveflash1(QWidget* parent)
     if (!QFileInfo::exists(mirvo::ruffle_folder() + QStringLiteral("/ruffle.js")))
         qWarning("movie player: Ruffle's files are missing from %s", qPrintable(mirvo::ruffle_folder()));
 
-    page_ = new player_page(profile_, this);
+    open_address_ = [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); };
+    page_ = new player_page(profile_, this, [this](const QUrl& url) {
+        if (const auto address = outside_address(url); address && open_address_)
+            open_address_(*address);
+    });
     page_->setBackgroundColor(Qt::white);
     page_->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     page_->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, false);
@@ -127,6 +195,11 @@ CShockwaveflash1::~CShockwaveflash1()
     view_ = nullptr;
     delete page_;
     page_ = nullptr;
+}
+
+void CShockwaveflash1::set_address_opener(std::function<void(const QString&)> open)
+{
+    open_address_ = std::move(open);
 }
 
 void CShockwaveflash1::start_page()

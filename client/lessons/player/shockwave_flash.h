@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -39,6 +40,11 @@ public:
     void LoadMovie(std::int32_t layer, const std::string& address) override;
     void SetBackgroundColor(std::int32_t colour) override;
     void Play() override;
+
+    // Where a web page that a movie opens (getURL) goes: the server address
+    // of the page. By default the desktop's browser; the player page itself
+    // never navigates away.
+    void set_address_opener(std::function<void(const QString& address)> open);
 
     // True once the page (with Ruffle) is up and can take a movie.
     bool page_ready() const { return page_ready_; }
@@ -86,4 +92,5 @@ private:
     std::optional<pending_load> pending_load_;
     QString marker_prefix_;
     std::shared_ptr<std::atomic<bool>> fetch_cancel_;
+    std::function<void(const QString&)> open_address_;
 };

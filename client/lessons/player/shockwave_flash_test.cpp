@@ -291,9 +291,10 @@ TEST_F(player_test, a_screenshot_of_a_frame_shows_the_movie)
     EXPECT_GT(greenish, 20);
 }
 
-// A two-frame movie whose frames load other movies with getURL (into
-// levels 1 and 2), then stop.
-std::string loader_movie(const std::string& first_url, const std::string& second_url)
+// A two-frame movie whose frames each call getURL (by default loading other
+// movies into levels 1 and 2), then stop.
+std::string loader_movie(const std::string& first_url, const std::string& second_url,
+                         const std::string& first_target = "_level1", const std::string& second_target = "_level2")
 {
     using namespace swf::detail;
     swf::bit_writer rect;
@@ -317,9 +318,9 @@ std::string loader_movie(const std::string& first_url, const std::string& second
         a.push_back(static_cast<char>(action_end));
         return a;
     };
-    append_tag(body, tag_do_action, get_url(first_url, "_level1", false));
+    append_tag(body, tag_do_action, get_url(first_url, first_target, false));
     append_tag(body, tag_show_frame, "");
-    append_tag(body, tag_do_action, get_url(second_url, "_level2", true));
+    append_tag(body, tag_do_action, get_url(second_url, second_target, true));
     append_tag(body, tag_show_frame, "");
     append_tag(body, tag_end, "");
     std::string movie = "FWS";
@@ -355,6 +356,24 @@ TEST_F(player_test, a_movie_in_a_chinese_folder_loads_its_neighbours_and_its_ser
         },
         5000))
         << "the movie's own loads did not reach its server";
+}
+
+TEST_F(player_test, web_pages_a_movie_opens_go_to_the_opener_and_the_movie_plays_on)
+{
+    // A page for a new window goes to the desktop; one for the player's own
+    // window is refused (the player page must stay), and the movie plays on.
+    std::vector<QString> opened;
+    player_->set_address_opener([&](const QString& address) { opened.push_back(address); });
+    const auto url = serve("opens.swf", loader_movie("info.html?x=1", server_->base_url() + "/ad/page.html", "_blank",
+                                                    "_self"));
+    const auto samples = play(url, 15000, [&](const auto& s) { return stood_for(s, 1500) && !opened.empty(); });
+    player_->set_address_opener(nullptr);
+    expect_stands_at(samples, 2, 1, 12);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toStdString(), server_->base_url() + "/lesson/0010/info.html?x=1");
+    markers_.clear();
+    const auto next = serve("after_opening.swf", swf::make_demo_movie(plain_movie(6, 12, 5)));
+    expect_stands_at(play(next, 15000, [](const auto& s) { return stood_for(s, 1500); }), 6, 5, 12);
 }
 
 TEST_F(player_test, an_actionscript_3_movie_is_followed_by_the_clock)

@@ -50,12 +50,12 @@
       quality: "high",
       wmode: "window",
       splashScreen: false,
-      preloader: false,
       contextMenu: "off",
       menu: false,
       showSwfDownload: false,
       warnOnUnsupportedContent: false,
       upgradeToHttps: false,
+      // Also keeps a movie from navigating the player page itself away.
       allowScriptAccess: false,
       logLevel: "error",
       urlRewriteRules: rules,
@@ -102,7 +102,7 @@
     ]);
     return newPlayer().load({
       data: emptyMovie.buffer, autoplay: "on", unmuteOverlay: "hidden", splashScreen: false,
-      preloader: false, contextMenu: "off", letterbox: "off", logLevel: "error",
+      contextMenu: "off", letterbox: "off", logLevel: "error",
       backgroundColor: "#ffffff",
     }).catch(function () { /* the real load reports its own failure */ });
   }
