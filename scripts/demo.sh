@@ -10,7 +10,8 @@ build=${MIRVO_BUILD_DIR:-$here/build}
 
 if [ -z "${MIRVO_DEMO_BUILT:-}" ]; then
   "$here/scripts/setup.sh"
-  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMIRVO_GUI=ON -DMIRVO_SERVER=ON -DMIRVO_BENCH=ON -DMIRVO_SANITIZE=OFF >/dev/null
   ninja -C "$build" -j2
   export MIRVO_DEMO_BUILT=1
 fi

@@ -32,7 +32,8 @@ if [ -z "${MIRVO_QUICK:-}" ]; then
 fi
 
 echo "== everything"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DMIRVO_GUI=ON -DMIRVO_SERVER=ON -DMIRVO_BENCH=ON -DMIRVO_SANITIZE=OFF >/dev/null
 ninja -C "$build" -j2
 cd "$build"
 ctest --output-on-failure -j2 "$@"
