@@ -19,7 +19,7 @@ if [ -z "${MIRVO_QUICK:-}" ]; then
 
   echo "== Qt-free code under sanitizers"
   cmake -S "$here" -B "$here/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMIRVO_SANITIZE=ON \
-    -DMIRVO_GUI=OFF -DMIRVO_BENCH=OFF >/dev/null
+    -DMIRVO_GUI=OFF -DMIRVO_SERVER=ON -DMIRVO_BENCH=OFF >/dev/null
   ninja -C "$here/build-asan" -j2 >/dev/null
   if ! (cd "$here/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
           ctest --output-on-failure -j2 >ctest.log 2>&1); then
