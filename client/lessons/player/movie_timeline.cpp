@@ -69,6 +69,12 @@ void movie_timeline::heartbeat(double page_ms)
     see(page_ms);
 }
 
+void movie_timeline::page_restarted()
+{
+    have_page_time_ = false;
+    page_now_ = 0;
+}
+
 double movie_timeline::interval_ms() const
 {
     return 1000.0 / rate_;

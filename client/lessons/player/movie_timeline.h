@@ -31,6 +31,8 @@ public:
     void page_loaded(double page_ms);
     void marker(int index, double page_ms);
     void heartbeat(double page_ms);
+    // A new page (after its renderer died) starts its clock from zero.
+    void page_restarted();
 
     bool playing() const;
     int total_frames() const { return total_; }

@@ -87,6 +87,23 @@ TEST(movie_timeline, a_page_that_is_not_running_never_looks_stopped)
     EXPECT_TRUE(t.playing());
 }
 
+TEST(movie_timeline, a_restarted_page_brings_its_own_clock)
+{
+    auto t = started(20, 10, movie_timeline::follow::markers, 50000);
+    t.marker(3, 50100);
+    t.failed();
+    t.page_restarted();
+    // The new page counts from zero again; its times must still count.
+    t.heartbeat(200);
+    t.loading();
+    t.handed_over(20, 10, movie_timeline::follow::markers);
+    t.marker(0, 300);
+    t.heartbeat(400);
+    EXPECT_TRUE(t.playing());
+    t.heartbeat(700);
+    EXPECT_FALSE(t.playing());
+}
+
 TEST(movie_timeline, a_movie_that_never_shows_a_frame_stops_counting_as_playing)
 {
     auto t = started(20, 10, movie_timeline::follow::markers, 5000);

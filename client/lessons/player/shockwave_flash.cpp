@@ -180,6 +180,7 @@ CShockwaveflash1::CShockwaveflash1(QWidget* parent)
         page_ready_ = false;
         emit page_ready_changed(false);
         timeline_.failed();
+        timeline_.page_restarted();
         handler_->clear_movie();
         start_page();
     });
@@ -298,7 +299,6 @@ void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetch
     const QByteArray bytes = QByteArray::fromStdString(marked ? *marked : result->body);
 
     handler_->set_movie(QUrl(page_url), bytes);
-    timeline_.handed_over(header->frame_count, header->frame_rate, mode);
 
     const QString base = QString::fromStdString(folder_of(page_url.toStdString()));
     // Absolute addresses back to the movie's own server go through our
@@ -319,7 +319,8 @@ void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetch
                                      {QStringLiteral("base"), base},
                                      {QStringLiteral("prefix"), marker_prefix_},
                                      {QStringLiteral("rewrite"), rewrite},
-                                 }};
+                                 },
+                                 header->frame_count, header->frame_rate, mode};
     send_pending();
 }
 
@@ -327,6 +328,7 @@ void CShockwaveflash1::send_pending()
 {
     if (!page_ready_ || !pending_load_)
         return;
+    timeline_.handed_over(pending_load_->total_frames, pending_load_->frame_rate, pending_load_->mode);
     QJsonObject options = pending_load_->options;
     options.insert(QStringLiteral("background"), background_css());
     page_->runJavaScript(QStringLiteral("mirvoPlayer.load(%1, %2);")

@@ -84,10 +84,15 @@ private:
     int generation_ = 0;
     std::int32_t background_ = 0xFFFFFF;
     bool page_ready_ = false;
-    // A load waiting for the page; its colour is filled in when it is sent.
+    // A load waiting for the page; its colour is filled in when it is sent,
+    // and the timeline starts following it then (a page still starting up
+    // must not use up the movie's start time-out).
     struct pending_load {
         int generation;
         QJsonObject options;
+        int total_frames;
+        double frame_rate;
+        mirvo::player::movie_timeline::follow mode;
     };
     std::optional<pending_load> pending_load_;
     QString marker_prefix_;

@@ -12,10 +12,12 @@
 #include <QImage>
 #include <QTest>
 #include <QTimer>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <vector>
 
@@ -374,6 +376,49 @@ TEST_F(player_test, web_pages_a_movie_opens_go_to_the_opener_and_the_movie_plays
     markers_.clear();
     const auto next = serve("after_opening.swf", swf::make_demo_movie(plain_movie(6, 12, 5)));
     expect_stands_at(play(next, 15000, [](const auto& s) { return stood_for(s, 1500); }), 6, 5, 12);
+}
+
+TEST_F(player_test, a_movie_loaded_while_the_player_starts_waits_for_it)
+{
+    // The lesson window starts its first movie right after creating the
+    // player, long before Ruffle is ready.
+    const auto url = serve("early.swf", swf::make_demo_movie(plain_movie(12, 12, 11)));
+    CShockwaveflash1 fresh;
+    fresh.resize(400, 300);
+    fresh.show();
+    QElapsedTimer clock;
+    clock.start();
+    fresh.LoadMovie(0, url);
+    fresh.SetBackgroundColor(0xFFFFFF);
+    fresh.Play();
+    EXPECT_FALSE(fresh.page_ready());
+    qint64 stood_at = -1;
+    ASSERT_TRUE(mirvo::player::run_events_until(
+        [&] {
+            EXPECT_TRUE(fresh.IsPlaying() || fresh.CurrentFrame() == 11) << "not playing at " << clock.elapsed();
+            if (!fresh.IsPlaying() && stood_at < 0)
+                stood_at = clock.elapsed();
+            return stood_at >= 0 && clock.elapsed() - stood_at > 1000;
+        },
+        30000));
+    EXPECT_EQ(fresh.CurrentFrame(), 11);
+    EXPECT_EQ(fresh.TotalFrames(), 12);
+    EXPECT_FALSE(fresh.IsPlaying());
+}
+
+TEST_F(player_test, the_player_recovers_when_its_renderer_dies)
+{
+    // The new page's clock starts from zero; let the old one run well ahead
+    // first, as it has in a lesson.
+    mirvo::player::run_events_for(3000);
+    const qint64 pid = player_->view()->page()->renderProcessPid();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+    ASSERT_TRUE(mirvo::player::run_events_until([] { return !player_->page_ready(); }, 10000));
+    EXPECT_FALSE(player_->IsPlaying());
+    ASSERT_TRUE(mirvo::player::run_events_until([] { return player_->page_ready(); }, 30000));
+    const auto url = serve("after_crash.swf", swf::make_demo_movie(plain_movie(10, 12, 9)));
+    expect_stands_at(play(url, 15000, [](const auto& s) { return stood_for(s, 1500); }), 10, 9, 12);
 }
 
 TEST_F(player_test, an_actionscript_3_movie_is_followed_by_the_clock)
