@@ -31,6 +31,13 @@ wait_window() {
   return 1
 }
 
+# Maximising needs the window manager: give it time to take the display.
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+  sleep 0.1
+done
+xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" || fail "no window manager on the display"
+
 # The client's server addresses are built in: the service must get their port.
 if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
   fail "port $port is already taken; stop the service that holds it"
