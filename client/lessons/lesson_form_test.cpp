@@ -2,6 +2,7 @@
 // the test sets and a cursor the test moves, against a loopback service.
 #include "client/lessons/lesson_form.h"
 
+#include "client/app/desktop.h"
 #include "client/app/qt_text.h"
 #include "client/lessons/lesson_test_service.h"
 
@@ -18,6 +19,20 @@ namespace {
 class fake_player : public QWidget, public scripted_player_state {
 public:
     explicit fake_player(QWidget* parent) : QWidget(parent) {}
+    std::vector<Qt::MouseButton> presses;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override { presses.push_back(event->button()); }
+};
+
+// Records program starts instead of launching them.
+class recording_desktop : public desktop {
+public:
+    std::vector<std::string> programs;
+    bool start_program(const std::string& program, const QStringList&, const std::string&) override {
+        programs.push_back(program);
+        return true;
+    }
 };
 
 QString caption_of(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -249,11 +264,27 @@ private slots:
         QVERIFY(!form->tree()->isVisible());
         QTest::mouseClick(child<QPushButton>(*form, "list_button"), Qt::RightButton);
         QVERIFY(form->tree()->isVisible());
+        QTest::mousePress(player_, Qt::RightButton);
+        QTest::mousePress(player_, Qt::LeftButton);
+        QCOMPARE(player_->presses, (std::vector<Qt::MouseButton>{Qt::LeftButton, Qt::LeftButton}));
 
+        // Enter on the window or on a focused button, and Escape, do nothing.
         QTest::keyClick(form.get(), Qt::Key_Escape);
         QTest::keyClick(form.get(), Qt::Key_Return);
+        auto* play = child<QPushButton>(*form, "play_button");
+        play->show();
+        play->setFocus();
+        QTest::keyClick(play, Qt::Key_Return);
+        QTest::keyClick(play, Qt::Key_Enter);
         QVERIFY(form->isVisible());
         QCOMPARE(service_->lessons_asked().size(), 1u);
+
+        recording_desktop desk;
+        set_desktop(&desk);
+        child<QPushButton>(*form, "volume_button")->click();
+        set_desktop(nullptr);
+        QCOMPARE(desk.programs.size(), 1u);
+        QVERIFY(!child<QPushButton>(*form, "volume_button")->isVisible());
 
         QVERIFY(!form->close());
         QVERIFY(form->isVisible());
