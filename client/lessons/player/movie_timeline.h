@@ -11,9 +11,12 @@ namespace mirvo::player {
 class movie_timeline {
 public:
     // A timeline counts as standing after this many frame intervals without
-    // a marker, and never sooner than min_quiet_ms (rendering jitter).
+    // a marker, and never sooner than min_quiet_ms: a busy machine delays
+    // frames now and then, and a movie taken for stopped by mistake is
+    // skipped by the lesson. With the heartbeat's 100 ms the stand is still
+    // seen within one 700 ms tick of the lesson window.
     static constexpr double quiet_intervals = 2.5;
-    static constexpr double min_quiet_ms = 250;
+    static constexpr double min_quiet_ms = 400;
     // A movie whose first frame does not arrive within this long after it
     // was handed to the page is taken as not loadable.
     static constexpr double start_timeout_ms = 10000;

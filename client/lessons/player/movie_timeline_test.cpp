@@ -5,7 +5,7 @@
 namespace mirvo::player {
 namespace {
 
-// 10 fps: a frame every 100 ms, standing after 250 ms of quiet.
+// At 10 fps a frame comes every 100 ms; the floor of 400 ms of quiet applies.
 movie_timeline started(int frames, double rate, movie_timeline::follow mode, double page_ms = 1000)
 {
     movie_timeline t;
@@ -46,9 +46,9 @@ TEST(movie_timeline, markers_follow_the_root_and_a_quiet_root_stands)
         EXPECT_EQ(t.current_frame(), i);
     }
     const double last = 1100 + 100 * 17;
-    t.heartbeat(last + 240);
-    EXPECT_TRUE(t.playing()) << "within 2.5 frame intervals";
-    t.heartbeat(last + 260);
+    t.heartbeat(last + 390);
+    EXPECT_TRUE(t.playing()) << "within the quiet time";
+    t.heartbeat(last + 410);
     EXPECT_FALSE(t.playing());
     EXPECT_EQ(t.current_frame(), 19);
     // Starting again (a loop, or Play) brings it back.
@@ -68,9 +68,9 @@ TEST(movie_timeline, slow_movies_wait_longer_and_fast_ones_not_less_than_the_flo
 
     auto fast = started(100, 60, movie_timeline::follow::markers);
     fast.marker(0, 1000);
-    fast.heartbeat(1200);
+    fast.heartbeat(1350);
     EXPECT_TRUE(fast.playing()) << "rendering jitter at 60 fps is not a stop";
-    fast.heartbeat(1300);
+    fast.heartbeat(1450);
     EXPECT_FALSE(fast.playing());
 }
 
@@ -98,9 +98,9 @@ TEST(movie_timeline, a_restarted_page_brings_its_own_clock)
     t.loading();
     t.handed_over(20, 10, movie_timeline::follow::markers);
     t.marker(0, 300);
-    t.heartbeat(400);
+    t.heartbeat(500);
     EXPECT_TRUE(t.playing());
-    t.heartbeat(700);
+    t.heartbeat(800);
     EXPECT_FALSE(t.playing());
 }
 
@@ -139,10 +139,10 @@ TEST(movie_timeline, clock_mode_plays_the_frames_once_at_the_header_rate)
     t.heartbeat(100 + 450);
     EXPECT_EQ(t.current_frame(), 4);
     EXPECT_TRUE(t.playing());
-    t.heartbeat(100 + 900 + 240);
+    t.heartbeat(100 + 900 + 390);
     EXPECT_EQ(t.current_frame(), 9);
     EXPECT_TRUE(t.playing());
-    t.heartbeat(100 + 900 + 260);
+    t.heartbeat(100 + 900 + 410);
     EXPECT_EQ(t.current_frame(), 9);
     EXPECT_FALSE(t.playing());
 }
