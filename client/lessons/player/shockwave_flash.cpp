@@ -191,6 +191,8 @@ CShockwaveflash1::~CShockwaveflash1()
 {
     if (fetch_cancel_)
         fetch_cancel_->store(true);
+    // Nothing the page reports while it goes may reach a player half gone.
+    disconnect(page_, nullptr, this, nullptr);
     // The page must go before its profile.
     delete view_;
     view_ = nullptr;
