@@ -16,6 +16,7 @@
 #include <QWebEngineView>
 
 #include <gtest/gtest.h>
+#include <lzma.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -194,6 +195,43 @@ TEST_F(player_test, a_movie_that_stops_half_way_stands_where_it_stopped)
     const auto url = serve("half.swf", swf::make_demo_movie(movie));
     const auto samples = play(url, 15000, [](const auto& s) { return stood_for(s, 1500); });
     expect_stands_at(samples, 20, 9, 12);
+}
+
+// The same movie with its body LZMA-compressed (ZWS); empty on failure.
+std::string as_zws(const std::string& fws)
+{
+    if (fws.size() < 8)
+        return {};
+    lzma_options_lzma options;
+    if (lzma_lzma_preset(&options, 6))
+        return {};
+    lzma_stream strm = LZMA_STREAM_INIT;
+    if (lzma_alone_encoder(&strm, &options) != LZMA_OK)
+        return {};
+    std::string packed(fws.size() + 1024, '\0');
+    strm.next_in = reinterpret_cast<const std::uint8_t*>(fws.data() + 8);
+    strm.avail_in = fws.size() - 8;
+    strm.next_out = reinterpret_cast<std::uint8_t*>(packed.data());
+    strm.avail_out = packed.size();
+    const lzma_ret rc = lzma_code(&strm, LZMA_FINISH);
+    packed.resize(packed.size() - strm.avail_out);
+    lzma_end(&strm);
+    if (rc != LZMA_STREAM_END || packed.size() < 13)
+        return {};
+    // .lzma is 5 property bytes, 8 size bytes, the data; ZWS keeps the
+    // properties and the data, with the data's length in front.
+    // Flash Player reads LZMA movies from version 13 on.
+    std::string zws = "ZWS" + std::string(1, '\x0d') + fws.substr(4, 4);
+    swf::detail::put_u32(zws, static_cast<std::uint32_t>(packed.size() - 13));
+    return zws + packed.substr(0, 5) + packed.substr(13);
+}
+
+TEST_F(player_test, an_lzma_compressed_movie_is_followed_too)
+{
+    const std::string zws = as_zws(swf::make_demo_movie(plain_movie(12, 12, 11)));
+    ASSERT_FALSE(zws.empty());
+    const auto url = serve("lzma.swf", zws);
+    expect_stands_at(play(url, 15000, [](const auto& s) { return stood_for(s, 1500); }), 12, 11, 12);
 }
 
 TEST_F(player_test, a_looping_movie_plays_on_and_wraps)
