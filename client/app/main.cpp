@@ -1,11 +1,17 @@
+#include "client/app/main_frame.h"
 #include "client/app/pump.h"
 #include "client/app/zeph_app.h"
+#include "client/lessons/player/player_setup.h"
+#include "client/lessons/player/shockwave_flash.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    mirvo::prepare_before_application(argc, argv);
+    // The movie player's web engine and URL scheme must be set up before the
+    // application object exists.
+    mirvo::prepare_movie_player(argc, argv);
     QApplication app(argc, argv);
+    mirvo::set_lesson_player_factory(mirvo::make_player_factory<CShockwaveflash1>());
     app.setApplicationName("mirvo");
     // The program ends through its close sequence or a quit request, never
     // because its last visible window went (the frame hides into the tray).

@@ -86,10 +86,23 @@ int CMainFrame::run_login() {
     return login.exec() == QDialog::Accepted ? 1 : 2;
 }
 
-QWidget* CMainFrame::create_lesson_window() { return nullptr; }
+namespace {
+player_factory& lesson_player_factory() {
+    static player_factory factory;
+    return factory;
+}
+}  // namespace
+
+void set_lesson_player_factory(player_factory factory) { lesson_player_factory() = std::move(factory); }
+
+QWidget* CMainFrame::create_lesson_window() {
+    if (!lesson_player_factory()) return nullptr;
+    return new lesson_form(this, lesson_player_factory());
+}
 
 void CMainFrame::destroy_lesson_window() {
     if (!lesson_window_) return;
+    if (auto* lessons = qobject_cast<lesson_form*>(lesson_window_.data())) lessons->stop_playback_timer();
     // Destroying the window stops its timers.
     lesson_window_->showMinimized();
     delete lesson_window_.data();

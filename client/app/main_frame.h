@@ -7,6 +7,7 @@
 
 #include "client/app/tray_icon.h"
 #include "client/forms/message_form.h"
+#include "client/lessons/lesson_form.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -35,6 +36,10 @@ enum frame_command : int {
 using process_ender = std::function<void(int status)>;
 void set_process_ender(process_ender ender);  // empty: the real one
 void end_process(int status);
+
+// The movie player the lesson window is given. The program installs the real
+// one; without one (the frame's own tests) no lesson window is created.
+void set_lesson_player_factory(player_factory factory);
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -66,7 +71,7 @@ protected:
     // Runs the login dialog modally; 1 when it ended with OK.
     virtual int run_login();
     // Creates the lesson window (owned by the frame) once the login
-    // succeeded; nullptr while there is none to create.
+    // succeeded; nullptr when no movie player is installed.
     virtual QWidget* create_lesson_window();
     // Stops, minimises and destroys the lesson window (close sequence).
     virtual void destroy_lesson_window();

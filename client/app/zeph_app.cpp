@@ -36,9 +36,4 @@ bool CZephApp::InitInstance() {
     return true;
 }
 
-void prepare_before_application(int& argc, char** argv) {
-    (void)argc;
-    (void)argv;
-}
-
 }  // namespace mirvo

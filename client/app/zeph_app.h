@@ -25,8 +25,4 @@ private:
     int login_flag_ = 0;
 };
 
-// What must happen before the QApplication object exists (the movie player's
-// web engine set-up and its URL scheme).
-void prepare_before_application(int& argc, char** argv);
-
 }  // namespace mirvo
