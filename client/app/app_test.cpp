@@ -3,6 +3,7 @@
 #include "client/app/qt_text.h"
 #include "client/app/zeph_app.h"
 #include "common/fs/paths.h"
+#include "tests/support/fixtures.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -17,13 +18,8 @@ using namespace mirvo;
 namespace fs = std::filesystem;
 
 namespace {
-struct temp_folder {
-    fs::path path;
-    temp_folder() {
-        char tmpl[] = "/tmp/mirvo-app-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~temp_folder() { fs::remove_all(path); }
+struct temp_folder : mirvo::testing::temp_folder {
+    fs::path path = mirvo::testing::temp_folder::path();
 };
 
 struct cwd_guard {

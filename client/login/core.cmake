@@ -9,7 +9,7 @@ mirvo_add_test(profile_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/profile_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/password_file_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/../res/coded_resources_test.cpp
-  LIBS mirvo_client_core)
+  LIBS mirvo_client_core mirvo_test_server)
 target_compile_definitions(profile_test PRIVATE
   MIRVO_TEST_SERVER_1="${MIRVO_SERVER_1}"
   MIRVO_TEST_SERVER_2="${MIRVO_SERVER_2}"

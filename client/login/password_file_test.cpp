@@ -1,5 +1,7 @@
 #include "client/login/password_file.h"
 
+#include "tests/support/fixtures.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -24,26 +26,16 @@ std::string hex(const std::string& bytes) {
     return out;
 }
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string slurp(const fs::path& p) { return mirvo::testing::read_bytes(p.string()); }
 
-void spit(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+void spit(const fs::path& p, const std::string& bytes) { mirvo::testing::write_bytes(p.string(), bytes); }
 
 class PasswordFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/mirvo-pwfile-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        dir_ = temp_.path();
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    mirvo::testing::temp_folder temp_;
     fs::path dir_;
 };
 

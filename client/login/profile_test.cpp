@@ -1,5 +1,7 @@
 #include "client/login/profile.h"
 
+#include "tests/support/fixtures.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -34,36 +36,24 @@ public:
     void wait(double) override {}
 };
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string slurp(const fs::path& p) { return mirvo::testing::read_bytes(p.string()); }
 
-void spit(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+void spit(const fs::path& p, const std::string& bytes) { mirvo::testing::write_bytes(p.string(), bytes); }
 
 class Profile : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/mirvo-profile-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        dir_ = temp_.path();
         folder_ = dir_.string();
         set_message_pump(&pump_);
     }
-    void TearDown() override {
-        set_message_pump(nullptr);
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { set_message_pump(nullptr); }
     std::string profile_bytes() const { return slurp(dir_ / "mirvo_user.xml"); }
     bool write(const names& listed, const std::string& user, const std::string& pw, bool auto_login) {
         return write_user_profile(listed, user, pw, auto_login, &status_, folder_);
     }
 
+    mirvo::testing::temp_folder temp_;
     fs::path dir_;
     std::string folder_;
     no_wait_pump pump_;

@@ -1,6 +1,7 @@
 #include "common/fs/paths.h"
 
 #include "common/text/gbk.h"
+#include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +14,11 @@ using namespace mirvo;
 namespace fs = std::filesystem;
 
 namespace {
-struct temp_folder {
-    fs::path path;
-    temp_folder() {
-        char tmpl[] = "/tmp/mirvo-fs-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~temp_folder() { fs::remove_all(path); }
+struct temp_folder : mirvo::testing::temp_folder {
+    fs::path path = mirvo::testing::temp_folder::path();
     std::string gbk() const { return utf8_to_gbk(path.string()); }
 };
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+std::string slurp(const fs::path& p) { return mirvo::testing::read_bytes(p.string()); }
 }  // namespace
 
 TEST(Paths, TranslatesSeparatorsByCharacter) {

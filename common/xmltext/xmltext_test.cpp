@@ -2,6 +2,7 @@
 
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
+#include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -20,21 +21,13 @@ struct recording_status : status_line {
     void set_text(const std::string& t) override { text = t; }
     void repaint() override {}
 };
-struct temp_folder {
-    fs::path path;
-    temp_folder() {
-        char tmpl[] = "/tmp/mirvo-xml-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~temp_folder() { fs::remove_all(path); }
+struct temp_folder : mirvo::testing::temp_folder {
+    fs::path path = mirvo::testing::temp_folder::path();
     std::string file(const std::string& name) const { return utf8_to_gbk((path / name).string()); }
     void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path / name, std::ios::binary) << bytes;
+        mirvo::testing::write_bytes((path / name).string(), bytes);
     }
-    std::string read(const std::string& name) const {
-        std::ifstream in(path / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string read(const std::string& name) const { return mirvo::testing::read_bytes((path / name).string()); }
 };
 }  // namespace
 

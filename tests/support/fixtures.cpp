@@ -1,6 +1,8 @@
 #include "tests/support/fixtures.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <filesystem>
 #include <stdexcept>
 #include <vector>
@@ -28,6 +30,15 @@ temp_folder::temp_folder() {
 temp_folder::~temp_folder() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::string read_bytes(const std::string& native_path) {
+    std::ifstream in(native_path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void write_bytes(const std::string& native_path, const std::string& bytes) {
+    std::ofstream(native_path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 }  // namespace mirvo::testing

@@ -31,4 +31,8 @@ private:
     std::string path_;
 };
 
+// Whole files as bytes (native paths); a missing file reads as empty.
+std::string read_bytes(const std::string& native_path);
+void write_bytes(const std::string& native_path, const std::string& bytes);
+
 }  // namespace mirvo::testing
