@@ -101,6 +101,21 @@ private slots:
         QVERIFY(clock.elapsed() >= 10);
     }
 
+    void quitBeforeTheMainLoopEndsItAtOnce() {
+        // Were a request lost, the loop would run until this fallback ends it.
+        QTimer fallback;
+        fallback.setSingleShot(true);
+        connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        fallback.start(3000);
+        post_quit(4);
+        QCOMPARE(run_main_loop(), 4);
+        reset_quit_for_testing();
+        // A quit from inside the running loop ends it with its code.
+        QTimer::singleShot(10, [] { post_quit(6); });
+        QCOMPARE(run_main_loop(), 6);
+        reset_quit_for_testing();
+    }
+
     void quitDuringAWaitIsNotLost() {
         install_qt_message_pump();
         QTimer::singleShot(5, [] { post_quit(7); });

@@ -19,7 +19,5 @@ int main(int argc, char** argv) {
     mirvo::CZephApp zeph;
     if (!zeph.InitInstance()) return mirvo::quit_requested() ? mirvo::quit_code() : 1;
     // A quit asked for during start-up (a cancelled login) ends the program now.
-    if (mirvo::quit_requested()) return mirvo::quit_code();
-    int code = app.exec();
-    return mirvo::quit_requested() ? mirvo::quit_code() : code;
+    return mirvo::run_main_loop();
 }

@@ -27,6 +27,12 @@ void post_quit(int code) {
 
 bool quit_requested() { return g_quit; }
 int quit_code() { return g_code; }
+int run_main_loop() {
+    if (g_quit) return g_code;
+    int code = QCoreApplication::exec();
+    return g_quit ? g_code : code;
+}
+
 void reset_quit_for_testing() {
     g_quit = false;
     g_code = 0;

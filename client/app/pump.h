@@ -11,6 +11,10 @@ namespace mirvo {
 void post_quit(int code);
 bool quit_requested();
 int quit_code();
+// Runs the main event loop and returns the program's exit code: at once when a
+// quit was requested before (a cancelled login), else when the loop ends.
+int run_main_loop();
+
 // Forgets a recorded quit request (tests run several windows in one process).
 void reset_quit_for_testing();
 

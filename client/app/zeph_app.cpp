@@ -29,6 +29,9 @@ bool CZephApp::InitInstance() {
 
     frame_ = make_frame();
     login_flag_ = frame_->OnCreate() ? 1 : 0;
+    // A refused login has asked to quit already; a frame that could not be
+    // built at all must not leave the program running without a window.
+    if (login_flag_ == 0 && !quit_requested()) post_quit(1);
     if (login_flag_ == 1) {
         frame_->showMaximized();
         frame_->repaint();

@@ -33,8 +33,14 @@ std::string url_encode_value(const std::string& value, bool keep_slash) {
 
 std::string build_request_url(const std::string& action, const std::string* lesson_folder) {
     const session_values& s = session();
-    std::string url = s.server_base_url + "/" + s.request_page + "?user=" + url_encode_value(s.user) +
-                      "&password=" + digit_encode(s.password);
+    return build_request_url(s.server_base_url, s.request_page, s.user, s.password, action, lesson_folder);
+}
+
+std::string build_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
+                              const std::string& password, const std::string& action,
+                              const std::string* lesson_folder) {
+    std::string url = base_url + "/" + request_page + "?user=" + url_encode_value(user) +
+                      "&password=" + digit_encode(password);
     if (lesson_folder) url += "&lesson_id=0010&lesson_dir=" + url_encode_value(*lesson_folder);
     url += "&action=" + action;
     return url;

@@ -24,6 +24,11 @@ std::string url_encode_value(const std::string& value, bool keep_slash = false);
 // [+ "&lesson_id=0010&lesson_dir=" + folder] + "&action=" + action.
 // lesson_folder == nullptr leaves the lesson keys out.
 std::string build_request_url(const std::string& action, const std::string* lesson_folder);
+// The same for given credentials on a given server (the login asks before the
+// session values are set).
+std::string build_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
+                              const std::string& password, const std::string& action,
+                              const std::string* lesson_folder);
 
 enum class record_stop {
     first_empty,   // stop at the first order whose key value is empty

@@ -210,6 +210,9 @@ void Clogin_form::OnOK() {
                 // The result is not examined: the updater fetches what it
                 // needs itself when the list is missing.
                 http_download_file(&progress_, base, "/dl/download.xml", folder, &status_);
+                // The download pumps events: a user who closed the dialog
+                // meanwhile has ended the program, and gets no updater.
+                if (ended_) return;
                 the_desktop().start_program(folder + updater_relative_path, {}, folder);
                 post_quit(1);
                 ended_ = true;

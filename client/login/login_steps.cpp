@@ -52,8 +52,7 @@ version_check check_version(const std::string& base_url, const std::string& fold
 
 std::string login_request_url(const std::string& base_url, const std::string& request_page,
                               const std::string& user, const std::string& password) {
-    return base_url + "/" + request_page + "?user=" + url_encode_value(user) + "&password=" +
-           digit_encode(password) + "&action=login";
+    return build_request_url(base_url, request_page, user, password, "login", nullptr);
 }
 
 login_outcome read_login_reply(const std::string& reply) {

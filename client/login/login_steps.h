@@ -34,8 +34,9 @@ struct version_check {
 // single-precision numbers (1.10 reads as 1.1).
 version_check check_version(const std::string& base_url, const std::string& folder);
 
-// base + "/" + page + "?user=" + user + "&password=" + digit_encode(password)
-// + "&action=login". Pumps events while the password is coded.
+// base + "/" + page + "?user=" + the percent-encoded user + "&password=" +
+// digit_encode(password) + "&action=login". Pumps events while the password
+// is coded.
 std::string login_request_url(const std::string& base_url, const std::string& request_page,
                               const std::string& user, const std::string& password);
 
