@@ -16,7 +16,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
   fonts-wqy-microhei fonts-noto-cjk
   clang libclang-rt-14-dev llvm
-  openssl curl
+  openssl curl locales
 )
 
 sudo_cmd=()
@@ -35,6 +35,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
   "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# A locale whose decimal point is ",": the tests check that numbers in the
+# programs' documents are read the same under it.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  "${sudo_cmd[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
 
 "$here/scripts/fetch-ruffle.sh"

@@ -1,6 +1,7 @@
 #include "client/app/main_frame.h"
 #include "client/app/pump.h"
 #include "client/app/qt_text.h"
+#include "client/app/recording_desktop.h"
 #include "client/app/zeph_app.h"
 #include "common/fs/paths.h"
 #include "tests/support/fixtures.h"
@@ -69,6 +70,25 @@ private slots:
         test_app app;
         QVERIFY(app.InitInstance());
         QCOMPARE(app.main_frame()->windowTitle(), QString::fromUtf8("Mirvo学习娱乐空间 版本"));
+    }
+
+    void unreadableFolderStopsBeforeAnyFile() {
+        // A folder whose name has no GBK form: reading it would name another
+        // folder, so the program says so and ends without touching a file.
+        temp_folder t;
+        fs::path odd = t.path / "x😀y";
+        fs::create_directory(odd);
+        cwd_guard cwd(odd);
+        mirvo::testing::recording_desktop desk;
+        CZephApp app;
+        QVERIFY(!app.InitInstance());
+        QVERIFY(app.main_frame() == nullptr);
+        QCOMPARE(static_cast<int>(desk.boxes.size()), 1);
+        QVERIFY(quit_requested());
+        QCOMPARE(quit_code(), 1);
+        QVERIFY(fs::is_empty(odd));
+        QVERIFY(!fs::exists(t.path / "x?y"));
+        reset_quit_for_testing();
     }
 
     void rootLikeFolderDoublesTheSeparator() {

@@ -47,7 +47,12 @@ void set_program_folder(std::string gbk) { folder_storage() = std::move(gbk); }
 std::string read_current_folder() {
     std::vector<char> buf(256);
     for (;;) {
-        if (::getcwd(buf.data(), buf.size())) return utf8_to_gbk(buf.data());
+        if (::getcwd(buf.data(), buf.size())) {
+            // A folder whose name has no GBK form would come back with "?" in
+            // it: another folder. Such a folder counts as unreadable.
+            std::string gbk = utf8_to_gbk(buf.data());
+            return gbk_to_utf8(gbk) == buf.data() ? gbk : std::string();
+        }
         if (errno != ERANGE || buf.size() > (1u << 20)) return {};
         buf.resize(buf.size() * 2);
     }

@@ -12,7 +12,8 @@ namespace mirvo {
 // The process's program folder (GBK, no trailing separator), set once at start-up.
 const std::string& program_folder();
 void set_program_folder(std::string gbk);
-// Reads the current directory (no length limit) as GBK. Empty when it cannot be read.
+// Reads the current directory (no length limit) as GBK. Empty when it cannot
+// be read, or when its name has no exact GBK form.
 std::string read_current_folder();
 
 // A GBK path as the programs write it (either separator) -> native UTF-8 path.

@@ -80,3 +80,22 @@ TEST(Paths, ReadsTheCurrentFolderWithoutALengthLimit) {
     EXPECT_GT(got.size(), 260u);
     EXPECT_EQ(got, utf8_to_gbk(deep.string()));
 }
+
+TEST(Paths, AFolderWithoutAnExactGbkNameOrNoFolderAtAllIsUnreadable) {
+    temp_folder t;
+    fs::path saved = fs::current_path();
+    // Chinese names have a GBK form and are read back exactly.
+    fs::create_directory(t.path / "课程");
+    fs::current_path(t.path / "课程");
+    EXPECT_EQ(gbk_to_utf8(read_current_folder()), (t.path / "课程").string());
+    // An emoji has none: reading it as "?" would name a different folder.
+    fs::create_directory(t.path / "x😀y");
+    fs::current_path(t.path / "x😀y");
+    EXPECT_EQ(read_current_folder(), "");
+    // A folder removed under the process cannot be read at all.
+    fs::create_directory(t.path / "gone");
+    fs::current_path(t.path / "gone");
+    fs::remove(t.path / "gone");
+    EXPECT_EQ(read_current_folder(), "");
+    fs::current_path(saved);
+}

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <csignal>
+#include <sys/resource.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +129,27 @@ TEST(TextFiles, SavesWithCrLfAndNeverHalfAFile) {
     std::string bad = t.file("no/such/x.xml");
     EXPECT_FALSE(save_text_file(&status, bad, "x"));
     EXPECT_EQ(status.text, "error in saving file" + bad);
+    // A write that fails half-way (the file size limit stops it) leaves the
+    // old file as it was and no temporary file behind.
+    ASSERT_TRUE(save_text_file(&status, t.file("keep.xml"), "old text"));
+    {
+        struct rlimit saved_limit;
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_limit), 0);
+        struct rlimit small = saved_limit;
+        small.rlim_cur = 4096;
+        auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool saved = save_text_file(&status, t.file("keep.xml"), std::string(100000, 'x'));
+        ::setrlimit(RLIMIT_FSIZE, &saved_limit);
+        std::signal(SIGXFSZ, old_handler);
+        EXPECT_FALSE(saved);
+        EXPECT_EQ(status.text, "error in saving file" + t.file("keep.xml"));
+    }
+    EXPECT_EQ(t.read("keep.xml"), "old text");
+    int files = 0;
+    for (auto& e : fs::directory_iterator(t.path)) (void)e, ++files;
+    EXPECT_EQ(files, 2);  // 中.xml and keep.xml
+
     // A failed save leaves the old file whole (the target is a folder here).
     fs::create_directory(t.path / "dir.xml");
     EXPECT_FALSE(save_text_file(&status, t.file("dir.xml"), "x"));
@@ -154,11 +177,12 @@ TEST(Numbers, ConvertLeadingNumbersWithoutFailing) {
     EXPECT_EQ(text_to_float("1e999"), std::numeric_limits<float>::max());
     EXPECT_EQ(text_to_float("1e-999"), 0.0f);
     EXPECT_EQ(text_to_float("inf"), 0.0f);
-    // "." is the decimal point whatever the locale says.
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
-        EXPECT_EQ(text_to_float("3.9"), 3.9f);
-        std::setlocale(LC_NUMERIC, "C");
-    }
+    // "." is the decimal point whatever the locale says (set-up generates a
+    // locale whose decimal point is ",").
+    ASSERT_TRUE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) << "run scripts/setup.sh: it generates de_DE.UTF-8";
+    EXPECT_EQ(text_to_float("3.9"), 3.9f);
+    EXPECT_EQ(text_to_float("3,9"), 3.0f);
+    std::setlocale(LC_NUMERIC, "C");
 
     EXPECT_EQ(int_to_text(0), "0");
     EXPECT_EQ(int_to_text(-12), "-12");
