@@ -14,6 +14,8 @@
 #include "tests/support/test_http_server.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -23,7 +25,9 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 
 using namespace mirvo;
 using mirvo::testing::recording_desktop;
@@ -36,13 +40,16 @@ namespace {
 QString u8(const char* s) { return QString::fromUtf8(s); }
 
 // A frame whose login answers as told and whose lesson window is a plain
-// window that records what the start-up showed meanwhile.
+// window that records what the start-up showed meanwhile, and what the
+// loading window says when the close sequence comes to destroy it.
 class test_frame : public CMainFrame {
 public:
     int login_result = 1;
     bool loading_seen = false;
     QString loading_text;
     Qt::WindowFlags loading_flags;
+    std::function<void()> on_destroy_lesson;
+    QString text_at_destroy;
 
 protected:
     int run_login() override { return login_result; }
@@ -55,6 +62,11 @@ protected:
         auto* w = new QWidget(this, Qt::Window);
         w->setObjectName("lesson");
         return w;
+    }
+    void destroy_lesson_window() override {
+        if (message_form* loading = loading_window()) text_at_destroy = loading->status()->text();
+        if (on_destroy_lesson) on_destroy_lesson();
+        CMainFrame::destroy_lesson_window();
     }
 };
 
@@ -102,7 +114,8 @@ private slots:
         QCOMPARE(a.size(), 13);
         const int ids[] = {32862, 57670, 32873, 57665, 0, 32878, 32894, 32893, 0, 32805, 32800, 32872, 32870};
         const char* captions[] = {"给我们提建议", "帮助", "设置", "退出"};
-        int widths = -1, heights = -1;
+        QList<QToolButton*> buttons;
+        int widest = 0, tallest = 0;
         for (int i = 0; i < 13; ++i) {
             if (ids[i] == 0) {
                 QVERIFY(a[i]->isSeparator());
@@ -116,15 +129,21 @@ private slots:
                 QVERIFY(a[i]->text().isEmpty());
                 QVERIFY2(!a[i]->isEnabled(), "uncaptioned commands have no handler");
             }
-            // Every button has one size.
             auto* b = qobject_cast<QToolButton*>(f->toolbar()->widgetForAction(a[i]));
             QVERIFY(b);
-            if (widths < 0) widths = b->width(), heights = b->height();
-            QCOMPARE(b->width(), widths);
-            QCOMPARE(b->height(), heights);
+            buttons.push_back(b);
+            widest = std::max(widest, b->sizeHint().width());
+            tallest = std::max(tallest, b->sizeHint().height());
         }
-        QVERIFY(a[1]->isEnabled());  // help
-        QVERIFY(a[3]->isEnabled());  // exit
+        // Every button is as wide as the widest item plus 10 and as high as
+        // the tallest; the widest is the longest caption.
+        const QSize expected(widest + 10, tallest);
+        for (QToolButton* b : buttons) QCOMPARE(b->size(), expected);
+        QVERIFY(widest > buttons[0]->fontMetrics().horizontalAdvance(u8(captions[0])));
+        QVERIFY(!a[0]->isEnabled());  // suggestions: no dialog yet
+        QVERIFY(a[1]->isEnabled());   // help
+        QVERIFY(!a[2]->isEnabled());  // settings: no dialog yet
+        QVERIFY(a[3]->isEnabled());   // exit
         QCOMPARE(f->toolbar()->iconSize(), QSize(16, 15));
     }
 
@@ -227,17 +246,32 @@ private slots:
         session().password = "abc";
         auto f = started_frame();
         QPointer<QWidget> lesson = f->lesson_window();
+        // A second close request arrives while the logout request's password
+        // is being coded (the coding pumps events). QWidget::close() would be
+        // swallowed by Qt's own guard before reaching the frame, so the close
+        // event is delivered directly; the frame must ignore it.
         QString shown_while_closing;
-        // A second close request, while the password is being coded, is ignored.
+        bool closing_when_asked_again = false;
         QTimer::singleShot(0, f.get(), [&] {
+            closing_when_asked_again = f->closing();
             if (f->loading_window()) shown_while_closing = f->loading_window()->status()->text();
-            f->close();
+            QCloseEvent again;
+            QCoreApplication::sendEvent(f.get(), &again);
+            QVERIFY(!again.isAccepted());
         });
+        std::size_t requests_at_destroy = 0;
+        f->on_destroy_lesson = [&] { requests_at_destroy = server.request_count(); };
         f->tray_icon().HandleTrayMouse(tray_icon_id, tray_right_button_down);
         f->tray_icon().last_menu()->actions()[2]->trigger();  // "退出"
         QCOMPARE(exits_, std::vector<int>{1});
         QVERIFY(f->closing());
+        QVERIFY(closing_when_asked_again);
         QCOMPARE(shown_while_closing, qstr(load_string(268)));
+        // Once the logout request is answered the loading window says the
+        // resources are being released.
+        QCOMPARE(requests_at_destroy, 1u);
+        QCOMPARE(f->text_at_destroy, u8("正在释放资源......"));
+        QCOMPARE(f->text_at_destroy, qstr(load_string(282)));
         QCOMPARE(server.request_count(), 1u);
         const std::string target = server.requests()[0].target;
         const std::string head = "/service.aspx?user=lily&password=";
@@ -254,8 +288,11 @@ private slots:
         QVERIFY(!f->isVisible());
         QVERIFY(quit_requested());
         // Later requests change nothing.
-        f->close();
+        QCloseEvent late;
+        QCoreApplication::sendEvent(f.get(), &late);
+        f->on_command(cmd_exit);
         QCOMPARE(exits_.size(), 1u);
+        QCOMPARE(server.request_count(), 1u);
     }
 
     void closeGoesOnWhenTheServerIsGone() {
