@@ -109,10 +109,13 @@ bool lesson_playback::start_lesson_at(const std::string& title, std::optional<st
         window_.show_toolbar(true);
         window_.show_busy(false);
         // The kept movies belong to another lesson's folder: never play them
-        // under this one. Counting them as used up lets a running timer go on
-        // past the lesson that failed.
+        // under this one, neither by the timer nor by "<<" or ">>". With the
+        // list gone it counts as used up, so a running timer goes on past the
+        // lesson that failed once the movie still in the player gives way,
+        // and the error stays in the caption until then.
         state_.advance_request = false;
-        state_.file_index = static_cast<std::int64_t>(state_.files.size());
+        state_.files.clear();
+        state_.file_index = 0;
         return false;
     }
 

@@ -310,6 +310,33 @@ TEST_F(Playback, FailedLessonReplyKeepsTheErrorAndNeverReplaysOldMoviesUnderTheN
     EXPECT_EQ(service_.lessons_asked().back(), "c");  // B's successor
 }
 
+TEST_F(Playback, AfterAFailedLessonReplyTheButtonsCannotBringTheOldMoviesBack) {
+    catalogue_of({{"A", "a"}, {"B", "b"}, {"C", "c"}});
+    service_.set_lesson("a", lesson_reply({{"a1.swf", "-1"}, {"a2.swf", "-1"}, {"a3.swf", "-1"}}));
+    service_.set_lesson("c", lesson_reply({{"c1.swf", "-1"}}));
+    playback_.play_selected("A");
+    playback_.tick();  // a1
+    playback_.next();
+    playback_.tick();  // a2: "<<" would now go back to a1
+    playback_.play_selected("B");  // fails
+    const std::size_t loaded = player_.loaded.size();
+    for (int i = 0; i < 2; ++i) {
+        playback_.previous();
+        playback_.tick();
+    }
+    EXPECT_EQ(player_.loaded.size(), loaded);
+    EXPECT_EQ(window_.caption(), g("读取网络信息出错！在线人数:"));
+
+    // ">>" goes on past the lesson that failed, not into A's list.
+    playback_.next();
+    playback_.tick();
+    EXPECT_EQ(service_.lessons_asked(), (std::vector<std::string>{"a", "b", "c"}));
+    playback_.next();
+    playback_.tick();
+    EXPECT_EQ(player_.loaded.back(), service_.base_url() + "/movies/c/0010/c1.swf");
+    for (const auto& address : player_.loaded) EXPECT_EQ(address.find("/b/"), std::string::npos) << address;
+}
+
 TEST_F(Playback, EmptyCatalogueStartsNothing) {
     service_.set_baselist("");
     playback_.state().status_suffix = "  !";
