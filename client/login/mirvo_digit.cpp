@@ -102,7 +102,15 @@ int write_resources(const std::string& out_path, const std::vector<std::string>&
                          v.text.c_str());
             return 1;
         }
-        if (coded.size() < v.ids.size()) return 1;
+        // Every id gets a non-empty piece, so the coded form needs a digit
+        // for each of them.
+        if (coded.size() < v.ids.size()) {
+            std::fprintf(stderr,
+                         "mirvo-digit: \"%s\" codes to %zu digits, too few to split over its %zu ids; "
+                         "give it fewer ids or a longer value\n",
+                         v.text.c_str(), coded.size(), v.ids.size());
+            return 1;
+        }
         const std::vector<std::string> pieces = split_randomly(coded, v.ids.size(), rng);
         for (std::size_t i = 0; i < pieces.size(); ++i)
             source += "    case " + std::to_string(v.ids[i]) + ": return \"" + pieces[i] + "\";\n";
