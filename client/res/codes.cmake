@@ -10,12 +10,6 @@ target_link_libraries(mirvo_digit_code PUBLIC mirvo_common)
 add_executable(mirvo-digit ${CMAKE_CURRENT_LIST_DIR}/../login/mirvo_digit.cpp)
 target_link_libraries(mirvo-digit PRIVATE mirvo_digit_code)
 
-# Trees configured with the first default still cache a name with "_", which
-# the code cannot carry; move them to the current default.
-if(MIRVO_PASSWORD_DOC STREQUAL "mirvo_pw.tmp")
-  set_property(CACHE MIRVO_PASSWORD_DOC PROPERTY VALUE "mirvo-pw.tmp")
-endif()
-
 # Coded afresh whenever the coder or a configured value changes.
 set(MIRVO_CODED_CONSTANTS ${CMAKE_CURRENT_BINARY_DIR}/coded_constants.cpp)
 add_custom_command(
