@@ -167,16 +167,15 @@ bool lesson_playback::should_advance() {
     if (player_.IsPlaying()) return false;
     if (state_.delay_value == 0) return true;
     const std::int64_t last_frame = static_cast<std::int64_t>(player_.TotalFrames()) - 1;
-    if (player_.CurrentFrame() >= last_frame) {
-        if (++state_.end_count < end_ticks) return false;
-        state_.end_count = 0;
-        return true;
-    }
+    if (player_.CurrentFrame() >= last_frame) return ++state_.end_count >= end_ticks;  // advance() resets it
     // Stopped half-way: only a lesson with no movie started yet moves on.
     return state_.file_index == 0;
 }
 
 void lesson_playback::advance() {
+    // The count of ticks at a last frame belongs to the movie that stood
+    // there: whatever comes next, a movie or another lesson, starts from 0.
+    state_.end_count = 0;
     if (state_.file_index < 0) state_.file_index = 0;
     if (state_.file_index >= static_cast<std::int64_t>(state_.files.size())) {
         go_on_with_next_entry();
@@ -185,8 +184,6 @@ void lesson_playback::advance() {
     const movie_file file = state_.files[static_cast<std::size_t>(state_.file_index)];
     state_.delay_value = file.delay_text.empty() ? 6 : text_to_int(file.delay_text);
     ++state_.file_index;
-    // The count of ticks at a last frame belongs to the movie that stood there.
-    state_.end_count = 0;
     window_.set_caption(load_string(text_online) + state_.online_text + now_playing() +
                         std::to_string(state_.file_index) + state_.status_suffix);
     player_.LoadMovie(0, movie_address(file.name));

@@ -28,7 +28,8 @@ public:
     int lesson_views = 0;
     int program_leaves = 0;
     std::vector<std::string> programs;
-    std::function<void()> during_busy;  // runs when the busy text appears
+    std::function<void()> during_busy;        // runs when the busy text appears
+    std::function<void()> during_lesson_view;  // runs when the window maximises
 
     void set_caption(const std::string& text) override { captions.push_back(text); }
     void show_toolbar(bool show) override {
@@ -48,6 +49,7 @@ public:
     void enter_lesson_view() override {
         ++lesson_views;
         show_toolbar(false);
+        if (during_lesson_view) during_lesson_view();
     }
     void leave_for_program() override { ++program_leaves; }
     void start_program(const std::string& file) override { programs.push_back(file); }
@@ -86,6 +88,7 @@ TEST_F(Playback, DelayZeroMoviesFollowAsSoonAsThePlayerStops) {
     play_lesson({{"a.swf", "0"}, {"b.swf", "0"}, {"c.swf", "0"}});
     EXPECT_EQ(service_.lessons_asked(), std::vector<std::string>{"l"});
     EXPECT_TRUE(window_.timer);
+    EXPECT_FALSE(window_.busy);
     EXPECT_EQ(window_.caption(), g("在线人数:37"));
 
     player_.playing = true;
@@ -105,18 +108,29 @@ TEST_F(Playback, DelayZeroMoviesFollowAsSoonAsThePlayerStops) {
     EXPECT_EQ(window_.notice_ticks, 4);
 }
 
-TEST_F(Playback, PositiveDelayWaitsFourTicksAtTheLastFrame) {
-    play_lesson({{"a.swf", "5"}, {"b.swf", "5"}});
+TEST_F(Playback, PositiveDelayWaitsFourTicksAtTheLastFrameOfEveryMovie) {
+    play_lesson({{"a.swf", "5"}, {"b.swf", "5"}, {"c.swf", "5"}, {"d.swf", "5"}});
     playback_.tick();
+    // Every movie below stands at its last frame as soon as it is loaded.
     player_.stand_at_end();
-    for (int i = 0; i < 3; ++i) playback_.tick();
-    EXPECT_EQ(player_.loaded.size(), 1u);
-    playback_.tick();
-    EXPECT_EQ(player_.loaded.size(), 2u);
+    const auto four_ticks_at_the_end = [&](std::size_t movies) {
+        for (int i = 0; i < 3; ++i) playback_.tick();
+        EXPECT_EQ(player_.loaded.size(), movies);
+        playback_.tick();
+        EXPECT_EQ(player_.loaded.size(), movies + 1);
+    };
+    four_ticks_at_the_end(1);  // a gives way to b
+    four_ticks_at_the_end(2);  // the count starts again for b
 
-    // The count starts again for the next movie.
+    // Ticks counted for a movie left with ">>" do not shorten the next one.
     for (int i = 0; i < 3; ++i) playback_.tick();
-    EXPECT_EQ(service_.count("lesson"), 1u);
+    playback_.next();
+    playback_.tick();
+    ASSERT_EQ(player_.loaded.back(), lesson_address("d.swf"));
+    for (int i = 0; i < 3; ++i) playback_.tick();
+    EXPECT_TRUE(window_.timer);
+    playback_.tick();  // the list is used up and L is the last entry
+    EXPECT_FALSE(window_.timer);
 }
 
 TEST_F(Playback, MovieStoppedHalfWayWaitsExceptBeforeTheFirstStart) {
@@ -169,6 +183,13 @@ TEST_F(Playback, PreviousStepsBackOneMovieOrRestartsTheFirst) {
     playback_.tick();
     EXPECT_EQ(player_.loaded, (std::vector<std::string>{lesson_address("a.swf"), lesson_address("b.swf"),
                                                          lesson_address("a.swf"), lesson_address("a.swf")}));
+
+    // While a step is still to be made, "<<" does not change it.
+    playback_.next();
+    playback_.previous();
+    EXPECT_EQ(playback_.state().file_index, 1);
+    playback_.tick();
+    EXPECT_EQ(player_.loaded.back(), lesson_address("b.swf"));
 }
 
 TEST_F(Playback, AdvertisementsCannotBeSkippedInEitherCaseButOnlyLowerCaseIsShort) {
@@ -198,13 +219,15 @@ TEST_F(Playback, HtmlNamesBecomeSwfOnlyInLowerCase) {
 TEST_F(Playback, FolderAndFileNamesArePercentEncodedWithSlashesKept) {
     const std::string folder = g("音乐/第 1 课");
     catalogue_of({{"L", folder}});
-    service_.set_lesson(folder, lesson_reply({{g("片头&1.swf"), "0"}}));
+    service_.set_lesson(folder, lesson_reply({{g("片头&1.swf"), "0"}, {"a#_ad.swf", "0"}}, "swf lib/v#2?"));
     playback_.play_selected("L");
     playback_.tick();
-    ASSERT_EQ(player_.loaded.size(), 1u);
-    EXPECT_EQ(player_.loaded[0], service_.base_url() + "/movies/" + url_encode_value(folder, true) + "/0010/" +
-                                     url_encode_value(g("片头&1.swf")));
+    playback_.tick();
+    ASSERT_EQ(player_.loaded.size(), 2u);
+    const std::string movies = service_.base_url() + "/swf%20lib/v%232%3F/";
+    EXPECT_EQ(player_.loaded[0], movies + url_encode_value(folder, true) + "/0010/" + url_encode_value(g("片头&1.swf")));
     EXPECT_NE(player_.loaded[0].find("/%D2%F4%C0%D6/"), std::string::npos);
+    EXPECT_EQ(player_.loaded[1], movies + "a%23_ad.swf");
 }
 
 TEST_F(Playback, LessonsFollowInCatalogueOrderAndTheLastEndsPlayback) {
@@ -337,6 +360,22 @@ TEST_F(Playback, AfterAFailedLessonReplyTheButtonsCannotBringTheOldMoviesBack) {
     for (const auto& address : player_.loaded) EXPECT_EQ(address.find("/b/"), std::string::npos) << address;
 }
 
+TEST_F(Playback, APickThatFailsWhileAMoviePlaysKeepsTheErrorUntilTheMovieEnds) {
+    catalogue_of({{"A", "a"}, {"B", "b"}, {"C", "c"}});
+    service_.set_lesson("a", lesson_reply({{"a1.swf", "0"}}));
+    service_.set_lesson("c", lesson_reply({{"c1.swf", "0"}}));
+    playback_.play_selected("A");
+    playback_.tick();
+    player_.playing = true;
+    playback_.play_selected("B");  // its advance request goes with the failure
+    playback_.tick();
+    EXPECT_EQ(window_.caption(), g("读取网络信息出错！在线人数:"));
+    EXPECT_EQ(service_.lessons_asked(), (std::vector<std::string>{"a", "b"}));
+    player_.playing = false;
+    playback_.tick();
+    EXPECT_EQ(service_.lessons_asked(), (std::vector<std::string>{"a", "b", "c"}));
+}
+
 TEST_F(Playback, EmptyCatalogueStartsNothing) {
     service_.set_baselist("");
     playback_.state().status_suffix = "  !";
@@ -355,6 +394,36 @@ TEST_F(Playback, SelectingUnknownTitlesPlaysEntryZeroAndProgramsGoToTheirSeam) {
     EXPECT_EQ(window_.programs, std::vector<std::string>{"race.exe"});
     EXPECT_EQ(service_.count("lesson"), 0u);
     EXPECT_EQ(playback_.state().lesson_folder, "games");
+}
+
+TEST_F(Playback, PlaySelectedIgnoresAStartOfAnotherEntryFromInsideItself) {
+    catalogue_of({{"L", "l"}, {"Race", "games", "game", "race.exe"}});
+    service_.set_lesson("l", lesson_reply({{"a.swf", "0"}}));
+    // Maximising and the lesson request both let events through.
+    int nested = 0;
+    const auto pick_the_program = [&] {
+        ++nested;
+        const int views = window_.lesson_views;
+        const bool request = playback_.state().advance_request;
+        playback_.play_selected("Race");
+        EXPECT_TRUE(window_.programs.empty());
+        EXPECT_EQ(playback_.state().lesson_folder, "l");
+        EXPECT_EQ(playback_.state().advance_request, request);
+        EXPECT_EQ(window_.lesson_views, views);
+    };
+    window_.during_lesson_view = [&] {
+        window_.during_lesson_view = nullptr;
+        pick_the_program();
+    };
+    window_.during_busy = [&] {
+        window_.during_busy = nullptr;
+        pick_the_program();
+    };
+    playback_.play_selected("L");
+    EXPECT_EQ(nested, 2);
+    EXPECT_EQ(service_.lessons_asked(), std::vector<std::string>{"l"});
+    playback_.tick();
+    EXPECT_EQ(player_.loaded.back(), lesson_address("a.swf"));
 }
 
 TEST_F(Playback, StartsAndTicksAreNotReenteredWhileALessonStarts) {
