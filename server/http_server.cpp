@@ -12,7 +12,14 @@ namespace mirvo::server {
 
 namespace {
 
-constexpr int worker_threads = 16;
+// Every open connection holds a worker while it waits for its next request,
+// so the pool is sized well above the clients expected at once, and a
+// connection that says nothing is let go quickly: a handful of silent peers
+// must not keep everybody else waiting.
+constexpr int worker_threads = 64;
+constexpr int keep_alive_seconds = 2;  // wait for the first or next request on a connection
+constexpr int read_timeout_seconds = 3;  // a peer that stalls within a request is dropped
+constexpr int write_timeout_seconds = 5;
 constexpr int listen_backlog = 512;
 
 thread_local std::optional<std::chrono::steady_clock::time_point> request_started;
@@ -54,10 +61,10 @@ http_server::http_server(service& svc, std::function<void(const std::string&)> l
     : svc_(svc), log_(std::move(log)), server_(std::make_unique<httplib::Server>()) {
     auto& s = *server_;
     s.new_task_queue = [] { return new httplib::ThreadPool(worker_threads); };
-    s.set_read_timeout(5, 0);
-    s.set_write_timeout(5, 0);
+    s.set_read_timeout(read_timeout_seconds, 0);
+    s.set_write_timeout(write_timeout_seconds, 0);
     s.set_keep_alive_max_count(100);
-    s.set_keep_alive_timeout(5);
+    s.set_keep_alive_timeout(keep_alive_seconds);
     s.set_payload_max_length(64 * 1024);
     // The library listens with a backlog of 5, which drops connection
     // attempts (and costs clients seconds of retries) whenever more than a
