@@ -57,6 +57,33 @@ std::string loggable_target(std::string_view target) {
     return masked;
 }
 
+std::string log_line(const std::string& remote, const std::string& method, const std::string& target, int status,
+                     std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> started) {
+    char tail[64];
+    if (started) {
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - *started).count();
+        std::snprintf(tail, sizeof tail, " %d %zuB %.2fms", status, bytes, ms);
+    } else {
+        std::snprintf(tail, sizeof tail, " %d %zuB -", status, bytes);
+    }
+    std::string line = (remote.empty() ? "-" : remote) + " " + (method.empty() ? "-" : method) + " " +
+                       (target.empty() ? "-" : loggable_target(target)) + tail;
+    // The HTTP layer answers some requests itself before it has read their
+    // request line (or while it cannot make sense of it); such a line says so,
+    // so that it is not taken for a request the service answered.
+    if (!started) {
+        const char* why = status == 414   ? "request line too long"
+                          : status == 413 ? "request body too large"
+                          : status == 400 ? "malformed request"
+                                          : "refused by the HTTP layer";
+        line += " (not handled: ";
+        line += why;
+        line += ")";
+    }
+    return line;
+}
+
 http_server::http_server(service& svc, std::function<void(const std::string&)> log)
     : svc_(svc), log_(std::move(log)), server_(std::make_unique<httplib::Server>()) {
     auto& s = *server_;
@@ -94,15 +121,8 @@ http_server::http_server(service& svc, std::function<void(const std::string&)> l
 
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         if (!log_) return;
-        double ms = 0;
-        if (request_started) {
-            ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - *request_started)
-                     .count();
-            request_started.reset();
-        }
-        char tail[96];
-        std::snprintf(tail, sizeof tail, " %d %zuB %.2fms", res.status, res.body.size(), ms);
-        log_(req.remote_addr + " " + req.method + " " + loggable_target(req.target) + tail);
+        log_(log_line(req.remote_addr, req.method, req.target, res.status, res.body.size(), request_started));
+        request_started.reset();
     });
 }
 

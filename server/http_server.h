@@ -3,8 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -43,5 +46,11 @@ private:
 // A request target as it may be written to a log: password values masked,
 // bytes outside printable ASCII as %XX.
 std::string loggable_target(std::string_view target);
+
+// One log line: "remote method target status sizeB time". started is when the
+// service took the request; without it the request never reached the service
+// (the HTTP layer refused it), unknown fields are "-" and the line says why.
+std::string log_line(const std::string& remote, const std::string& method, const std::string& target, int status,
+                     std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> started);
 
 }  // namespace mirvo::server

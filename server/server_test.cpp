@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -467,6 +468,36 @@ TEST_F(ServerTest, SilentConnectionsDoNotStallOthers) {
         EXPECT_EQ(recv(fd, &c, 1, 0), 0) << "connection not closed by the service";
         close(fd);
     }
+}
+
+// Requests the HTTP layer refuses before the service sees them are logged
+// too, with what is known of them; answered requests keep their full line.
+TEST_F(ServerTest, RefusedRequestsAreLogged) {
+    std::mutex m;
+    std::vector<std::string> lines;
+    {
+        http_server logged(*svc_, [&](const std::string& line) {
+            std::lock_guard lock(m);
+            lines.push_back(line);
+        });
+        const int port = logged.bind("127.0.0.1", 0);
+        ASSERT_GT(port, 0);
+        logged.start();
+        EXPECT_EQ(raw_get(port, "/testinternet.txt?pw=x").status, 200);
+        EXPECT_EQ(raw_get(port, "/x?pad=" + std::string(20000, 'x')).status, 414);
+        EXPECT_EQ(raw_request(port, "GET", "/a b c").status, 400);
+        logged.stop();
+    }
+    std::lock_guard lock(m);
+    ASSERT_EQ(lines.size(), 3u);
+    std::sort(lines.begin(), lines.end());  // workers log in the order they finish
+    EXPECT_EQ(lines[0], "- - - 414 0B - (not handled: request line too long)");
+    EXPECT_EQ(lines[1], "- GET /a 400 0B - (not handled: malformed request)");
+    EXPECT_EQ(lines[2].rfind("127.0.0.1 GET /testinternet.txt?pw=*** 200 20B ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[2].back(), 's') << lines[2];
+    for (const std::string& line : lines) EXPECT_EQ(line.find("  "), std::string::npos) << line;
+
+    EXPECT_EQ(log_line("", "", "", 414, 0, std::nullopt), "- - - 414 0B - (not handled: request line too long)");
 }
 
 TEST_F(ServerTest, AdminCommandsTakeEffectWhileServing) {
