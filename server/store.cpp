@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace mirvo::server {
 
 namespace {
@@ -85,7 +87,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<store> store::open(const std::string& path, std::string& error) {
+std::unique_ptr<store> store::open(const std::string& path, std::string& error, int busy_ms) {
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -94,7 +96,7 @@ std::unique_ptr<store> store::open(const std::string& path, std::string& error) 
         sqlite3_close(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, 5000);
+    sqlite3_busy_timeout(db, busy_ms);
     std::unique_ptr<store> s(new store(db));
     if (!s->exec("PRAGMA journal_mode=WAL") || !s->exec("PRAGMA synchronous=NORMAL") ||
         !s->exec("PRAGMA foreign_keys=ON") || !s->exec(schema)) {
@@ -181,18 +183,31 @@ int store::unread_count(std::int64_t user_id) {
     return s.step() == SQLITE_ROW ? static_cast<int>(s.i64(0)) : 0;
 }
 
-std::vector<message_record> store::read_messages(std::int64_t user_id) {
+std::vector<message_record> store::read_messages(std::int64_t user_id, bool mark_read) {
     std::lock_guard lock(mutex_);
     std::vector<message_record> out;
-    exec("BEGIN IMMEDIATE");
+    // Without a transaction a message posted between the reading and the
+    // marking would be marked read unseen; so no transaction, no marking.
+    const bool in_transaction = mark_read && exec("BEGIN IMMEDIATE");
+    bool complete = false;
     {
         stmt s(db_, "SELECT id, body, created, read FROM messages WHERE user_id = ? ORDER BY id DESC");
         s.bind(user_id);
-        while (s.step() == SQLITE_ROW) out.push_back({s.i64(0), s.str(1), s.i64(2), s.i64(3) != 0});
-        stmt u(db_, "UPDATE messages SET read = 1 WHERE user_id = ? AND read = 0");
-        u.bind(user_id).run();
+        int rc;
+        while ((rc = s.step()) == SQLITE_ROW) out.push_back({s.i64(0), s.str(1), s.i64(2), s.i64(3) != 0});
+        complete = rc == SQLITE_DONE;
     }
-    exec("COMMIT");
+    if (!in_transaction) return out;
+    bool marked = false;
+    if (complete) {
+        // Only up to the newest message read above, whatever else the
+        // connection may see.
+        std::int64_t newest = 0;
+        for (const auto& m : out) newest = std::max(newest, m.id);
+        stmt u(db_, "UPDATE messages SET read = 1 WHERE user_id = ? AND read = 0 AND id <= ?");
+        marked = u.bind(user_id).bind(newest).run();
+    }
+    if (!marked || !exec("COMMIT")) exec("ROLLBACK");
     return out;
 }
 

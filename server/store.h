@@ -41,7 +41,8 @@ struct suggestion_record {
 class store {
 public:
     // Opens (and creates) the database. nullptr with a message on failure.
-    static std::unique_ptr<store> open(const std::string& path, std::string& error);
+    // busy_ms is how long a statement waits for another connection's lock.
+    static std::unique_ptr<store> open(const std::string& path, std::string& error, int busy_ms = 5000);
     ~store();
     store(const store&) = delete;
     store& operator=(const store&) = delete;
@@ -62,8 +63,11 @@ public:
     // Messages.
     bool post_message(const std::string& user, const std::string& body, std::int64_t now);
     int unread_count(std::int64_t user_id);
-    // All messages of a user, newest first; marks them read in the same transaction.
-    std::vector<message_record> read_messages(std::int64_t user_id);
+    // All messages of a user, newest first, each with its read mark as it was.
+    // With mark_read, the messages returned (and only those) are marked read
+    // in the same transaction; when no transaction can be had they are
+    // returned unmarked, to be marked on a later reading.
+    std::vector<message_record> read_messages(std::int64_t user_id, bool mark_read = true);
 
     // Suggestions and program starts.
     bool save_suggestion(std::int64_t user_id, int type, const std::string& content, std::int64_t now);

@@ -1,6 +1,7 @@
 #include "server/store.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -77,6 +78,37 @@ TEST_F(StoreTest, ReadingMessagesMarksThemRead) {
     EXPECT_FALSE(m[0].read);
     EXPECT_EQ(db_->unread_count(a.id), 0);
     EXPECT_TRUE(db_->read_messages(a.id)[0].read);
+}
+
+// Messages are marked read only inside the transaction that read them: while
+// another connection holds the write lock, or when only looking, they come
+// back unmarked, and a message that arrives later is never marked unseen.
+TEST_F(StoreTest, MessagesStayUnreadWhenTheyCannotBeMarkedWithTheReading) {
+    const std::string path = (dir_ / "t.db").string();
+    std::string error;
+    db_ = store::open(path, error, 50);
+    ASSERT_TRUE(db_) << error;
+    ASSERT_TRUE(db_->add_user("a", "h", error));
+    const auto a = *db_->find_user("a");
+    ASSERT_TRUE(db_->post_message("a", "one", 1));
+
+    EXPECT_EQ(db_->read_messages(a.id, false).size(), 1u);
+    EXPECT_EQ(db_->unread_count(a.id), 1);
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    auto shown = db_->read_messages(a.id);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_FALSE(shown[0].read);
+    EXPECT_EQ(db_->unread_count(a.id), 1);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    EXPECT_EQ(db_->read_messages(a.id).size(), 1u);
+    EXPECT_EQ(db_->unread_count(a.id), 0);
+    ASSERT_TRUE(db_->post_message("a", "two", 2));
+    EXPECT_EQ(db_->unread_count(a.id), 1);
 }
 
 TEST_F(StoreTest, SuggestionsKeepEveryByte) {
