@@ -306,6 +306,10 @@ TEST_F(ServerTest, MessagesPageReadsTheUnreadMessages) {
     EXPECT_TRUE(get("/login.aspx?user=reader&pw=wrong&page=gonggao.htm").empty());  // refused
     EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "2");
 
+    // A HEAD request shows nobody the page.
+    EXPECT_EQ(raw_request(port_, "HEAD", "/login.aspx?user=reader&pw=pw1234&page=gonggao.htm").status, 200);
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "2");
+
     const std::string page = get("/login.aspx?user=reader&pw=PW1234&page=gonggao.htm");
     EXPECT_NE(page.find(utf8_to_gbk("第一条 &lt;b&gt;")), std::string::npos);
     EXPECT_NE(page.find("second"), std::string::npos);

@@ -161,7 +161,9 @@ reply service::handle(std::string_view method, std::string_view target) {
 
     if (path == "/testinternet.txt") return {200, "text/plain", "your internet is ok!"};
     if (path == "/" + options_.request_page) return request_page(raw_query);
-    if (path == "/login.aspx") return messages_page(raw_query);
+    // HEAD asks what GET would answer without anybody seeing the page, so
+    // only GET marks the messages read.
+    if (path == "/login.aspx") return messages_page(raw_query, method == "GET");
     return static_file(raw_path);
 }
 
@@ -242,7 +244,7 @@ reply service::request_page(std::string_view raw_query) {
     return xml(200, "<process_result>ok</process_result>");
 }
 
-reply service::messages_page(std::string_view raw_query) {
+reply service::messages_page(std::string_view raw_query, bool shown) {
     query q = query::parse(raw_query);
     const std::string head = gbk(
         "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
@@ -252,7 +254,7 @@ reply service::messages_page(std::string_view raw_query) {
     std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"));
     if (!u) return {403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>")};
     seen(*u);
-    std::vector<message_record> messages = db_.read_messages(u->id);
+    std::vector<message_record> messages = db_.read_messages(u->id, shown);
     std::string body = head + "<h2>" + html_escape(u->name) + gbk(" 的信息</h2>");
     if (messages.empty()) body += gbk("<p>您没有信息。</p>");
     for (const auto& m : messages) {

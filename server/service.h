@@ -50,7 +50,8 @@ public:
 
 private:
     reply request_page(std::string_view raw_query);
-    reply messages_page(std::string_view raw_query);
+    // shown: the page reaches a reader, so its messages count as read.
+    reply messages_page(std::string_view raw_query, bool shown);
     reply static_file(std::string_view raw_path);
 
     // The user when name exists and coded decodes to its password.
