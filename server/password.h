@@ -23,6 +23,12 @@ std::string hash_password(std::string_view canonical, unsigned iterations = defa
 // The comparison does not stop at the first differing byte.
 bool verify_password(std::string_view canonical, std::string_view stored);
 
+// Does the work of verify_password against a hash of the default iteration
+// count and throws the result away. A login for a user that does not exist
+// calls this, so that it takes as long as one for a user that does, and the
+// answer time does not tell which names exist.
+void spend_password_check(std::string_view canonical);
+
 // Fills out with n bytes from the system's random source.
 bool random_bytes(void* out, std::size_t n);
 

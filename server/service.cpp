@@ -100,7 +100,10 @@ std::array<std::uint8_t, 32> service::digest(const std::string& name, const std:
 
 std::optional<user_record> service::check_canonical(const std::string& name, const std::string& canonical) {
     std::optional<user_record> u = db_.find_user(name);
-    if (!u) return std::nullopt;
+    if (!u) {
+        spend_password_check(canonical);
+        return std::nullopt;
+    }
     auto d = digest(name, canonical);
     {
         std::lock_guard lock(cache_mutex_);
