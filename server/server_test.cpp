@@ -573,5 +573,62 @@ TEST_F(ServerTest, LogLinesMaskPasswords) {
     EXPECT_EQ(loggable_target("/x?mypw=1"), "/x?mypw=1");
 }
 
+// The database and its log hold no password in any form the service could
+// compare: neither as typed nor folded to lower case, after adding a user and
+// after laying out the demo.
+TEST(PasswordStorage, TheDatabaseHoldsNoPasswordText) {
+    testing::temp_folder folder;
+    const fs::path root = folder.path();
+    std::ofstream(root / "program.bin") << "program";
+    const std::string db = (root / "users.db").string();
+    const std::vector<std::string> typed = {"Hunter2Secret", "MiXeD-Case9"};
+
+    // present: a user name the scanned bytes must hold, to show they are the data.
+    auto scan = [&](const std::string& db_path, const std::string& present, const std::vector<std::string>& passwords) {
+        std::string bytes;
+        for (const char* suffix : {"", "-wal"}) {
+            std::ifstream in(db_path + suffix, std::ios::binary);
+            if (!in) continue;
+            std::stringstream ss;
+            ss << in.rdbuf();
+            bytes += ss.str();
+        }
+        EXPECT_NE(bytes.find(present), std::string::npos) << present;
+        for (const std::string& pw : passwords) {
+            std::string lower = pw;
+            for (char& c : lower)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            EXPECT_EQ(bytes.find(pw), std::string::npos) << pw;
+            EXPECT_EQ(bytes.find(lower), std::string::npos) << lower;
+        }
+    };
+
+    std::ostringstream out, err;
+    {
+        // While another connection is open the writes stay in the log.
+        std::string error;
+        auto held = store::open(db, error);
+        ASSERT_TRUE(held) << error;
+        ASSERT_EQ(run_command({"add-user", "--db", db, "--iterations", "1000", "alice", typed[0]}, out, err), 0)
+            << err.str();
+        ASSERT_EQ(run_command({"add-user", "--db", db, "--iterations", "1000", "bob", "x"}, out, err), 0);
+        ASSERT_EQ(run_command({"set-password", "--db", db, "--iterations", "1000", "bob", typed[1]}, out, err), 0);
+        ASSERT_TRUE(held->find_user("bob"));
+        scan(db, "bob", typed);
+    }
+    scan(db, "bob", typed);
+
+    const std::string demo_db = (root / "demo.db").string();
+    ASSERT_EQ(run_command({"init-demo", (root / "site").string(), demo_db, "--program",
+                           (root / "program.bin").string(), "--iterations", "1000"},
+                          out, err),
+              0)
+        << err.str();
+    std::vector<std::string> demo_passwords;
+    for (const auto& u : demo_users()) demo_passwords.push_back(utf8_to_gbk(u.password));
+    ASSERT_FALSE(demo_passwords.empty());
+    scan(demo_db, "xiaoming", demo_passwords);
+}
+
 }  // namespace
 }  // namespace mirvo::server

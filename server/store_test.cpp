@@ -147,20 +147,5 @@ TEST_F(StoreTest, ImportReplacesTheCatalogueOrLeavesItWhole) {
     EXPECT_EQ(db_->load_catalogue().categories[0].title, "cat");
 }
 
-TEST_F(StoreTest, TheDatabaseFileHoldsNoPasswordText) {
-    std::string error;
-    ASSERT_TRUE(db_->add_user("alice", hash_password("hunter2secret", 1000), error));
-    db_.reset();  // checkpoint the WAL into the file
-    std::string bytes;
-    for (const char* name : {"t.db", "t.db-wal"}) {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        bytes += ss.str();
-    }
-    EXPECT_NE(bytes.find("alice"), std::string::npos);
-    EXPECT_EQ(bytes.find("hunter2secret"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace mirvo::server
