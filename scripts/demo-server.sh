@@ -38,6 +38,31 @@ if [ -z "$port" ]; then
   port=$(sed -n 's/^set(MIRVO_SERVER_PORT \([0-9]*\).*/\1/p' "$here/cmake/deployment.cmake")
 fi
 
+# Who listens on a local port: "name (pid N)", something vaguer when the
+# process is not ours to see, nothing when the port is free.
+port_holder() {
+  local line=""
+  if command -v ss >/dev/null 2>&1; then
+    line=$(ss -Hltnp "sport = :$1" 2>/dev/null | head -n 1 || true)
+  fi
+  if [ -n "$line" ]; then
+    case "$line" in
+      *'users:(("'*) printf '%s\n' "$line" | sed 's/.*users:(("\([^"]*\)",pid=\([0-9]*\).*/\1 (pid \2)/' ;;
+      *) echo "a process this user cannot see" ;;
+    esac
+  elif (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then
+    echo "an unknown process"
+  fi
+}
+
+# A service left over from an earlier run would answer in place of the new
+# one, which could not bind; so a taken port is refused before anything starts.
+holder=$(port_holder "$port")
+if [ -n "$holder" ]; then
+  echo "demo-server: port $port is already in use by $holder; stop it or choose another port with --port" >&2
+  exit 1
+fi
+
 mkdir -p "$folder"
 folder=$(cd "$folder" && pwd)
 # Re-laying the site is cheap; the database keeps its users and messages.
@@ -48,17 +73,24 @@ if [ "$background" -eq 0 ]; then
   exec "$server" "${args[@]}"
 fi
 
-"$server" "${args[@]}" >>"$folder/server.log" 2>&1 &
+log="$folder/server.log"
+log_start=$(($(stat -c %s "$log" 2>/dev/null || echo 0) + 1))
+"$server" "${args[@]}" >>"$log" 2>&1 &
 pid=$!
+# Up means: our process is alive, it says it bound the port (so no other
+# listener can be the one answering), and the test page answers.
 for _ in $(seq 1 50); do
-  if [ "$(curl -s --max-time 1 "http://127.0.0.1:$port/testinternet.txt" || true)" = "your internet is ok!" ]; then
-    echo "demo-server: serving http://127.0.0.1:$port/ (log: $folder/server.log)"
+  if ! kill -0 "$pid" 2>/dev/null; then break; fi
+  if tail -c "+$log_start" "$log" | grep -qF "listening on http://127.0.0.1:$port/" &&
+    [ "$(curl -s --max-time 1 "http://127.0.0.1:$port/testinternet.txt" || true)" = "your internet is ok!" ] &&
+    kill -0 "$pid" 2>/dev/null; then
+    echo "demo-server: serving http://127.0.0.1:$port/ (pid $pid, log: $log)"
     echo "$pid"
     exit 0
   fi
-  if ! kill -0 "$pid" 2>/dev/null; then break; fi
   sleep 0.2
 done
-echo "demo-server: the service did not come up; see $folder/server.log" >&2
+echo "demo-server: the service (pid $pid) did not come up on port $port; from $log:" >&2
+tail -c "+$log_start" "$log" | tail -n 5 >&2
 kill "$pid" 2>/dev/null || true
 exit 1
