@@ -81,7 +81,8 @@ pid=$!
 # listener can be the one answering), and the test page answers.
 for _ in $(seq 1 50); do
   if ! kill -0 "$pid" 2>/dev/null; then break; fi
-  if tail -c "+$log_start" "$log" | grep -qF "listening on http://127.0.0.1:$port/" &&
+  # (grep reads all of it: with pipefail an early exit would fail the pipe)
+  if tail -c "+$log_start" "$log" | grep -F "listening on http://127.0.0.1:$port/" >/dev/null &&
     [ "$(curl -s --max-time 1 "http://127.0.0.1:$port/testinternet.txt" || true)" = "your internet is ok!" ] &&
     kill -0 "$pid" 2>/dev/null; then
     echo "demo-server: serving http://127.0.0.1:$port/ (pid $pid, log: $log)"
