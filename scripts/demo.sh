@@ -33,9 +33,9 @@ cp -a "$build/program/." "$client/"
 
 cat <<'USERS'
 demo: log in with one of these users (user / password):
-  demo     / demo123   (2 unread messages)
+  demo     / demo123
   xiaoming / xm2026
-  小红     / hong88    (1 unread message)
+  小红     / hong88
 USERS
 
 cd "$client"
