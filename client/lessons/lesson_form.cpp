@@ -23,6 +23,8 @@ constexpr int playback_period_ms = 700;
 // The player's place when playback has gone on to a program entry.
 constexpr int program_player_width = 830;
 constexpr int program_player_height = 470;
+// The remembered client size before the first resize after start-up.
+constexpr QSize start_client_size(800, 600);
 
 // The system's volume program, started by the (hidden) volume button.
 #ifdef _WIN32
@@ -80,9 +82,12 @@ private:
 lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_source cursor)
     : QDialog(parent), ui_(std::make_unique<Ui::lesson_form>()), cursor_(std::move(cursor)) {
     ui_->setupUi(this);
-    // A caption with system menu and maximise box; no sizing border of its own.
+    // A caption with system menu and maximise box, and no sizing border.
+    // Qt can drop the sizing border only on Windows (the fixed-size dialog
+    // hint, which keeps the maximise box); on X11 the window manager decides,
+    // since a fixed size there would also take maximising away.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     if (make_player) {
         const player_parts parts = make_player(this);
         player_widget_ = parts.widget;
@@ -123,6 +128,8 @@ lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_sou
         move(screen->availableGeometry().center() - rect().center());
     show();
     layout_children(width(), height());
+    // The state is set after showing; from here on every resize updates it.
+    client_size_ = start_client_size;
     load_catalogue();
     apply_link_font();
     play_selected();
@@ -217,8 +224,14 @@ void lesson_form::resizeEvent(QResizeEvent* event) {
 
 void lesson_form::layout_children(int w, int h) {
     client_size_ = QSize(w, h);
+    if (player_set_for_program_) {
+        if (program_normal_size_ && *program_normal_size_ != client_size_)
+            player_set_for_program_ = false;
+        else
+            program_normal_size_ = client_size_;
+    }
     if (player_widget_) {
-        if (player_set_for_program_ && !isMaximized())
+        if (player_set_for_program_)
             player_widget_->setGeometry(0, 0, program_player_width, program_player_height);
         else
             player_widget_->setGeometry(0, 0, w, h - 20);
@@ -229,7 +242,13 @@ void lesson_form::layout_children(int w, int h) {
 }
 
 void lesson_form::leave_for_program() {
-    player_set_for_program_ = true;
+    // Going on again before showNormal's resize came changes nothing.
+    if (!player_set_for_program_) {
+        player_set_for_program_ = true;
+        // A window in its normal state gets no resize from showNormal.
+        program_normal_size_.reset();
+        if (!isMaximized()) program_normal_size_ = size();
+    }
     showNormal();
     if (player_widget_) player_widget_->setGeometry(0, 0, program_player_width, program_player_height);
 }
@@ -263,6 +282,11 @@ bool lesson_form::eventFilter(QObject* watched, QEvent* event) {
 
     auto* me = static_cast<QMouseEvent*>(event);
     if (me->button() != Qt::RightButton) return false;
+    // Only pressing (and the release that completes the click) turns left.
+    // The second press of a right double-click is no left double-click; Qt's
+    // item views would take it for one whatever the button, so it goes
+    // nowhere.
+    if (type == QEvent::MouseButtonDblClick) return true;
     Qt::MouseButtons buttons = me->buttons();
     if (buttons & Qt::RightButton) buttons = (buttons & ~Qt::RightButton) | Qt::LeftButton;
     QMouseEvent left(type, me->position(), me->scenePosition(), me->globalPosition(), Qt::LeftButton, buttons,

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QLabel;
@@ -108,10 +109,15 @@ private:
     std::unique_ptr<lesson_playback> playback_;
     cursor_source cursor_;
     QBasicTimer playback_timer_;
-    QSize client_size_{800, 600};
-    // After playback has gone on to a program, the player keeps 830 by 470
-    // in the normal window state, whatever size the window system gives it.
+    QSize client_size_;  // remembered on every resize
+    // After playback has gone on to a program the player keeps 830 by 470
+    // through the resizes that showNormal itself causes. On X11 they arrive
+    // after showNormal has returned, and Qt's normal geometry may then still
+    // be the maximised one, so the first resize that follows is taken for
+    // showNormal's and its size kept; repeats of that size change nothing.
+    // Any other size is the user's: the player fills the window again.
     bool player_set_for_program_ = false;
+    std::optional<QSize> program_normal_size_;  // empty until that first resize
 };
 
 }  // namespace mirvo

@@ -6,8 +6,10 @@
 #include "client/app/qt_text.h"
 #include "client/lessons/lesson_test_service.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -20,9 +22,11 @@ class fake_player : public QWidget, public scripted_player_state {
 public:
     explicit fake_player(QWidget* parent) : QWidget(parent) {}
     std::vector<Qt::MouseButton> presses;
+    std::vector<Qt::MouseButton> double_clicks;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override { presses.push_back(event->button()); }
+    void mouseDoubleClickEvent(QMouseEvent* event) override { double_clicks.push_back(event->button()); }
 };
 
 // Records program starts instead of launching them.
@@ -117,6 +121,11 @@ private slots:
         QVERIFY(form->playback_timer_running());
         QCOMPARE(form->windowTitle(), caption_of("在线人数:37"));
         QCOMPARE(form->player_widget()->property("control_id").toInt(), 1166);
+        const Qt::WindowFlags flags = form->windowFlags();
+        for (Qt::WindowType hint : {Qt::WindowTitleHint, Qt::WindowSystemMenuHint, Qt::WindowMaximizeButtonHint,
+                                    Qt::MSWindowsFixedSizeDialogHint})
+            QVERIFY(flags.testFlag(hint));
+        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
 
         const QFont font = child<QLabel>(*form, "news_link_3")->font();
         QCOMPARE(font.family(), QString::fromUtf8("宋体"));
@@ -211,10 +220,34 @@ private slots:
         QVERIFY(toolbar_shown(*form));
         QCOMPARE(form->windowTitle(), caption_of("在线人数:37"));
         QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 830, 470));
-        // The window system's own resize to the normal size keeps it there.
+        // The window system's resize to the normal size, however late it
+        // comes and how often, keeps it there.
+        const QSize normal = form->normalGeometry().size();
+        for (int i = 0; i < 2; ++i) {
+            QResizeEvent late(normal, form->remembered_client_size());
+            QApplication::sendEvent(form.get(), &late);
+        }
+        QCOMPARE(form->remembered_client_size(), normal);
+        QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 830, 470));
+        // The user's next resize lets the player fill the window again, also
+        // when the window later comes back to that normal size.
         form->resize(700, 500);
         QTRY_COMPARE(form->remembered_client_size(), QSize(700, 500));
+        QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 700, 480));
+        form->resize(normal);
+        QTRY_COMPARE(form->remembered_client_size(), normal);
+        QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 848, 539));
+
+        // Going on from a window the user had brought back to its normal
+        // state: no resize is to come, so the user's first one counts.
+        form->play_selected();
+        form->showNormal();
+        form->tick();
+        form->tick();
         QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 830, 470));
+        form->resize(760, 520);
+        QTRY_COMPARE(form->remembered_client_size(), QSize(760, 520));
+        QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 760, 500));
         QCOMPARE(service_->count("game"), 0u);
     }
 
@@ -231,6 +264,8 @@ private slots:
     void emptyCatalogueStartsNothing() {
         service_->set_baselist("");
         auto form = make_form();
+        // Nothing was maximised: the size the state starts with stands.
+        QCOMPARE(form->remembered_client_size(), QSize(800, 600));
         QCOMPARE(form->tree()->topLevelItemCount(), 0);
         QCOMPARE(form->windowTitle(), caption_of("在线人数:"));
         QCOMPARE(service_->count("lesson"), 0u);
@@ -246,6 +281,20 @@ private slots:
         QTest::mousePress(player_, Qt::RightButton);
         QTest::mousePress(player_, Qt::LeftButton);
         QCOMPARE(player_->presses, (std::vector<Qt::MouseButton>{Qt::LeftButton, Qt::LeftButton}));
+
+        // A right double-click is no left one: the player sees none, and on
+        // an entry of the tree it plays nothing.
+        QTest::mouseDClick(player_, Qt::RightButton);
+        QTest::mouseRelease(player_, Qt::RightButton);
+        QVERIFY(player_->double_clicks.empty());
+        QTreeWidgetItem* add = item(*form, "Add");
+        QVERIFY(add);
+        const QPoint at = form->tree()->visualItemRect(add).center();
+        QTest::mouseClick(form->tree()->viewport(), Qt::RightButton, {}, at);
+        QTest::mouseDClick(form->tree()->viewport(), Qt::RightButton, {}, at);
+        QTest::mouseRelease(form->tree()->viewport(), Qt::RightButton, {}, at);
+        QVERIFY(form->tree()->isVisible());
+        QCOMPARE(form->tree()->currentItem(), add);  // the right click selected it like a left one
 
         // Enter on the window or on a focused button, and Escape, do nothing.
         QTest::keyClick(form.get(), Qt::Key_Escape);
