@@ -37,7 +37,9 @@ constexpr char volume_program[] = "pavucontrol";
 // program's own bytes and never a round trip through Unicode.
 constexpr int gbk_text_role = Qt::UserRole;
 
-QTreeWidgetItem* add_item(QTreeWidgetItem* parent, const std::string& text) {
+// Parent: the tree for category items, an item for the others.
+template <class Parent>
+QTreeWidgetItem* add_item(Parent* parent, const std::string& text) {
     auto* item = new QTreeWidgetItem(parent);
     item->setText(0, qstr(text));
     item->setToolTip(0, item->text(0));
@@ -153,10 +155,7 @@ void lesson_form::fill_tree() {
     QTreeWidget* tree = ui_->tree;
     tree->setUpdatesEnabled(false);
     for (const catalogue_category& category : cat.categories) {
-        auto* category_item = new QTreeWidgetItem(tree);
-        category_item->setText(0, qstr(category.title + "."));
-        category_item->setToolTip(0, category_item->text(0));
-        category_item->setData(0, gbk_text_role, QByteArray::fromStdString(category.title + "."));
+        QTreeWidgetItem* category_item = add_item(tree, category.title + ".");
         for (const catalogue_subcategory& sub : category.subcategories) {
             QTreeWidgetItem* sub_item = add_item(category_item, sub.title + ".");
             for (std::size_t i = sub.first; i < sub.first + sub.count; ++i) add_item(sub_item, cat.entries[i].title);

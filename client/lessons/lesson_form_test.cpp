@@ -106,6 +106,7 @@ private slots:
         QCOMPARE(tree->topLevelItemCount(), 1);  // category 3 is never reached
         QTreeWidgetItem* maths = tree->topLevelItem(0);
         QCOMPARE(maths->text(0), QString("Maths."));
+        QCOMPARE(maths->toolTip(0), QString("Maths."));
         QVERIFY(maths->isExpanded());
         QCOMPARE(maths->childCount(), 2);
         QCOMPARE(maths->child(0)->text(0), QString("Basics."));
