@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QResizeEvent>
+#include <QTimer>
 #include <QScreen>
 #include <QTimerEvent>
 #include <QTreeWidget>
@@ -219,6 +220,18 @@ void lesson_form::timerEvent(QTimerEvent* event) {
 void lesson_form::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     layout_children(event->size().width(), event->size().height());
+}
+
+void lesson_form::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Some window managers maximise a window without Qt passing the new size
+    // on as a resize: lay the children out for the size the window has once
+    // the state change has settled.
+    if (event->type() == QEvent::WindowStateChange) {
+        QTimer::singleShot(0, this, [this] {
+            if (size() != client_size_) layout_children(width(), height());
+        });
+    }
 }
 
 void lesson_form::layout_children(int w, int h) {
