@@ -32,7 +32,7 @@ struct layout {
     bool append_user = false;         // the login's user added as the last entry
 };
 
-std::string render(const layout& l, const std::string& user, bool auto_login) {
+std::string render(const layout& l, const std::string& user, const std::string& default_user, bool auto_login) {
     std::string text;
     if (l.listed.empty() && l.append_user) {
         text = user_entry(user, 1);
@@ -41,7 +41,7 @@ std::string render(const layout& l, const std::string& user, bool auto_login) {
         for (const std::string& name : l.listed) text += user_entry(name, ++order) + "\n";
         if (l.append_user) text += user_entry(user, order + 1);
     }
-    text += "<default_user_name>" + user + "</default_user_name>";
+    text += "<default_user_name>" + default_user + "</default_user_name>";
     text += auto_login ? "\n<auto_login>true</auto_login>" : "\n<auto_login>false</auto_login>";
     return text;
 }
@@ -92,17 +92,21 @@ user_profile read_user_profile(const std::string& folder) {
     return p;
 }
 
-std::string user_profile_text(const std::vector<std::string>& listed_users, const std::string& user,
-                              bool auto_login) {
+namespace {
+
+// The profile text for the listed names and the login's user, with every
+// listed name reading back by its order as written.
+std::string listed_profile_text(layout l, const std::string& user, const std::string& default_user,
+                                bool auto_login, bool list_user = true) {
     // Names are written as typed; one with '"', "/>" or "order" in it would
     // cut the list for everyone after it when read back. Such a name is left
     // out (and the rest renumbered) until every entry reads back as written.
-    layout l{listed_users, false};
     for (;;) {
         std::string entries;
         for (std::size_t i = 0; i < l.listed.size(); ++i) entries += user_entry(l.listed[i], int(i) + 1) + "\n";
-        l.append_user = l.listed.empty() || gbk_find(entries, "name=\"" + user + "\"") == std::string::npos;
-        const std::string text = render(l, user, auto_login);
+        l.append_user =
+            list_user && (l.listed.empty() || gbk_find(entries, "name=\"" + user + "\"") == std::string::npos);
+        const std::string text = render(l, user, default_user, auto_login);
         std::size_t bad = l.listed.size() + 1;  // none
         const std::size_t written = l.listed.size() + (l.append_user ? 1 : 0);
         for (std::size_t i = 0; i < written && bad > l.listed.size(); ++i) {
@@ -114,10 +118,38 @@ std::string user_profile_text(const std::vector<std::string>& listed_users, cons
             // Only the new user's own entry fails: it stays the default user
             // but is not listed.
             l.append_user = false;
-            return render(l, user, auto_login);
+            return render(l, user, default_user, auto_login);
         }
         l.listed.erase(l.listed.begin() + static_cast<std::ptrdiff_t>(bad));
     }
+}
+
+bool reads_back(const std::string& text, const std::string& default_user, bool auto_login) {
+    return xml_get_value(text, "default_user_name") == default_user &&
+           (xml_get_value(text, "auto_login") == "true") == auto_login;
+}
+
+}  // namespace
+
+std::string user_profile_text(const std::vector<std::string>& listed_users, const std::string& user,
+                              bool auto_login) {
+    std::string text = listed_profile_text({listed_users, false}, user, user, auto_login);
+    if (reads_back(text, user, auto_login)) return text;
+    // A name holding the profile's own markup (say "<auto_login>true...")
+    // would change the default user or switch automatic login on when the
+    // file is read. Names with markup are not listed then, and a user whose
+    // own name does it is not remembered as the default user.
+    auto has_markup = [](const std::string& name) { return gbk_find(name, "<") != std::string::npos; };
+    std::vector<std::string> plain;
+    for (const std::string& name : listed_users)
+        if (!has_markup(name)) plain.push_back(name);
+    if (!has_markup(user)) {
+        text = listed_profile_text({plain, false}, user, user, auto_login);
+        if (reads_back(text, user, auto_login)) return text;
+    }
+    text = listed_profile_text({plain, false}, user, "", auto_login, false);
+    if (reads_back(text, "", auto_login)) return text;
+    return render(layout{}, user, "", auto_login);
 }
 
 bool write_user_profile(const std::vector<std::string>& listed_users, const std::string& user,

@@ -203,6 +203,30 @@ TEST_F(Profile, NamesThatWouldCutTheListAreNotListed) {
               "<default_user_name>b</default_user_name>\n<auto_login>false</auto_login>");
 }
 
+TEST_F(Profile, NamesHoldingTheProfilesMarkupCannotChangeWhatIsReadBack) {
+    // A listed name that would switch automatic login on for everyone.
+    const std::string sneaky = "x<auto_login>true</auto_login>";
+    ASSERT_TRUE(write({"ok1", sneaky}, "ok2", "pw", false));
+    user_profile p = read_user_profile(folder_);
+    EXPECT_FALSE(p.auto_login);
+    EXPECT_EQ(p.users, (names{"ok1", "ok2"}));
+    EXPECT_EQ(p.default_user, "ok2");
+    // A user whose own name would end the default-user element early, or turn
+    // automatic login on, logs in but is not remembered as the default user.
+    for (const std::string& user : {std::string("a</default_user_name>b"), sneaky}) {
+        ASSERT_TRUE(write({"ok1", "q\"uote"}, user, "pw", false));
+        p = read_user_profile(folder_);
+        EXPECT_FALSE(p.auto_login) << user;
+        EXPECT_EQ(p.default_user, "") << user;
+        EXPECT_EQ(p.users, names{"ok1"}) << user;
+    }
+    // Automatic login switched on stays on, for a harmless name with "<".
+    ASSERT_TRUE(write({}, "a<b", "pw", true));
+    p = read_user_profile(folder_);
+    EXPECT_TRUE(p.auto_login);
+    EXPECT_EQ(p.default_user, "a<b");
+}
+
 TEST_F(Profile, FailedWriteLeavesTheOldFiles) {
     ASSERT_TRUE(write({}, "alice", "first", true));
     const std::string old_profile = profile_bytes();
