@@ -272,7 +272,11 @@ int receive_body(http_detail::transfer& request, const http_detail::parsed_url& 
         }
         if (n > 0) {
             auto written = file.write(piece, std::size_t(n));
-            if (written == download_sink::outcome::local_failure) return download_local_failure;
+            if (written == download_sink::outcome::local_failure) {
+                // The disk refused the bytes (full, or over a size limit).
+                out.say(t.create_failed + url.object.substr(1));
+                return download_local_failure;
+            }
             if (written == download_sink::outcome::bad_data) {
                 out.say(t.internet_error);
                 return download_transport_failure;
@@ -298,7 +302,11 @@ int receive_body(http_detail::transfer& request, const http_detail::parsed_url& 
         return download_transport_failure;
     }
     out.say(t.finished + file_name);
-    return file.commit() ? download_ok : download_local_failure;
+    if (file.commit()) return download_ok;
+    // The file could not be put in place: the last word must not be that
+    // the download finished.
+    out.say(t.create_failed + url.object.substr(1));
+    return download_local_failure;
 }
 
 }  // namespace

@@ -286,6 +286,8 @@ TEST_F(Download, AWriteFailureIsALocalFailureAndKeepsTheOldFile) {
     EXPECT_EQ(result, download_local_failure);
     EXPECT_EQ(slurp(native("data.bin")), "old");
     EXPECT_EQ(entries(root.path()), (std::set<std::string>{"data.bin"}));
+    // The last word is the failure, not that the download finished.
+    EXPECT_EQ(last_text(), G("创建文件失败: ") + "data.bin");
 }
 
 TEST_F(Download, ABodyLargerThanTheReceiveWindowArrivesIntact) {
