@@ -88,12 +88,12 @@ int main(int argc, char** argv) {
     std::size_t bytes_1k = 0, bytes_10k = 0;
     const double t1k = load_time(service, 1000, bytes_1k);
     const double t10k = load_time(service, 10000, bytes_10k);
-    std::printf("catalogue load (request, records, tree): 1k entries %.3f s (%zu bytes), "
-                "10k entries %.3f s (%zu bytes), 10k/1k ratio %.1f\n",
-                t1k, bytes_1k, t10k, bytes_10k, t10k / t1k);
+    std::printf(
+        "catalogue load (request, records, tree): 1k entries %.3f s (%zu bytes), "
+        "10k entries %.3f s (%zu bytes), 10k/1k ratio %.1f\n",
+        t1k, bytes_1k, t10k, bytes_10k, t10k / t1k);
 
     const double r1k = reading_time(1000), r10k = reading_time(10000);
-    std::printf("records alone (read_catalogue): 1k %.3f s, 10k %.3f s, 10k/1k ratio %.1f\n", r1k, r10k,
-                r10k / r1k);
+    std::printf("records alone (read_catalogue): 1k %.3f s, 10k %.3f s, 10k/1k ratio %.1f\n", r1k, r10k, r10k / r1k);
     return 0;
 }

@@ -2,6 +2,11 @@
 // reads, a pump, a status text and a progress step per read, against libcurl
 // writing the same file straight from its receive buffer. Prints both speeds
 // and their ratio (the aim is at least 0.5).
+#include "common/http/http.h"
+#include "common/ui/status.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/test_http_server.h"
+
 #include <curl/curl.h>
 #include <sys/resource.h>
 
@@ -11,11 +16,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "common/http/http.h"
-#include "common/ui/status.h"
-#include "tests/support/fixtures.h"
-#include "tests/support/test_http_server.h"
 
 namespace {
 
@@ -115,11 +115,12 @@ int main(int argc, char** argv) {
     auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
     std::printf("download of %.0f MB over loopback, %d rounds each, alternating\n", mb, rounds);
     std::printf("                                          median MB/s   best MB/s   median CPU ms\n");
-    std::printf("  http_download_file (99-byte reads,\n"
-                "    pump, status and progress per read):   %8.1f    %8.1f    %8.1f\n",
-                mb / median(ours), mb / best(ours), 1e3 * median(ours_cpu));
-    std::printf("  libcurl writing the file directly:       %8.1f    %8.1f    %8.1f\n",
-                mb / median(theirs), mb / best(theirs), 1e3 * median(theirs_cpu));
+    std::printf(
+        "  http_download_file (99-byte reads,\n"
+        "    pump, status and progress per read):   %8.1f    %8.1f    %8.1f\n",
+        mb / median(ours), mb / best(ours), 1e3 * median(ours_cpu));
+    std::printf("  libcurl writing the file directly:       %8.1f    %8.1f    %8.1f\n", mb / median(theirs),
+                mb / best(theirs), 1e3 * median(theirs_cpu));
     std::printf("  ratio (target >= 0.50): median %.2f, best %.2f\n", median(theirs) / median(ours),
                 best(theirs) / best(ours));
     return 0;

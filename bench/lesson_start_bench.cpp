@@ -49,8 +49,7 @@ const std::string movie_name = "m1.swf";
 // a movie lives at /<movie folder>/<lesson folder>/0010/<name>.
 class bench_service {
 public:
-    bench_service()
-    {
+    bench_service() {
         // Half a second at 24 fps, standing on its last frame; delay 0 makes
         // the window go on (and, with one entry, stop) once it stands.
         swf::demo_movie m;
@@ -77,8 +76,7 @@ public:
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
     }
-    ~bench_service()
-    {
+    ~bench_service() {
         server_.stop();
         thread_.join();
     }
@@ -102,8 +100,7 @@ QElapsedTimer bench_clock;
 
 class timed_player : public CShockwaveflash1 {
 public:
-    explicit timed_player(QWidget* parent) : CShockwaveflash1(parent)
-    {
+    explicit timed_player(QWidget* parent) : CShockwaveflash1(parent) {
         the_player = this;
         QObject::connect(this, &CShockwaveflash1::frame_entered, this, [this](int index) {
             if (load_at >= 0 && frame_at < 0) {
@@ -114,8 +111,7 @@ public:
     }
     ~timed_player() override { the_player = nullptr; }
 
-    void LoadMovie(std::int32_t layer, const std::string& address) override
-    {
+    void LoadMovie(std::int32_t layer, const std::string& address) override {
         load_at = bench_clock.elapsed();
         frame_at = -1;
         ++loads;
@@ -128,14 +124,10 @@ public:
     int loads = 0;
 };
 
-qint64 left_ms()
-{
-    return std::max<qint64>(0, total_cap_ms - bench_clock.elapsed());
-}
+qint64 left_ms() { return std::max<qint64>(0, total_cap_ms - bench_clock.elapsed()); }
 
 // Nothing playing, the window's timer stopped: the state a start is timed from.
-bool settle(lesson_form& form, int ms)
-{
+bool settle(lesson_form& form, int ms) {
     return player::run_events_until(
         [&] { return the_player && !form.playback_timer_running() && !the_player->IsPlaying(); },
         static_cast<int>(std::min<qint64>(ms, left_ms())));
@@ -145,25 +137,21 @@ struct figures {
     qint64 min = 0, median = 0, max = 0;
 };
 
-figures summary(std::vector<qint64> v)
-{
+figures summary(std::vector<qint64> v) {
     std::sort(v.begin(), v.end());
     return {v.front(), v[v.size() / 2], v.back()};
 }
 
-void print_row(const char* what, const std::vector<qint64>& v)
-{
+void print_row(const char* what, const std::vector<qint64>& v) {
     const figures f = summary(v);
     std::printf("  %-34s min %5lld ms  median %5lld ms  max %5lld ms\n", what, f.min, f.median, f.max);
 }
 
 // The one-minute load average: the machine is shared, so say how busy it was.
-double load_now()
-{
+double load_now() {
     double load = -1;
     if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1)
-            load = -1;
+        if (std::fscanf(f, "%lf", &load) != 1) load = -1;
         std::fclose(f);
     }
     return load;
@@ -171,8 +159,7 @@ double load_now()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     prepare_movie_player(argc, argv);
     QApplication app(argc, argv);
@@ -228,8 +215,8 @@ int main(int argc, char** argv)
         request.push_back(returned - t0);
         to_tick.push_back(load - returned);
         load_to_frame.push_back(frame - load);
-        std::printf("run %d: %5lld ms (request %lld, tick %lld, LoadMovie -> frame %d: %lld)\n", run + 1,
-                    frame - t0, returned - t0, load - returned, the_player->first_index, frame - load);
+        std::printf("run %d: %5lld ms (request %lld, tick %lld, LoadMovie -> frame %d: %lld)\n", run + 1, frame - t0,
+                    returned - t0, load - returned, the_player->first_index, frame - load);
         if (!settle(form, 15000)) {
             std::fprintf(stderr, "lesson_start_bench: run %d's lesson did not come to an end\n", run);
             return 1;
@@ -237,11 +224,9 @@ int main(int argc, char** argv)
         player::run_events_for(300);
     }
     session() = saved;
-    if (total.empty())
-        return 1;
+    if (total.empty()) return 1;
 
-    std::printf("start_lesson -> first movie frame, %zu runs on loopback, player already created:\n",
-                total.size());
+    std::printf("start_lesson -> first movie frame, %zu runs on loopback, player already created:\n", total.size());
     print_row("total", total);
     print_row("start_lesson returns (request)", request);
     QElapsedTimer coding;

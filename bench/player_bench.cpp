@@ -30,54 +30,44 @@
 namespace {
 
 // The fields of /proc/<pid>/stat after the command name.
-std::vector<std::string> stat_fields(int pid)
-{
+std::vector<std::string> stat_fields(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     std::getline(stat, line);
     const auto close = line.rfind(')');
     std::vector<std::string> fields;
-    if (close == std::string::npos)
-        return fields;
+    if (close == std::string::npos) return fields;
     std::istringstream rest(line.substr(close + 2));
-    for (std::string f; rest >> f;)
-        fields.push_back(f);
+    for (std::string f; rest >> f;) fields.push_back(f);
     return fields;  // [0] state, [1] ppid, ... [11] utime, [12] stime
 }
 
 // The client and every process below it (QtWebEngineProcess and its helpers).
-std::vector<int> process_tree()
-{
+std::vector<int> process_tree() {
     std::map<int, std::vector<int>> children;
     if (DIR* d = opendir("/proc")) {
         while (dirent* e = readdir(d)) {
             const int pid = std::atoi(e->d_name);
-            if (pid <= 0)
-                continue;
+            if (pid <= 0) continue;
             const auto f = stat_fields(pid);
-            if (f.size() > 1)
-                children[std::atoi(f[1].c_str())].push_back(pid);
+            if (f.size() > 1) children[std::atoi(f[1].c_str())].push_back(pid);
         }
         closedir(d);
     }
     std::vector<int> out{static_cast<int>(getpid())};
     for (std::size_t i = 0; i < out.size(); ++i)
-        for (int c : children[out[i]])
-            out.push_back(c);
+        for (int c : children[out[i]]) out.push_back(c);
     return out;
 }
 
-long kib_field(const std::string& file, const std::string& name)
-{
+long kib_field(const std::string& file, const std::string& name) {
     std::ifstream in(file);
     for (std::string line; std::getline(in, line);)
-        if (line.rfind(name + ":", 0) == 0)
-            return std::atol(line.c_str() + name.size() + 1);
+        if (line.rfind(name + ":", 0) == 0) return std::atol(line.c_str() + name.size() + 1);
     return 0;
 }
 
-void print_memory(const char* when)
-{
+void print_memory(const char* when) {
     long rss = 0, pss = 0;
     int processes = 0;
     for (int pid : process_tree()) {
@@ -90,20 +80,17 @@ void print_memory(const char* when)
                 processes);
 }
 
-long cpu_ticks()
-{
+long cpu_ticks() {
     long total = 0;
     for (int pid : process_tree()) {
         const auto f = stat_fields(pid);
-        if (f.size() > 12)
-            total += std::atol(f[11].c_str()) + std::atol(f[12].c_str());
+        if (f.size() > 12) total += std::atol(f[11].c_str()) + std::atol(f[12].c_str());
     }
     return total;
 }
 
 // Percent of one core used by the whole tree while events are pumped.
-double cpu_percent_over(int ms)
-{
+double cpu_percent_over(int ms) {
     const long before = cpu_ticks();
     QElapsedTimer t;
     t.start();
@@ -114,8 +101,7 @@ double cpu_percent_over(int ms)
 
 // Moving shapes and a frame counter: a busy little lesson movie. The blinking
 // sprite keeps drawing after the root stands, so it is optional.
-std::string lesson_movie(int frames, int stop_frame, bool sprite)
-{
+std::string lesson_movie(int frames, int stop_frame, bool sprite) {
     mirvo::swf::demo_movie m;
     m.look.frame_rate = 24;
     m.frame_count = frames;
@@ -124,8 +110,7 @@ std::string lesson_movie(int frames, int stop_frame, bool sprite)
     return mirvo::swf::make_demo_movie(m);
 }
 
-void print_load_average()
-{
+void print_load_average() {
     std::ifstream in("/proc/loadavg");
     std::string avg;
     std::getline(in, avg);
@@ -134,8 +119,7 @@ void print_load_average()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     mirvo::prepare_movie_player(argc, argv);
     QApplication app(argc, argv);
     mirvo::testing::test_http_server server;
@@ -166,8 +150,7 @@ int main(int argc, char** argv)
 
     qint64 first_frame_at = -1;
     QObject::connect(&player, &CShockwaveflash1::frame_entered, [&](int index) {
-        if (index == 0 && first_frame_at < 0)
-            first_frame_at = clock.elapsed();
+        if (index == 0 && first_frame_at < 0) first_frame_at = clock.elapsed();
     });
     std::vector<qint64> latencies;
     constexpr int loads = 12;

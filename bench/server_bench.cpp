@@ -4,6 +4,18 @@
 // latency percentiles and errors.
 //
 //   server_bench [--clients 50] [--seconds 10]
+#include "client/login/digit_code.h"
+#include "common/http/http.h"
+#include "common/ui/status.h"
+#include "common/xmltext/xmltext.h"
+#include "server/demo_site.h"
+#include "server/http_server.h"
+#include "server/password.h"
+#include "server/service.h"
+#include "server/store.h"
+
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -14,18 +26,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-#include "client/login/digit_code.h"
-#include "common/http/http.h"
-#include "common/ui/status.h"
-#include "common/xmltext/xmltext.h"
-#include "server/demo_site.h"
-#include "server/http_server.h"
-#include "server/password.h"
-#include "server/service.h"
-#include "server/store.h"
 
 namespace {
 
@@ -45,8 +46,10 @@ int main(int argc, char** argv) {
     int clients = 50;
     int seconds = 10;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--clients")) clients = std::clamp(std::atoi(argv[i + 1]), 1, 500);
-        else if (!std::strcmp(argv[i], "--seconds")) seconds = std::clamp(std::atoi(argv[i + 1]), 1, 120);
+        if (!std::strcmp(argv[i], "--clients"))
+            clients = std::clamp(std::atoi(argv[i + 1]), 1, 500);
+        else if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::clamp(std::atoi(argv[i + 1]), 1, 120);
     }
     no_wait_pump pump;
     mirvo::set_message_pump(&pump);
@@ -54,8 +57,8 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::temp_directory_path() / ("mirvo-server-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);
     std::ofstream(dir / "program.bin") << "program";
-    mirvo::server::demo_options o{(dir / "site").string(), (dir / "bench.db").string(),
-                                  (dir / "program.bin").string(), "http://127.0.0.1", 0};
+    mirvo::server::demo_options o{(dir / "site").string(), (dir / "bench.db").string(), (dir / "program.bin").string(),
+                                  "http://127.0.0.1", 0};
     std::string error;
     if (!mirvo::server::init_demo(o, error, [](const std::string&) {})) {
         std::fprintf(stderr, "server_bench: %s\n", error.c_str());
@@ -69,8 +72,7 @@ int main(int argc, char** argv) {
     for (int c = 0; c < clients; ++c) {
         // Full-strength hashes: the first request of each client pays for one check.
         db->add_user("bench" + std::to_string(c),
-                     mirvo::server::hash_password(mirvo::server::canonical_password("pw" + std::to_string(c))),
-                     error);
+                     mirvo::server::hash_password(mirvo::server::canonical_password("pw" + std::to_string(c))), error);
     }
     mirvo::server::service_options so;
     so.site_folder = o.site;
@@ -94,8 +96,8 @@ int main(int argc, char** argv) {
         threads.emplace_back([&, c] {
             auto& mine = latencies[static_cast<std::size_t>(c)];
             while (clock_type::now() < end) {
-                const std::string url = base + std::to_string(c) + "&password=" +
-                                        mirvo::digit_encode("pw" + std::to_string(c)) +
+                const std::string url = base + std::to_string(c) +
+                                        "&password=" + mirvo::digit_encode("pw" + std::to_string(c)) +
                                         "&lesson_id=0010&lesson_dir=&action=";
                 const auto t0 = clock_type::now();
                 const std::string reply = mirvo::http_get_text(url);
@@ -115,10 +117,10 @@ int main(int argc, char** argv) {
         return all.empty() ? 0.0 : all[std::min(all.size() - 1, static_cast<std::size_t>(p * all.size()))];
     };
     std::printf("server_bench: %d clients polling for %.1f s on loopback\n", clients, elapsed);
-    std::printf("  requests   %zu\n  per second %.0f\n  p50        %.2f ms\n  p99        %.2f ms\n"
-                "  max        %.2f ms\n  errors     %ld\n",
-                all.size(), all.size() / elapsed, pct(0.50), pct(0.99), all.empty() ? 0.0 : all.back(),
-                errors.load());
+    std::printf(
+        "  requests   %zu\n  per second %.0f\n  p50        %.2f ms\n  p99        %.2f ms\n"
+        "  max        %.2f ms\n  errors     %ld\n",
+        all.size(), all.size() / elapsed, pct(0.50), pct(0.99), all.empty() ? 0.0 : all.back(), errors.load());
     db.reset();
     fs::remove_all(dir);
     return errors.load() == 0 ? 0 : 1;

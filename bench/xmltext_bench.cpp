@@ -22,7 +22,8 @@ std::string big_document(std::size_t bytes) {
 std::string records(int n) {
     std::string doc = "<online_num>3</online_num>";
     for (int i = 1; i <= n; ++i)
-        doc += "<file order=\"" + std::to_string(i) + "\" name=\"movie" + std::to_string(i) + ".swf\" delay_time=\"0\" />";
+        doc +=
+            "<file order=\"" + std::to_string(i) + "\" name=\"movie" + std::to_string(i) + ".swf\" delay_time=\"0\" />";
     return doc;
 }
 
@@ -75,8 +76,7 @@ int main(int argc, char** argv) {
         return std::chrono::duration<double>(t1 - t0).count();
     };
     double t1k = time_of(1000, read_all), t10k = time_of(10000, read_all);
-    std::printf("numbered records, one query each: 1k %.3f s, 10k %.3f s, 10k/1k ratio %.1f\n", t1k, t10k,
-                t10k / t1k);
+    std::printf("numbered records, one query each: 1k %.3f s, 10k %.3f s, 10k/1k ratio %.1f\n", t1k, t10k, t10k / t1k);
     double i1k = time_of(1000, read_all_indexed), i10k = time_of(10000, read_all_indexed);
     std::printf("numbered records, indexed: 1k %.4f s, 10k %.4f s, 10k/1k ratio %.1f\n", i1k, i10k, i10k / i1k);
     return 0;

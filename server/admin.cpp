@@ -1,14 +1,5 @@
 #include "server/admin.h"
 
-#include <csignal>
-#include <filesystem>
-#include <ctime>
-#include <fstream>
-#include <iostream>
-#include <map>
-#include <mutex>
-#include <sstream>
-
 #include "client/login/digit_code.h"
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
@@ -18,6 +9,15 @@
 #include "server/password.h"
 #include "server/service.h"
 #include "server/store.h"
+
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
 
 namespace mirvo::server {
 
@@ -50,8 +50,8 @@ struct parsed {
 };
 
 bool parse_args(const std::vector<std::string>& args, std::size_t from, parsed& p, std::ostream& err) {
-    static const char* const with_value[] = {"--address", "--port", "--site", "--db", "--online-window",
-                                             "--program", "--base-url", "--iterations"};
+    static const char* const with_value[] = {"--address",       "--port",    "--site",     "--db",
+                                             "--online-window", "--program", "--base-url", "--iterations"};
     for (std::size_t i = from; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.rfind("--", 0) == 0) {
@@ -134,8 +134,7 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
         return 1;
     }
     out << "mirvo-server: listening on http://" << address << ":" << bound << "/ (site " << so.site_folder
-        << ", database " << opt(p, "--db", "mirvo.db") << ", request page /" << so.request_page << ")"
-        << std::endl;
+        << ", database " << opt(p, "--db", "mirvo.db") << ", request page /" << so.request_page << ")" << std::endl;
     server.start();
     int sig = 0;
     sigwait(&stop_signals, &sig);
@@ -152,8 +151,7 @@ int set_user(const parsed& p, bool create, std::ostream& out, std::ostream& err)
     const std::string name = utf8_to_gbk(p.positional[0]);
     const std::string typed = utf8_to_gbk(p.positional[1]);
     long long iterations = default_pbkdf2_iterations;
-    if (!to_number(opt(p, "--iterations", std::to_string(default_pbkdf2_iterations)), 1000, 10'000'000,
-                   iterations)) {
+    if (!to_number(opt(p, "--iterations", std::to_string(default_pbkdf2_iterations)), 1000, 10'000'000, iterations)) {
         err << "mirvo-server: iterations must lie between 1000 and 10000000\n";
         return 2;
     }

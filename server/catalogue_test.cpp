@@ -1,10 +1,10 @@
 #include "server/catalogue.h"
 
-#include <gtest/gtest.h>
-
 #include "client/lessons/request.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
+
+#include <gtest/gtest.h>
 
 namespace mirvo::server {
 namespace {
@@ -99,9 +99,14 @@ TEST(Catalogue, RenderedRepliesReadBackWithTheClientsReader) {
         });
     });
     const std::vector<std::string> expected = {
-        "C:" + utf8_to_gbk("英语"), "S:" + utf8_to_gbk("基础"), "E:" + utf8_to_gbk("字母") + "|eng01|lesson|",
-        "E:" + utf8_to_gbk("游戏") + "|g|game|game.exe", "C:" + utf8_to_gbk("数学"), "S:" + utf8_to_gbk("加法"),
-        "E:" + utf8_to_gbk("一") + "|math01|lesson|", "S:" + utf8_to_gbk("空的"),
+        "C:" + utf8_to_gbk("英语"),
+        "S:" + utf8_to_gbk("基础"),
+        "E:" + utf8_to_gbk("字母") + "|eng01|lesson|",
+        "E:" + utf8_to_gbk("游戏") + "|g|game|game.exe",
+        "C:" + utf8_to_gbk("数学"),
+        "S:" + utf8_to_gbk("加法"),
+        "E:" + utf8_to_gbk("一") + "|math01|lesson|",
+        "S:" + utf8_to_gbk("空的"),
     };
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(xml_get_value(doc, "online_num"), "3");

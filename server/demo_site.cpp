@@ -1,16 +1,16 @@
 #include "server/demo_site.h"
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <system_error>
-
 #include "common/fs/paths.h"
 #include "common/swf/writer.h"
 #include "common/text/gbk.h"
 #include "server/catalogue.h"
 #include "server/password.h"
 #include "server/store.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
 
 namespace mirvo::server {
 
@@ -40,13 +40,16 @@ const char* const ad_movie = "welcome_ad.swf";
 // last frame; one is listed as ".html".
 const std::vector<demo_lesson>& lessons() {
     static const std::vector<demo_lesson> l = {
-        {"字母歌", "eng01", {255, 250, 220},
-         {{ad_movie, "0"}, {"01.swf", "0"}, {"02.swf", "5"}, {"03.html", "0"}}},
+        {"字母歌", "eng01", {255, 250, 220}, {{ad_movie, "0"}, {"01.swf", "0"}, {"02.swf", "5"}, {"03.html", "0"}}},
         {"简单单词", "eng02", {230, 245, 255}, {{"01.swf", "0"}, {"02.swf", "0"}, {"03.swf", "-1"}, {"04.swf", "0"}}},
         {"见面问候", "talk01", {240, 255, 235}, {{"01.swf", "5"}, {"02.swf", "5"}, {"03.swf", "0"}}},
-        {"十以内加法", "math01", {255, 235, 240},
+        {"十以内加法",
+         "math01",
+         {255, 235, 240},
          {{"01.swf", "0"}, {"02.swf", "3", demo_clip::early_stop}, {"03.swf", "0"}, {"04.swf", "0"}, {"05.swf", "0"}}},
-        {"十以内减法", "math02", {245, 240, 255},
+        {"十以内减法",
+         "math02",
+         {245, 240, 255},
          {{"01.swf", "0"}, {"02.swf", ""}, {"03.swf", "0"}, {"04.swf", "2"}, {"05.swf", "0"}, {"06.swf", "0"}}},
         {"认识植物", "sci01", {235, 255, 250}, {{"01.swf", "0"}, {"02.swf", "2"}, {"03.swf", "0"}}},
     };
@@ -62,16 +65,21 @@ std::string catalogue_text(const std::string& base_url) {
     };
     std::string t =
         "# Demo catalogue: tab-separated records (see server/README.md).\n"
-        "movie_folder\t" + std::string(movie_folder) + "\n"
+        "movie_folder\t" +
+        std::string(movie_folder) +
+        "\n"
         "category\t英语乐园\n"
-        "subcategory\t基础英语\n" + lesson(0) + lesson(1) +
-        "subcategory\t英语会话\n" + lesson(2) +
+        "subcategory\t基础英语\n" +
+        lesson(0) + lesson(1) + "subcategory\t英语会话\n" + lesson(2) +
         "category\t数学天地\n"
-        "subcategory\t小学数学\n" + lesson(3) + lesson(4) +
+        "subcategory\t小学数学\n" +
+        lesson(3) + lesson(4) +
         "category\t科学与游戏\n"
-        "subcategory\t自然科学\n" + lesson(5) +
+        "subcategory\t自然科学\n" +
+        lesson(5) +
         "subcategory\t益智游戏\n"
-        "program\t演示程序\tmdemo\tgame\t" + std::string(demo_program_file) + "\n";
+        "program\t演示程序\tmdemo\tgame\t" +
+        std::string(demo_program_file) + "\n";
     const char* ads[][2] = {
         {"欢迎来到Mirvo学习娱乐空间", "/help/help.htm"},
         {"本周新课程：十以内加法", "/help/help.htm#new"},
@@ -152,8 +160,8 @@ std::string download_list(const std::vector<std::pair<std::string, std::string>>
     std::string t = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<download>\r\n";
     int order = 0;
     for (const auto& [get_name, save_as] : files)
-        t += "<file order=\"" + std::to_string(++order) + "\" get_name=\"" + get_name + "\" save_as=\"" +
-             save_as + "\" />\r\n";
+        t += "<file order=\"" + std::to_string(++order) + "\" get_name=\"" + get_name + "\" save_as=\"" + save_as +
+             "\" />\r\n";
     if (!version_file.empty()) t += "<version_file>" + version_file + "</version_file>\r\n";
     if (!run_after.empty()) t += "<run_after_download>" + run_after + "</run_after_download>\r\n";
     if (!message_gbk.empty()) t += "<show_message>" + message_gbk + "</show_message>\r\n";
@@ -181,8 +189,8 @@ bool publish_client_version(const std::string& site, const std::string& version,
     const std::string doc = "<mirvo>" + version + "</mirvo>";
     bool ok = write_site_file(site, "dl/client/mirvo.xml", doc + "\r\n") &&
               write_site_file(site, "dl/download.xml",
-                              download_list({{"dl/client/mirvo.xml", "mirvo.xml"}}, "dl/client/mirvo.xml",
-                                            "mirvo", utf8_to_gbk("已更新到版本 ") + version)) &&
+                              download_list({{"dl/client/mirvo.xml", "mirvo.xml"}}, "dl/client/mirvo.xml", "mirvo",
+                                            utf8_to_gbk("已更新到版本 ") + version)) &&
               write_site_file(site, "mirvo.xml", doc + "<show_message>" + msg + "</show_message>\r\n");
     if (!ok) error = "cannot write below " + site;
     return ok;

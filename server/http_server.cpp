@@ -1,7 +1,6 @@
 #include "server/http_server.h"
 
 #include <httplib.h>
-
 #include <sys/socket.h>
 
 #include <chrono>
@@ -17,7 +16,7 @@ namespace {
 // connection that says nothing is let go quickly: a handful of silent peers
 // must not keep everybody else waiting.
 constexpr int worker_threads = 64;
-constexpr int keep_alive_seconds = 2;  // wait for the first or next request on a connection
+constexpr int keep_alive_seconds = 2;    // wait for the first or next request on a connection
 constexpr int read_timeout_seconds = 3;  // a peer that stalls within a request is dropped
 constexpr int write_timeout_seconds = 5;
 constexpr int listen_backlog = 512;

@@ -2,6 +2,8 @@
 // to the service, one log line per request.
 #pragma once
 
+#include "server/service.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -10,8 +12,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-
-#include "server/service.h"
 
 namespace httplib {
 class Server;

@@ -1,9 +1,9 @@
 // mirvo-server: the reference service and its admin commands.
+#include "server/admin.h"
+
 #include <iostream>
 #include <string>
 #include <vector>
-
-#include "server/admin.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -1,14 +1,14 @@
 #include "server/password.h"
 
+#include "client/login/digit_code.h"
+#include "common/text/gbk.h"
+
 #include <nettle/pbkdf2.h>
 #include <sys/random.h>
 
 #include <charconv>
 #include <cstdint>
 #include <vector>
-
-#include "client/login/digit_code.h"
-#include "common/text/gbk.h"
 
 namespace mirvo::server {
 
@@ -32,9 +32,9 @@ bool from_hex(std::string_view hex, std::string& out) {
 
 std::string derive(std::string_view canonical, unsigned iterations, std::string_view salt) {
     std::string out(hash_bytes, '\0');
-    pbkdf2_hmac_sha256(canonical.size(), reinterpret_cast<const std::uint8_t*>(canonical.data()),
-                       iterations, salt.size(), reinterpret_cast<const std::uint8_t*>(salt.data()),
-                       out.size(), reinterpret_cast<std::uint8_t*>(out.data()));
+    pbkdf2_hmac_sha256(canonical.size(), reinterpret_cast<const std::uint8_t*>(canonical.data()), iterations,
+                       salt.size(), reinterpret_cast<const std::uint8_t*>(salt.data()), out.size(),
+                       reinterpret_cast<std::uint8_t*>(out.data()));
     return out;
 }
 
@@ -47,9 +47,7 @@ bool same_bytes(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string canonical_password(std::string_view typed) {
-    return digit_decode(digit_encode(std::string(typed)));
-}
+std::string canonical_password(std::string_view typed) { return digit_decode(digit_encode(std::string(typed))); }
 
 bool random_bytes(void* out, std::size_t n) {
     auto* p = static_cast<unsigned char*>(out);
@@ -88,8 +86,7 @@ bool verify_password(std::string_view canonical, std::string_view stored) {
     if (r.ec != std::errc() || r.ptr != parts[1].data() + parts[1].size()) return false;
     if (iterations == 0 || iterations > max_iterations) return false;
     std::string salt, expected;
-    if (!from_hex(parts[2], salt) || !from_hex(parts[3], expected) || expected.size() != hash_bytes)
-        return false;
+    if (!from_hex(parts[2], salt) || !from_hex(parts[3], expected) || expected.size() != hash_bytes) return false;
     return same_bytes(derive(canonical, iterations, salt), expected);
 }
 

@@ -17,18 +17,15 @@ TEST(Password, HashVerifiesOnlyItsOwnPassword) {
     EXPECT_FALSE(verify_password("secret1 ", h));
 }
 
-TEST(Password, EverySaltIsFresh) {
-    EXPECT_NE(hash_password("same", fast), hash_password("same", fast));
-}
+TEST(Password, EverySaltIsFresh) { EXPECT_NE(hash_password("same", fast), hash_password("same", fast)); }
 
 TEST(Password, MalformedStoredHashesNeverMatch) {
     std::string good = hash_password("pw", fast);
     std::string bad_iter = good;
     bad_iter.replace(bad_iter.find("$1000$"), 6, "$0$");
-    for (const std::string& stored :
-         {std::string(), std::string("pw"), std::string("pbkdf2-sha256$1000$zz$00"),
-          std::string("pbkdf2-sha256$99999999999$00$00"), std::string("md5$1000$00$00"), bad_iter,
-          good.substr(0, good.size() - 2), good + "$x"})
+    for (const std::string& stored : {std::string(), std::string("pw"), std::string("pbkdf2-sha256$1000$zz$00"),
+                                      std::string("pbkdf2-sha256$99999999999$00$00"), std::string("md5$1000$00$00"),
+                                      bad_iter, good.substr(0, good.size() - 2), good + "$x"})
         EXPECT_FALSE(verify_password("pw", stored)) << stored;
 }
 

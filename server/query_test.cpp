@@ -7,11 +7,11 @@ namespace {
 
 TEST(PercentDecode, DecodesBytesAndKeepsEverythingElse) {
     EXPECT_EQ(percent_decode("%D6%D0%CE%C4"), "\xD6\xD0\xCE\xC4");
-    EXPECT_EQ(percent_decode("a+b"), "a+b");                // "+" is a plus, not a blank
+    EXPECT_EQ(percent_decode("a+b"), "a+b");  // "+" is a plus, not a blank
     EXPECT_EQ(percent_decode("100%"), "100%");
     EXPECT_EQ(percent_decode("%zz%4"), "%zz%4");
     EXPECT_EQ(percent_decode("%20%2f"), " /");
-    EXPECT_EQ(percent_decode("\xD6\xD0"), "\xD6\xD0");      // raw GBK passes through
+    EXPECT_EQ(percent_decode("\xD6\xD0"), "\xD6\xD0");  // raw GBK passes through
     EXPECT_EQ(percent_decode("%00x"), std::string("\0x", 2));
 }
 

@@ -1,21 +1,5 @@
 // The service end to end over loopback, spoken to with the client's own URL
 // builder, digit code, record reader and page fetch.
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <mutex>
-#include <set>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
-
 #include "client/lessons/request.h"
 #include "client/login/digit_code.h"
 #include "common/http/http.h"
@@ -29,6 +13,22 @@
 #include "server/service.h"
 #include "server/store.h"
 #include "tests/support/fixtures.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <thread>
 
 namespace mirvo::server {
 namespace {
@@ -205,8 +205,8 @@ TEST_F(ServerTest, LoginChecksTheDigitCodedPassword) {
     login_as("小红", "hong88");
     EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
     // The name sent as raw GBK bytes instead of percent-encoded.
-    raw_reply raw = raw_get(port_, "/service.aspx?user=" + utf8_to_gbk("小红") + "&password=" +
-                                       digit_encode("hong88") + "&action=login");
+    raw_reply raw = raw_get(
+        port_, "/service.aspx?user=" + utf8_to_gbk("小红") + "&password=" + digit_encode("hong88") + "&action=login");
     EXPECT_EQ(xml_get_value(raw.body, "user_login"), "ok");
     login_as("demo", "demo124");
     EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "wrong");
@@ -371,7 +371,7 @@ TEST_F(ServerTest, WrongPasswordsGetNoData) {
     }
     // Coded passwords that are not the client's code at all.
     for (const std::string& coded : std::vector<std::string>{"", "abc", "12", "1234567890123x", std::string(5000, '7'),
-                                                          digit_encode("demo123").substr(1)}) {
+                                                             digit_encode("demo123").substr(1)}) {
         raw_reply r = raw_get(port_, "/service.aspx?user=demo&password=" + coded + "&action=login");
         if (r.status == 200)
             EXPECT_EQ(xml_get_value(r.body, "user_login"), "wrong") << coded;
@@ -385,23 +385,23 @@ TEST_F(ServerTest, BadRequestsGetClearRefusals) {
     const std::string pw = digit_encode("demo123");
     const std::string q = "/service.aspx?user=demo&password=" + pw;
     EXPECT_EQ(raw_get(port_, q + "&action=delete_all").status, 400);
-    EXPECT_EQ(raw_get(port_, q).status, 400);                                   // no action
+    EXPECT_EQ(raw_get(port_, q).status, 400);  // no action
     EXPECT_EQ(raw_get(port_, "/service.aspx?password=" + pw + "&action=ad").status, 400);
     EXPECT_EQ(raw_get(port_, "/service.aspx?user=demo&action=ad").status, 400);
-    EXPECT_EQ(raw_get(port_, q + "&action=lesson").status, 400);                // no lesson folder
+    EXPECT_EQ(raw_get(port_, q + "&action=lesson").status, 400);  // no lesson folder
     EXPECT_EQ(raw_get(port_, q + "&lesson_dir=nope&action=lesson").status, 404);
     EXPECT_EQ(raw_get(port_, q + "&lesson_dir=../../x&action=lesson").status, 404);
     EXPECT_EQ(raw_get(port_, q + "&action=ad&pad=" + std::string(5000, 'x')).status, 414);
     EXPECT_EQ(raw_get(port_, q + "&action=ad&pad=" + std::string(20000, 'x')).status, 414);
     EXPECT_EQ(raw_get(port_, "/login.aspx?page=gonggao.htm").status, 400);
-    EXPECT_EQ(raw_get(port_, q + "&action=ad").status, 200);                    // still serving
+    EXPECT_EQ(raw_get(port_, q + "&action=ad").status, 200);  // still serving
 }
 
 TEST_F(ServerTest, NothingOutsideTheSiteIsServed) {
-    for (const char* target : {"/../secret.txt", "/%2e%2e/secret.txt", "/movies/..%2f..%2fsecret.txt",
-                               "/dl/%2E%2E/%2E%2E/secret.txt", "/..\\secret.txt", "/%5c..%5csecret.txt",
-                               "/escape/secret.txt", "//etc/passwd", "/%2fetc/passwd", "/movies/%00/x",
-                               "/", "/movies", "/movies/eng01/0010/nothere.swf"}) {
+    for (const char* target :
+         {"/../secret.txt", "/%2e%2e/secret.txt", "/movies/..%2f..%2fsecret.txt", "/dl/%2E%2E/%2E%2E/secret.txt",
+          "/..\\secret.txt", "/%5c..%5csecret.txt", "/escape/secret.txt", "//etc/passwd", "/%2fetc/passwd",
+          "/movies/%00/x", "/", "/movies", "/movies/eng01/0010/nothere.swf"}) {
         raw_reply r = raw_get(port_, target);
         EXPECT_EQ(r.status, 404) << target;
         EXPECT_EQ(r.body.find("top secret"), std::string::npos) << target;
@@ -421,21 +421,21 @@ TEST_F(ServerTest, ConcurrentBurstLosesNothing) {
             for (int i = 0; i < 15; ++i) {
                 const std::string q = "/service.aspx?user=demo&password=";
                 switch (i % 3) {
-                case 0: {
-                    raw_reply r = raw_get(port_, q + good + "&action=save_suggest&type=1&content=t" +
-                                                     std::to_string(t) + "-" + std::to_string(i));
-                    (r.status == 200 && xml_get_value(r.body, "process_result") == "ok" ? ok : odd)++;
-                    break;
-                }
-                case 1: {
-                    raw_reply r = raw_get(port_, q + good + "&lesson_id=0010&lesson_dir=&action=");
-                    (r.status == 200 && !xml_get_value(r.body, "new_msg").empty() ? ok : odd)++;
-                    break;
-                }
-                default: {
-                    raw_reply r = raw_get(port_, q + "1234567890123456&action=ad");
-                    (r.status == 403 ? refused : odd)++;
-                }
+                    case 0: {
+                        raw_reply r = raw_get(port_, q + good + "&action=save_suggest&type=1&content=t" +
+                                                         std::to_string(t) + "-" + std::to_string(i));
+                        (r.status == 200 && xml_get_value(r.body, "process_result") == "ok" ? ok : odd)++;
+                        break;
+                    }
+                    case 1: {
+                        raw_reply r = raw_get(port_, q + good + "&lesson_id=0010&lesson_dir=&action=");
+                        (r.status == 200 && !xml_get_value(r.body, "new_msg").empty() ? ok : odd)++;
+                        break;
+                    }
+                    default: {
+                        raw_reply r = raw_get(port_, q + "1234567890123456&action=ad");
+                        (r.status == 403 ? refused : odd)++;
+                    }
                 }
             }
         });
@@ -619,8 +619,8 @@ TEST(PasswordStorage, TheDatabaseHoldsNoPasswordText) {
     scan(db, "bob", typed);
 
     const std::string demo_db = (root / "demo.db").string();
-    ASSERT_EQ(run_command({"init-demo", (root / "site").string(), demo_db, "--program",
-                           (root / "program.bin").string(), "--iterations", "1000"},
+    ASSERT_EQ(run_command({"init-demo", (root / "site").string(), demo_db, "--program", (root / "program.bin").string(),
+                           "--iterations", "1000"},
                           out, err),
               0)
         << err.str();

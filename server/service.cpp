@@ -1,16 +1,16 @@
 #include "server/service.h"
 
-#include <nettle/hmac.h>
-
-#include <filesystem>
-#include <fstream>
-
 #include "client/login/digit_code.h"
 #include "common/fs/paths.h"
 #include "common/text/gbk.h"
 #include "server/clock.h"
 #include "server/password.h"
 #include "server/query.h"
+
+#include <nettle/hmac.h>
+
+#include <filesystem>
+#include <fstream>
 
 namespace mirvo::server {
 
@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 constexpr const char* xml_type = "text/xml; charset=GBK";
 constexpr const char* html_type = "text/html; charset=GBK";
 constexpr std::size_t max_cache_entries = 10000;
-constexpr std::int64_t touch_interval = 10;   // seconds between writes of a user's last_seen
+constexpr std::int64_t touch_interval = 10;       // seconds between writes of a user's last_seen
 constexpr std::size_t max_coded_password = 1100;  // 333 bytes of text code to about 1000 digits
 constexpr std::uintmax_t max_file_bytes = 64u << 20;
 
@@ -198,8 +198,8 @@ reply service::request_page(std::string_view raw_query) {
 
     if (action.empty()) return xml(200, new_msg);
     if (action == "baselist") {
-        std::string body = "<online_num>" + std::to_string(db_.online_count(now, options_.online_window)) +
-                           "</online_num>\r\n";
+        std::string body =
+            "<online_num>" + std::to_string(db_.online_count(now, options_.online_window)) + "</online_num>\r\n";
         body += render_catalogue(db_.load_catalogue());
         return xml(200, body);
     }
@@ -208,14 +208,14 @@ reply service::request_page(std::string_view raw_query) {
         std::vector<lesson_file> files;
         if (!db_.lesson_files(q.get("lesson_dir"), files)) return error_reply(404, "no such lesson");
         catalogue c = db_.load_catalogue();
-        std::string body = "<online_num>" + std::to_string(db_.online_count(now, options_.online_window)) +
-                           "</online_num>\r\n";
+        std::string body =
+            "<online_num>" + std::to_string(db_.online_count(now, options_.online_window)) + "</online_num>\r\n";
         body += "<my_ro>" + coded_movie_folder(c.movie_folder) + "</my_ro>\r\n";
         body += new_msg;
         int order = 0;
         for (const auto& f : files) {
-            body += "<file order=\"" + std::to_string(++order) + "\" delay_time=\"" + f.delay_time +
-                    "\" name=\"" + f.name + "\" />\r\n";
+            body += "<file order=\"" + std::to_string(++order) + "\" delay_time=\"" + f.delay_time + "\" name=\"" +
+                    f.name + "\" />\r\n";
         }
         return xml(200, body);
     }
@@ -230,12 +230,13 @@ reply service::request_page(std::string_view raw_query) {
         std::string body;
         int order = 0;
         for (const auto& a : db_.load_catalogue().ads)
-            body += "<ad order=\"" + std::to_string(++order) + "\" url=\"" + a.url + "\" text=\"" + a.text +
-                    "\" />\r\n";
+            body +=
+                "<ad order=\"" + std::to_string(++order) + "\" url=\"" + a.url + "\" text=\"" + a.text + "\" />\r\n";
         return xml(200, body);
     }
     // save_suggest
-    if (!q.has("type") || !q.has("content")) return xml(400, "<process_result>missing type or content</process_result>");
+    if (!q.has("type") || !q.has("content"))
+        return xml(400, "<process_result>missing type or content</process_result>");
     const std::string type_text = q.get("type");
     if (type_text.size() != 1 || type_text[0] < '0' || type_text[0] > '6')
         return xml(400, "<process_result>bad type</process_result>");
@@ -249,9 +250,9 @@ reply service::request_page(std::string_view raw_query) {
 
 reply service::messages_page(std::string_view raw_query, bool shown) {
     query q = query::parse(raw_query);
-    const std::string head = gbk(
-        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
-        "<title>我的信息</title></head><body>");
+    const std::string head =
+        gbk("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
+            "<title>我的信息</title></head><body>");
     if (!q.has("user") || !q.has("pw"))
         return {400, html_type, head + gbk("<p>缺少用户名称或密码。</p></body></html>")};
     std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"));

@@ -4,6 +4,8 @@
 // the same way from the server and from tests.
 #pragma once
 
+#include "server/store.h"
+
 #include <array>
 #include <cstdint>
 #include <mutex>
@@ -13,15 +15,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "server/store.h"
-
 namespace mirvo::server {
 
 struct service_options {
-    std::string site_folder;             // native path of the site's root
-    std::string request_page;            // e.g. "service.aspx"
-    std::int64_t online_window = 300;    // seconds a user counts as online after a request
-    std::size_t max_target_bytes = 4096; // longer request targets are refused
+    std::string site_folder;              // native path of the site's root
+    std::string request_page;             // e.g. "service.aspx"
+    std::int64_t online_window = 300;     // seconds a user counts as online after a request
+    std::size_t max_target_bytes = 4096;  // longer request targets are refused
     std::size_t max_suggestion_bytes = 2000;
     // Paths under which the whole service is also reachable (a candidate
     // server address may carry a path, e.g. "/xinxi50"), without trailing "/".

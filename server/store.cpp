@@ -89,8 +89,8 @@ private:
 
 std::unique_ptr<store> store::open(const std::string& path, std::string& error, int busy_ms) {
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         error = "cannot open database " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
         sqlite3_close(db);
@@ -114,8 +114,7 @@ bool store::add_user(const std::string& name, const std::string& password_hash, 
     std::lock_guard lock(mutex_);
     stmt s(db_, "INSERT INTO users(name, password_hash) VALUES(?, ?)");
     if (s.bind(name).bind_text(password_hash).run()) return true;
-    error = sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_UNIQUE ? "the user exists already"
-                                                                      : sqlite3_errmsg(db_);
+    error = sqlite3_extended_errcode(db_) == SQLITE_CONSTRAINT_UNIQUE ? "the user exists already" : sqlite3_errmsg(db_);
     return false;
 }
 
@@ -163,8 +162,9 @@ int store::online_count(std::int64_t now, std::int64_t window) {
 std::vector<user_record> store::online_users(std::int64_t now, std::int64_t window) {
     std::lock_guard lock(mutex_);
     std::vector<user_record> out;
-    stmt s(db_, "SELECT id, name, '', last_seen FROM users WHERE last_seen > 0 AND last_seen >= ? "
-                "ORDER BY last_seen DESC");
+    stmt s(db_,
+           "SELECT id, name, '', last_seen FROM users WHERE last_seen > 0 AND last_seen >= ? "
+           "ORDER BY last_seen DESC");
     s.bind(now - window);
     while (s.step() == SQLITE_ROW) out.push_back({s.i64(0), s.str(1), {}, s.i64(3)});
     return out;
@@ -220,10 +220,10 @@ bool store::save_suggestion(std::int64_t user_id, int type, const std::string& c
 std::vector<suggestion_record> store::suggestions() {
     std::lock_guard lock(mutex_);
     std::vector<suggestion_record> out;
-    stmt s(db_, "SELECT s.id, u.name, s.type, s.content, s.created FROM suggestions s "
-                "JOIN users u ON u.id = s.user_id ORDER BY s.id");
-    while (s.step() == SQLITE_ROW)
-        out.push_back({s.i64(0), s.str(1), static_cast<int>(s.i64(2)), s.str(3), s.i64(4)});
+    stmt s(db_,
+           "SELECT s.id, u.name, s.type, s.content, s.created FROM suggestions s "
+           "JOIN users u ON u.id = s.user_id ORDER BY s.id");
+    while (s.step() == SQLITE_ROW) out.push_back({s.i64(0), s.str(1), static_cast<int>(s.i64(2)), s.str(3), s.i64(4)});
     return out;
 }
 
@@ -246,8 +246,9 @@ bool store::import_catalogue(const catalogue& c, std::string& error) {
         error = sqlite3_errmsg(db_);
         return false;
     }
-    bool ok = exec("DELETE FROM lesson_files; DELETE FROM entries; DELETE FROM subcategories; "
-                   "DELETE FROM categories; DELETE FROM ads;");
+    bool ok = exec(
+        "DELETE FROM lesson_files; DELETE FROM entries; DELETE FROM subcategories; "
+        "DELETE FROM categories; DELETE FROM ads;");
     {
         stmt folder(db_, "INSERT OR REPLACE INTO settings(key, value) VALUES('movie_folder', ?)");
         ok = ok && folder.bind(c.movie_folder).run();
@@ -267,8 +268,9 @@ bool store::import_catalogue(const catalogue& c, std::string& error) {
             int epos = 0;
             for (const auto& e : sub.entries) {
                 if (!ok) break;
-                stmt se(db_, "INSERT INTO entries(subcategory_id, pos, title, dir, type, file_name) "
-                             "VALUES(?, ?, ?, ?, ?, ?)");
+                stmt se(db_,
+                        "INSERT INTO entries(subcategory_id, pos, title, dir, type, file_name) "
+                        "VALUES(?, ?, ?, ?, ?, ?)");
                 ok = se.bind(sub_id).bind(++epos).bind(e.title).bind(e.dir).bind(e.type).bind(e.file_name).run();
                 std::int64_t entry_id = sqlite3_last_insert_rowid(db_);
                 int fpos = 0;
@@ -313,11 +315,11 @@ catalogue store::load_catalogue() {
             ss.bind(sc.i64(0));
             while (ss.step() == SQLITE_ROW) {
                 subcategory sub{ss.str(1), {}};
-                stmt se(db_, "SELECT title, dir, type, file_name FROM entries WHERE subcategory_id = ? "
-                             "ORDER BY pos");
+                stmt se(db_,
+                        "SELECT title, dir, type, file_name FROM entries WHERE subcategory_id = ? "
+                        "ORDER BY pos");
                 se.bind(ss.i64(0));
-                while (se.step() == SQLITE_ROW)
-                    sub.entries.push_back({se.str(0), se.str(1), se.str(2), se.str(3), {}});
+                while (se.step() == SQLITE_ROW) sub.entries.push_back({se.str(0), se.str(1), se.str(2), se.str(3), {}});
                 cat.subcategories.push_back(std::move(sub));
             }
             c.categories.push_back(std::move(cat));
@@ -332,9 +334,10 @@ catalogue store::load_catalogue() {
 bool store::lesson_files(const std::string& dir, std::vector<lesson_file>& out) {
     std::lock_guard lock(mutex_);
     out.clear();
-    stmt se(db_, "SELECT e.id FROM entries e JOIN subcategories s ON s.id = e.subcategory_id "
-                 "JOIN categories c ON c.id = s.category_id "
-                 "WHERE e.dir = ? AND e.type = CAST('lesson' AS BLOB) ORDER BY c.pos, s.pos, e.pos LIMIT 1");
+    stmt se(db_,
+            "SELECT e.id FROM entries e JOIN subcategories s ON s.id = e.subcategory_id "
+            "JOIN categories c ON c.id = s.category_id "
+            "WHERE e.dir = ? AND e.type = CAST('lesson' AS BLOB) ORDER BY c.pos, s.pos, e.pos LIMIT 1");
     se.bind(dir);
     if (se.step() != SQLITE_ROW) return false;
     stmt sf(db_, "SELECT name, delay_time FROM lesson_files WHERE entry_id = ? ORDER BY pos");

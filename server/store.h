@@ -3,14 +3,14 @@
 // on it while the service runs). All text is stored as GBK bytes (BLOBs).
 #pragma once
 
+#include "server/catalogue.h"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "server/catalogue.h"
 
 struct sqlite3;
 

@@ -1,5 +1,7 @@
 #include "server/store.h"
 
+#include "server/password.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -7,8 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
-#include "server/password.h"
 
 namespace mirvo::server {
 namespace {
@@ -126,8 +126,9 @@ TEST_F(StoreTest, SuggestionsKeepEveryByte) {
 TEST_F(StoreTest, ImportReplacesTheCatalogueOrLeavesItWhole) {
     catalogue c;
     c.movie_folder = "m";
-    c.categories = {{"cat", {{"sub", {{"t1", "d1", "lesson", "", {{"a.swf", "0"}, {"b.swf", "5"}}},
-                                      {"t2", "d2", "game", "g.exe", {}}}}}}};
+    c.categories = {
+        {"cat",
+         {{"sub", {{"t1", "d1", "lesson", "", {{"a.swf", "0"}, {"b.swf", "5"}}}, {"t2", "d2", "game", "g.exe", {}}}}}}};
     c.ads = {{"ad", "http://x/"}};
     std::string error;
     ASSERT_TRUE(db_->import_catalogue(c, error)) << error;

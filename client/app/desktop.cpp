@@ -20,8 +20,7 @@ bool looks_like_address(const std::string& s) {
 }
 }  // namespace
 
-box_answer desktop::message_box(QWidget* owner, const std::string& text, const std::string& caption,
-                                box_kind kind) {
+box_answer desktop::message_box(QWidget* owner, const std::string& text, const std::string& caption, box_kind kind) {
     QMessageBox box(owner);
     box.setWindowTitle(qstr(caption));
     box.setText(qstr(text));

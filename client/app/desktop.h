@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QStringList>
+
 #include <string>
 
 class QWidget;
@@ -17,14 +18,12 @@ class desktop {
 public:
     virtual ~desktop() = default;
     // A modal message box; texts in GBK.
-    virtual box_answer message_box(QWidget* owner, const std::string& text, const std::string& caption,
-                                   box_kind kind);
+    virtual box_answer message_box(QWidget* owner, const std::string& text, const std::string& caption, box_kind kind);
     // Opens a local file (GBK path in the programs' form) or an address with
     // the desktop's opener: one argument, never a shell.
     virtual bool open(const std::string& path_or_url);
     // Starts a program with an argument vector, never through a shell.
-    virtual bool start_program(const std::string& program, const QStringList& args,
-                               const std::string& working_folder);
+    virtual bool start_program(const std::string& program, const QStringList& args, const std::string& working_folder);
 };
 
 desktop& the_desktop();

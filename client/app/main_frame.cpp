@@ -20,8 +20,9 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include <cstdio>
 #include <unistd.h>
+
+#include <cstdio>
 
 namespace mirvo {
 
@@ -182,32 +183,32 @@ std::unique_ptr<QMenu> CMainFrame::load_tray_menu() {
 
 bool CMainFrame::handles_command(int id) const {
     switch (id) {
-    case cmd_help:
-    case cmd_open_main:
-    case cmd_exit:
-        return true;
-    default:
-        // The suggestion and settings dialogs are not part of this build yet.
-        return false;
+        case cmd_help:
+        case cmd_open_main:
+        case cmd_exit:
+            return true;
+        default:
+            // The suggestion and settings dialogs are not part of this build yet.
+            return false;
     }
 }
 
 void CMainFrame::on_command(int id) {
     if (!handles_command(id)) return;
     switch (id) {
-    case cmd_help:
-        the_desktop().open(program_folder() + "\\help\\help.htm");
-        break;
-    case cmd_open_main:
-        showMaximized();
-        raise();
-        activateWindow();
-        break;
-    case cmd_exit:
-        close();
-        break;
-    default:
-        break;
+        case cmd_help:
+            the_desktop().open(program_folder() + "\\help\\help.htm");
+            break;
+        case cmd_open_main:
+            showMaximized();
+            raise();
+            activateWindow();
+            break;
+        case cmd_exit:
+            close();
+            break;
+        default:
+            break;
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,7 +20,6 @@ class QMenu;
 class QToolBar;
 
 namespace mirvo {
-
 
 // Command ids of the frame's menu, toolbar and tray menu.
 enum frame_command : int {

@@ -4,6 +4,7 @@
 #include "common/text/gbk.h"
 
 #include <QString>
+
 #include <string>
 
 namespace mirvo {

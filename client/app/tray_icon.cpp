@@ -14,10 +14,14 @@ int tray_override = -1;
 
 int mouse_message_for(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
-    case QSystemTrayIcon::Context: return tray_right_button_down;
-    case QSystemTrayIcon::Trigger: return tray_left_button_down;
-    case QSystemTrayIcon::DoubleClick: return tray_left_double_click;
-    default: return 0x207;  // middle button: nothing to do
+        case QSystemTrayIcon::Context:
+            return tray_right_button_down;
+        case QSystemTrayIcon::Trigger:
+            return tray_left_button_down;
+        case QSystemTrayIcon::DoubleClick:
+            return tray_left_double_click;
+        default:
+            return 0x207;  // middle button: nothing to do
     }
 }
 }  // namespace
@@ -35,10 +39,9 @@ bool CTrayIcon::PutIconInTray(CMainFrame* frame, const QIcon& icon) {
     frame_ = frame;
     icon_ = std::make_unique<QSystemTrayIcon>(icon);
     icon_->setToolTip(QString::fromUtf8("mirvo学习娱乐空间"));
-    QObject::connect(icon_.get(), &QSystemTrayIcon::activated, frame,
-                     [this](QSystemTrayIcon::ActivationReason reason) {
-                         HandleTrayMouse(tray_icon_id, mouse_message_for(reason));
-                     });
+    QObject::connect(icon_.get(), &QSystemTrayIcon::activated, frame, [this](QSystemTrayIcon::ActivationReason reason) {
+        HandleTrayMouse(tray_icon_id, mouse_message_for(reason));
+    });
     icon_->show();
     enabled_ = icon_->isVisible();
     return enabled_;
@@ -53,25 +56,25 @@ void CTrayIcon::remove() {
 int CTrayIcon::HandleTrayMouse(int id, int mouse_message) {
     if (id != tray_icon_id || !frame_) return 0;
     switch (mouse_message) {
-    case tray_right_button_down:
-    case tray_left_button_down: {
-        menu_ = frame_->load_tray_menu();
-        if (!menu_ || menu_->actions().isEmpty()) return 0;
-        menu_->setDefaultAction(menu_->actions().first());  // shown bold
-        const QPoint at = QCursor::pos();
-        frame_->activateWindow();
-        menu_->popup(at);
-        return 1;
-    }
-    case tray_left_double_click: {
-        std::unique_ptr<QMenu> menu = frame_->load_tray_menu();
-        if (!menu || menu->actions().isEmpty()) return 0;
-        frame_->activateWindow();
-        frame_->on_command(menu->actions().first()->data().toInt());
-        return 1;
-    }
-    default:
-        return 1;
+        case tray_right_button_down:
+        case tray_left_button_down: {
+            menu_ = frame_->load_tray_menu();
+            if (!menu_ || menu_->actions().isEmpty()) return 0;
+            menu_->setDefaultAction(menu_->actions().first());  // shown bold
+            const QPoint at = QCursor::pos();
+            frame_->activateWindow();
+            menu_->popup(at);
+            return 1;
+        }
+        case tray_left_double_click: {
+            std::unique_ptr<QMenu> menu = frame_->load_tray_menu();
+            if (!menu || menu->actions().isEmpty()) return 0;
+            frame_->activateWindow();
+            frame_->on_command(menu->actions().first()->data().toInt());
+            return 1;
+        }
+        default:
+            return 1;
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QPointer>
+
 #include <memory>
 
 class QMenu;

@@ -1,8 +1,7 @@
 #include "client/forms/message_form.h"
 
-#include "ui_message_form.h"
-
 #include "client/app/qt_text.h"
+#include "ui_message_form.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

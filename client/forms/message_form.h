@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+
 #include <memory>
 #include <string>
 

@@ -14,8 +14,8 @@ namespace mirvo {
 struct catalogue_entry {
     std::string folder;  // dir: the lesson's folder on the server
     std::string title;
-    std::string kind;    // type: "lesson", or anything else for a program
-    std::string file;    // file_name: the program file of a non-lesson
+    std::string kind;  // type: "lesson", or anything else for a program
+    std::string file;  // file_name: the program file of a non-lesson
 };
 
 struct catalogue_subcategory {

@@ -20,11 +20,15 @@ std::vector<std::string> titles(const catalogue& cat) {
 }
 
 TEST(Catalogue, ReadsThreeLevelsInReadingOrderWithParallelColumns) {
-    const std::string reply = baselist_reply({
-        {1, {"Maths", {{"Basics", {{"Add", "m/add", "lesson", "a.swf"}, {"Sub", "m/sub", "lesson", ""}}},
-                       {"More", {{"Race", "games", "game", "race.exe"}}}}}},
-        {2, {"Music", {{"Piano", {{"Scales", "mu/sc"}}}}}},
-    }, "12");
+    const std::string reply = baselist_reply(
+        {
+            {1,
+             {"Maths",
+              {{"Basics", {{"Add", "m/add", "lesson", "a.swf"}, {"Sub", "m/sub", "lesson", ""}}},
+               {"More", {{"Race", "games", "game", "race.exe"}}}}}},
+            {2, {"Music", {{"Piano", {{"Scales", "mu/sc"}}}}}},
+        },
+        "12");
     const catalogue cat = read_catalogue(reply);
     EXPECT_EQ(cat.online_text, "12");
     ASSERT_EQ(cat.categories.size(), 2u);
@@ -43,23 +47,23 @@ TEST(Catalogue, ReadsThreeLevelsInReadingOrderWithParallelColumns) {
 
 TEST(Catalogue, StopsAtTheFirstMissingNumberOnEveryLevel) {
     // Categories 1 and 3: only 1 is read.
-    catalogue cat = read_catalogue(baselist_reply({{1, {"One", {{"S", {{"A", "a"}}}}}},
-                                                   {3, {"Three", {{"S", {{"B", "b"}}}}}}}));
+    catalogue cat =
+        read_catalogue(baselist_reply({{1, {"One", {{"S", {{"A", "a"}}}}}}, {3, {"Three", {{"S", {{"B", "b"}}}}}}}));
     ASSERT_EQ(cat.categories.size(), 1u);
     EXPECT_EQ(titles(cat), std::vector<std::string>{"A"});
 
     // A sub-category whose first lesson has an empty title holds no entries,
     // even with a second one behind it; the next sub-category still reads.
-    cat = read_catalogue(baselist_reply(
-        {{1, {"One", {{"Empty", {{"", "x"}, {"Hidden", "h"}}}, {"Full", {{"C", "c"}}}}}}}));
+    cat = read_catalogue(
+        baselist_reply({{1, {"One", {{"Empty", {{"", "x"}, {"Hidden", "h"}}}, {"Full", {{"C", "c"}}}}}}}));
     ASSERT_EQ(cat.categories[0].subcategories.size(), 2u);
     EXPECT_EQ(cat.categories[0].subcategories[0].count, 0u);
     EXPECT_EQ(titles(cat), std::vector<std::string>{"C"});
 }
 
 TEST(Catalogue, LooksEntriesUpByExactTextAndReadsOutsideAsEmpty) {
-    const catalogue cat = read_catalogue(baselist_reply(
-        {{1, {"One", {{"S", {{"Same", "first"}, {"Same", "second"}, {"Other", "first"}}}}}}}));
+    const catalogue cat = read_catalogue(
+        baselist_reply({{1, {"One", {{"S", {{"Same", "first"}, {"Same", "second"}, {"Other", "first"}}}}}}}));
     EXPECT_EQ(cat.find_title("Same"), 0u);
     EXPECT_EQ(cat.find_folder("first"), 0u);
     EXPECT_FALSE(cat.find_title("same").has_value());

@@ -11,8 +11,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QResizeEvent>
-#include <QTimer>
 #include <QScreen>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QTreeWidget>
 
@@ -172,8 +172,8 @@ void lesson_form::apply_link_font() {
     font.setPixelSize(11);
     font.setWeight(QFont::Normal);
     font.setStyleHint(QFont::SansSerif);
-    for (QLabel* link : {ui_->notice_link, ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4,
-                         ui_->news_link_5})
+    for (QLabel* link :
+         {ui_->notice_link, ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4, ui_->news_link_5})
         link->setFont(font);
 }
 
@@ -273,20 +273,20 @@ void lesson_form::closeEvent(QCloseEvent* event) {
 
 void lesson_form::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
-        QDialog::keyPressEvent(event);
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            event->accept();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
     }
 }
 
 bool lesson_form::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    const bool mouse = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
-                       type == QEvent::MouseButtonDblClick;
+    const bool mouse =
+        type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick;
     if (!mouse && type != QEvent::ContextMenu) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || (widget != this && !isAncestorOf(widget))) return false;

@@ -45,8 +45,10 @@ QString caption_of(const char* utf8) { return QString::fromUtf8(utf8); }
 // second has an empty first lesson), category 3 that is never read.
 std::string standard_catalogue() {
     return baselist_reply({
-        {1, {"Maths", {{"Basics", {{"Add", "add"}, {"Same", "same1"}, {"Same", "same2"}}},
-                       {"Empty", {{"", "x"}, {"Lost", "lost"}}}}}},
+        {1,
+         {"Maths",
+          {{"Basics", {{"Add", "add"}, {"Same", "same1"}, {"Same", "same2"}}},
+           {"Empty", {{"", "x"}, {"Lost", "lost"}}}}}},
         {3, {"Music", {{"Piano", {{"Scales", "scales"}}}}}},
     });
 }
@@ -79,7 +81,8 @@ class LessonFormTest : public QObject {
         return w;
     }
     static bool toolbar_shown(lesson_form& form) {
-        return child<QPushButton>(form, "play_button")->isVisible() && child<QFrame>(form, "toolbar_frame")->isVisible();
+        return child<QPushButton>(form, "play_button")->isVisible() &&
+               child<QFrame>(form, "toolbar_frame")->isVisible();
     }
     QTreeWidgetItem* item(lesson_form& form, const QString& text) {
         const auto found = form.tree()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
@@ -209,8 +212,8 @@ private slots:
     }
 
     void nextEntryAProgramRestoresTheWindowWithTheSmallPlayer() {
-        service_->set_baselist(baselist_reply(
-            {{1, {"C", {{"S", {{"A", "a"}, {"Race", "games", "game", "race.exe"}}}}}}}));
+        service_->set_baselist(
+            baselist_reply({{1, {"C", {{"S", {{"A", "a"}, {"Race", "games", "game", "race.exe"}}}}}}}));
         service_->set_lesson("a", lesson_reply({{"a1.swf", "0"}}));
         auto form = make_form();
         QVERIFY(form->isMaximized());

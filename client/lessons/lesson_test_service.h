@@ -31,8 +31,7 @@ public:
     lesson_service() {
         server_.Get("/service.aspx", [this](const httplib::Request& req, httplib::Response& res) {
             std::lock_guard lock(mutex_);
-            request r{req.get_param_value("action"), req.get_param_value("lesson_dir"),
-                      req.has_param("lesson_id")};
+            request r{req.get_param_value("action"), req.get_param_value("lesson_dir"), req.has_param("lesson_id")};
             log_.push_back(r);
             std::string body;
             if (r.action == "baselist") {

@@ -80,8 +80,7 @@ void lesson_playback::play_selected(const std::string& wanted_title) {
     state_.advance_request = true;
     window_.enter_lesson_view();
     // On a failed reply the caption keeps its error text.
-    if (start_lesson_at(wanted_title, i))
-        window_.set_caption(load_string(text_online) + state_.online_text);
+    if (start_lesson_at(wanted_title, i)) window_.set_caption(load_string(text_online) + state_.online_text);
 }
 
 bool lesson_playback::start_lesson(const std::string& title) { return start_lesson_at(title, std::nullopt); }
@@ -91,8 +90,7 @@ bool lesson_playback::start_lesson_at(const std::string& title, std::optional<st
     running guard(in_start_lesson_);
 
     window_.show_busy(true);
-    window_.set_caption(join_strings({text_reading_lesson, text_online}) + state_.online_text +
-                        state_.status_suffix);
+    window_.set_caption(join_strings({text_reading_lesson, text_online}) + state_.online_text + state_.status_suffix);
     if (!index) index = catalogue_.find_title(title);
     if (index && *index < catalogue_.entries.size()) {
         state_.lesson_folder = catalogue_.entries[*index].folder;

@@ -26,10 +26,10 @@ public:
     virtual ~lesson_window() = default;
     virtual void set_caption(const std::string& text) = 0;
     virtual void show_toolbar(bool show) = 0;
-    virtual void show_busy(bool show) = 0;        // the "please wait" text
-    virtual void start_playback_timer() = 0;      // timer 1, 700 ms; restarts a running one
+    virtual void show_busy(bool show) = 0;    // the "please wait" text
+    virtual void start_playback_timer() = 0;  // timer 1, 700 ms; restarts a running one
     virtual void stop_playback_timer() = 0;
-    virtual screen_point cursor_position() = 0;   // screen coordinates
+    virtual screen_point cursor_position() = 0;  // screen coordinates
     // Before a lesson plays: hide the tree, maximise, hide the toolbar.
     virtual void enter_lesson_view() = 0;
     // The next catalogue entry is a program: normal window state, the player
@@ -52,10 +52,10 @@ struct playback_state {
     std::string online_text;
     std::string status_suffix;
     std::int32_t new_message_count = 0;
-    std::string movie_folder;    // decoded my_ro of the last lesson reply
-    std::string lesson_folder;   // dir of the entry being played
+    std::string movie_folder;   // decoded my_ro of the last lesson reply
+    std::string lesson_folder;  // dir of the entry being played
     std::vector<movie_file> files;
-    std::int64_t file_index = 0; // movies of this lesson already started
+    std::int64_t file_index = 0;  // movies of this lesson already started
     std::int32_t delay_value = 6;
     bool advance_request = false;
     int end_count = 0;

@@ -28,7 +28,7 @@ public:
     int lesson_views = 0;
     int program_leaves = 0;
     std::vector<std::string> programs;
-    std::function<void()> during_busy;        // runs when the busy text appears
+    std::function<void()> during_busy;         // runs when the busy text appears
     std::function<void()> during_lesson_view;  // runs when the window maximises
 
     void set_caption(const std::string& text) override { captions.push_back(text); }
@@ -73,9 +73,7 @@ protected:
         service_.set_lesson("l", lesson_reply(files));
         playback_.play_selected("L");
     }
-    std::string lesson_address(const std::string& name) const {
-        return service_.base_url() + "/movies/l/0010/" + name;
-    }
+    std::string lesson_address(const std::string& name) const { return service_.base_url() + "/movies/l/0010/" + name; }
 
     lesson_service service_;
     lesson_session session_;
@@ -182,7 +180,7 @@ TEST_F(Playback, PreviousStepsBackOneMovieOrRestartsTheFirst) {
     EXPECT_EQ(playback_.state().file_index, 0);
     playback_.tick();
     EXPECT_EQ(player_.loaded, (std::vector<std::string>{lesson_address("a.swf"), lesson_address("b.swf"),
-                                                         lesson_address("a.swf"), lesson_address("a.swf")}));
+                                                        lesson_address("a.swf"), lesson_address("a.swf")}));
 
     // While a step is still to be made, "<<" does not change it.
     playback_.next();
@@ -213,7 +211,7 @@ TEST_F(Playback, HtmlNamesBecomeSwfOnlyInLowerCase) {
     play_lesson({{"one.html", "0"}, {"two.HTML", "0"}, {"a.html.html", "0"}});
     for (int i = 0; i < 3; ++i) playback_.tick();
     EXPECT_EQ(player_.loaded, (std::vector<std::string>{lesson_address("one.swf"), lesson_address("two.HTML"),
-                                                         lesson_address("a.swf.swf")}));
+                                                        lesson_address("a.swf.swf")}));
 }
 
 TEST_F(Playback, FolderAndFileNamesArePercentEncodedWithSlashesKept) {
@@ -225,7 +223,8 @@ TEST_F(Playback, FolderAndFileNamesArePercentEncodedWithSlashesKept) {
     playback_.tick();
     ASSERT_EQ(player_.loaded.size(), 2u);
     const std::string movies = service_.base_url() + "/swf%20lib/v%232%3F/";
-    EXPECT_EQ(player_.loaded[0], movies + url_encode_value(folder, true) + "/0010/" + url_encode_value(g("片头&1.swf")));
+    EXPECT_EQ(player_.loaded[0],
+              movies + url_encode_value(folder, true) + "/0010/" + url_encode_value(g("片头&1.swf")));
     EXPECT_NE(player_.loaded[0].find("/%D2%F4%C0%D6/"), std::string::npos);
     EXPECT_EQ(player_.loaded[1], movies + "a%23_ad.swf");
 }
@@ -340,7 +339,7 @@ TEST_F(Playback, AfterAFailedLessonReplyTheButtonsCannotBringTheOldMoviesBack) {
     playback_.play_selected("A");
     playback_.tick();  // a1
     playback_.next();
-    playback_.tick();  // a2: "<<" would now go back to a1
+    playback_.tick();              // a2: "<<" would now go back to a1
     playback_.play_selected("B");  // fails
     const std::size_t loaded = player_.loaded.size();
     for (int i = 0; i < 2; ++i) {

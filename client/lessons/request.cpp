@@ -18,8 +18,8 @@ std::string url_encode_value(const std::string& value, bool keep_slash) {
     std::string out;
     out.reserve(value.size());
     for (unsigned char c : value) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                           c == '-' || c == '.' || c == '_' || c == '~' || (keep_slash && c == '/');
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.' || c == '_' || c == '~' || (keep_slash && c == '/');
         if (plain) {
             out += static_cast<char>(c);
         } else {
@@ -39,8 +39,8 @@ std::string build_request_url(const std::string& action, const std::string* less
 std::string build_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
                               const std::string& password, const std::string& action,
                               const std::string* lesson_folder) {
-    std::string url = base_url + "/" + request_page + "?user=" + url_encode_value(user) +
-                      "&password=" + digit_encode(password);
+    std::string url =
+        base_url + "/" + request_page + "?user=" + url_encode_value(user) + "&password=" + digit_encode(password);
     if (lesson_folder) url += "&lesson_id=0010&lesson_dir=" + url_encode_value(*lesson_folder);
     url += "&action=" + action;
     return url;
@@ -49,8 +49,8 @@ std::string build_request_url(const std::string& base_url, const std::string& re
 std::string record::get(const std::string& attr) const { return index_.get(order_, attr); }
 std::string record::content() const { return index_.get(order_); }
 
-int read_records(const std::string& document, const std::string& tag, const std::string& key,
-                 record_stop stop, const std::function<void(const record&)>& visit) {
+int read_records(const std::string& document, const std::string& tag, const std::string& key, record_stop stop,
+                 const std::function<void(const record&)>& visit) {
     // Gap-tolerant readers bridge up to ten missing numbers.
     constexpr int max_misses = 11;
     const xml_record_index index(document, tag, "order");

@@ -11,8 +11,8 @@ namespace mirvo {
 struct session_values {
     std::string server_base_url;  // no trailing slash; empty when no server answered
     std::string request_page;
-    std::string user;             // as typed (GBK)
-    std::string password;         // as typed (GBK)
+    std::string user;      // as typed (GBK)
+    std::string password;  // as typed (GBK)
 };
 session_values& session();
 
@@ -27,8 +27,7 @@ std::string build_request_url(const std::string& action, const std::string* less
 // The same for given credentials on a given server (the login asks before the
 // session values are set).
 std::string build_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
-                              const std::string& password, const std::string& action,
-                              const std::string* lesson_folder);
+                              const std::string& password, const std::string& action, const std::string* lesson_folder);
 
 enum class record_stop {
     first_empty,   // stop at the first order whose key value is empty
@@ -57,7 +56,7 @@ private:
 // 3 ... whose attribute key is not empty, following the stop rule. Returns
 // the number of records visited. The document is scanned once, not once per
 // record.
-int read_records(const std::string& document, const std::string& tag, const std::string& key,
-                 record_stop stop, const std::function<void(const record&)>& visit);
+int read_records(const std::string& document, const std::string& tag, const std::string& key, record_stop stop,
+                 const std::function<void(const record&)>& visit);
 
 }  // namespace mirvo

@@ -1,14 +1,14 @@
 #include "client/lessons/request.h"
 
+#include "client/login/digit_code.h"
+#include "common/ui/status.h"
+#include "common/xmltext/xmltext.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
 #include <vector>
-
-#include "client/login/digit_code.h"
-#include "common/ui/status.h"
-#include "common/xmltext/xmltext.h"
 
 namespace mirvo {
 namespace {
@@ -95,7 +95,8 @@ TEST_F(RequestUrl, ValuesArePercentEncodedAsGbkBytes) {
 
 std::string file_records(std::initializer_list<const char*> orders) {
     std::string doc = "<online_num>3</online_num>";
-    for (const char* o : orders) doc += std::string("<file name=\"m") + o + ".swf\" order=\"" + o + "\" delay_time=\"5\"/>";
+    for (const char* o : orders)
+        doc += std::string("<file name=\"m") + o + ".swf\" order=\"" + o + "\" delay_time=\"5\"/>";
     return doc;
 }
 

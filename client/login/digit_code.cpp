@@ -1,12 +1,12 @@
 #include "client/login/digit_code.h"
 
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-
 #include "client/res/coded_resources.h"
 #include "common/ui/status.h"
 #include "common/xmltext/xmltext.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 
 namespace mirvo {
 
@@ -68,8 +68,7 @@ constexpr std::size_t min_tail = 1 + 3 + 9;
 
 std::uint32_t tick_count_ms() {
     using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 std::string digit_encode(const std::string& plain) {

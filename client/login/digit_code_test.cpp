@@ -1,5 +1,8 @@
 #include "client/login/digit_code.h"
 
+#include "client/res/coded_resources.h"
+#include "common/ui/status.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -7,14 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "client/res/coded_resources.h"
-#include "common/ui/status.h"
-
 namespace mirvo {
 namespace {
 
-const std::string table_chars =
-    "abcdefghijklmnopqrstuvwxyz0123456789!\"#$%&'()*+,-./:;<=>?@[]^{} ";
+const std::string table_chars = "abcdefghijklmnopqrstuvwxyz0123456789!\"#$%&'()*+,-./:;<=>?@[]^{} ";
 
 // Records the pauses instead of sleeping, so long texts code quickly.
 class counting_pump final : public message_pump {

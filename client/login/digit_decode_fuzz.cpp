@@ -1,14 +1,14 @@
 // Feeds arbitrary texts to the digit decoder (server replies carry coded
 // values), and checks that what it gives back is made of table characters or
 // "?" and is never longer than the text could hold.
+#include "client/login/digit_code.h"
+#include "client/res/coded_resources.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include "client/login/digit_code.h"
-#include "client/res/coded_resources.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string in(reinterpret_cast<const char*>(data), size);

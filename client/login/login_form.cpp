@@ -1,7 +1,5 @@
 #include "client/login/login_form.h"
 
-#include "ui_login_form.h"
-
 #include "client/app/desktop.h"
 #include "client/app/pump.h"
 #include "client/app/qt_text.h"
@@ -13,6 +11,7 @@
 #include "common/fs/paths.h"
 #include "common/http/http.h"
 #include "common/xmltext/xmltext.h"
+#include "ui_login_form.h"
 
 #include <QAbstractItemView>
 #include <QEvent>
@@ -53,7 +52,10 @@ struct running_mark {
 std::string registration_page_url() { return MIRVO_REG_URL; }
 
 Clogin_form::Clogin_form(QWidget* parent)
-    : QDialog(parent), ui_(make_ui(this)), status_(ui_->status_label), progress_(ui_->download_progress),
+    : QDialog(parent),
+      ui_(make_ui(this)),
+      status_(ui_->status_label),
+      progress_(ui_->download_progress),
       candidates_(coded_server_candidates()) {
     // Its own taskbar button, above every other window, no help button.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -67,8 +69,7 @@ Clogin_form::Clogin_form(QWidget* parent)
     connect(ui_->cancel_button, &QPushButton::clicked, this, [this] { reject(); });
     connect(ui_->register_button, &QPushButton::clicked, this, [this] { OnRegister(); });
     connect(ui_->help_button, &QPushButton::clicked, this, [this] { OnHelp(); });
-    connect(ui_->register_link, &QLabel::linkActivated, this,
-            [](const QString& url) { the_desktop().open(gbk(url)); });
+    connect(ui_->register_link, &QLabel::linkActivated, this, [](const QString& url) { the_desktop().open(gbk(url)); });
     ui_->auto_login_label->installEventFilter(this);
 
     OnInitDialog();
@@ -79,8 +80,8 @@ Clogin_form::~Clogin_form() = default;
 void Clogin_form::OnInitDialog() {
     setWindowIcon(QIcon(":/images/icon127_16.png"));
     paint_background(this, dialog_background);
-    for (QLabel* l : {ui_->user_label, ui_->password_label, ui_->status_label, ui_->auto_login_label,
-                      ui_->register_link})
+    for (QLabel* l :
+         {ui_->user_label, ui_->password_label, ui_->status_label, ui_->auto_login_label, ui_->register_link})
         paint_background(l, dialog_background);
     // The link: string 281, pointing at the registration page.
     ui_->register_link->setText(QString("<a href=\"%1\" style=\"color:%2\">%3</a>")
@@ -202,9 +203,8 @@ void Clogin_form::OnOK() {
 
         const version_check version = check_version(base, folder);
         if (version.newer) {
-            const box_answer answer =
-                the_desktop().message_box(this, load_string(261) + version.prompt, application_title(),
-                                          box_kind::yes_no);
+            const box_answer answer = the_desktop().message_box(this, load_string(261) + version.prompt,
+                                                                application_title(), box_kind::yes_no);
             if (ended_) return;
             if (answer == box_answer::yes) {
                 // The result is not examined: the updater fetches what it
@@ -227,27 +227,27 @@ void Clogin_form::OnOK() {
         if (ended_) return;
         const std::string reply = http_get_text(url);
         switch (read_login_reply(reply)) {
-        case login_outcome::no_answer:
-            set_status(load_string(250));
-            focus_after = ui_->user_combo;
-            return;
-        case login_outcome::refused:
-            set_status(load_string(253));
-            focus_after = ui_->password_edit;
-            select_password = true;
-            return;
-        case login_outcome::accepted: {
-            set_status(load_string(251));
-            session().user = user;
-            session().password = password;
-            std::vector<std::string> listed;
-            for (int i = 0; i < ui_->user_combo->count(); ++i) listed.push_back(gbk(ui_->user_combo->itemText(i)));
-            write_user_profile(listed, user, password, ui_->auto_login_check->isChecked(), &status_, folder);
-            set_status({});
-            ended_ = true;
-            accept();
-            return;
-        }
+            case login_outcome::no_answer:
+                set_status(load_string(250));
+                focus_after = ui_->user_combo;
+                return;
+            case login_outcome::refused:
+                set_status(load_string(253));
+                focus_after = ui_->password_edit;
+                select_password = true;
+                return;
+            case login_outcome::accepted: {
+                set_status(load_string(251));
+                session().user = user;
+                session().password = password;
+                std::vector<std::string> listed;
+                for (int i = 0; i < ui_->user_combo->count(); ++i) listed.push_back(gbk(ui_->user_combo->itemText(i)));
+                write_user_profile(listed, user, password, ui_->auto_login_check->isChecked(), &status_, folder);
+                set_status({});
+                ended_ = true;
+                accept();
+                return;
+            }
         }
     }();
 

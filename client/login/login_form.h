@@ -8,6 +8,7 @@
 
 #include <QBasicTimer>
 #include <QDialog>
+
 #include <memory>
 #include <string>
 #include <vector>

@@ -24,10 +24,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 using namespace mirvo;
 using mirvo::testing::recording_desktop;
@@ -55,8 +56,8 @@ struct service {
     explicit service(const std::string& version = "3.8", const std::string& login_reply = "<user_login>ok</user_login>",
                      const std::string& prompt = "") {
         server.on("/testinternet.txt", scripted_response::text(200, "your internet is ok!"));
-        server.on("/mirvo.xml",
-                  scripted_response::text(200, "<mirvo>" + version + "</mirvo><show_message>" + prompt + "</show_message>"));
+        server.on("/mirvo.xml", scripted_response::text(
+                                    200, "<mirvo>" + version + "</mirvo><show_message>" + prompt + "</show_message>"));
         server.otherwise(scripted_response::text(200, login_reply));
     }
     std::vector<std::string> targets() const {
@@ -104,7 +105,9 @@ class LoginFormTest : public QObject {
         auto* combo = child<QComboBox>(d, "user_combo");
         return d->focusWidget() == combo || d->focusWidget() == combo->lineEdit();
     }
-    static void click_login(Clogin_form* d) { QTest::mouseClick(child<QPushButton>(d, "login_button"), Qt::LeftButton); }
+    static void click_login(Clogin_form* d) {
+        QTest::mouseClick(child<QPushButton>(d, "login_button"), Qt::LeftButton);
+    }
     static bool inputs_enabled(Clogin_form* d) {
         return child<QComboBox>(d, "user_combo")->isEnabled() && child<QLineEdit>(d, "password_edit")->isEnabled() &&
                child<QPushButton>(d, "login_button")->isEnabled() &&
@@ -371,7 +374,7 @@ private slots:
         click_login(d.get());
         QCOMPARE(slurp(folder() / "mupdate"), std::string("new updater"));
         QVERIFY(!fs::exists(folder() / "dl" / "mupdate"));
-        struct stat st{};
+        struct stat st {};
         QCOMPARE(::stat((folder() / "mupdate").c_str(), &st), 0);
         QVERIFY(st.st_mode & S_IXUSR);
     }

@@ -50,8 +50,8 @@ version_check check_version(const std::string& base_url, const std::string& fold
     return out;
 }
 
-std::string login_request_url(const std::string& base_url, const std::string& request_page,
-                              const std::string& user, const std::string& password) {
+std::string login_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
+                              const std::string& password) {
     return build_request_url(base_url, request_page, user, password, "login", nullptr);
 }
 

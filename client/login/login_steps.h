@@ -37,8 +37,8 @@ version_check check_version(const std::string& base_url, const std::string& fold
 // base + "/" + page + "?user=" + the percent-encoded user + "&password=" +
 // digit_encode(password) + "&action=login". Pumps events while the password
 // is coded.
-std::string login_request_url(const std::string& base_url, const std::string& request_page,
-                              const std::string& user, const std::string& password);
+std::string login_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
+                              const std::string& password);
 
 enum class login_outcome {
     no_answer,  // no user_login in the reply (no reply, wrong page)

@@ -10,6 +10,9 @@
 //                                    and split over its ids at random places
 //
 // Texts on the command line and on output are UTF-8; the code works on GBK.
+#include "client/login/digit_code.h"
+#include "common/text/gbk.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -18,16 +21,14 @@
 #include <string>
 #include <vector>
 
-#include "client/login/digit_code.h"
-#include "common/text/gbk.h"
-
 namespace {
 
 int usage() {
-    std::fputs("usage: mirvo-digit encode TEXT\n"
-               "       mirvo-digit decode DIGITS\n"
-               "       mirvo-digit resources OUT.cpp ID[,ID...]=TEXT ...\n",
-               stderr);
+    std::fputs(
+        "usage: mirvo-digit encode TEXT\n"
+        "       mirvo-digit decode DIGITS\n"
+        "       mirvo-digit resources OUT.cpp ID[,ID...]=TEXT ...\n",
+        stderr);
     return 2;
 }
 
@@ -40,8 +41,7 @@ bool parse_ids(const std::string& list, std::vector<int>& ids) {
     std::stringstream in(list);
     std::string item;
     while (std::getline(in, item, ',')) {
-        if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos || item.size() > 6)
-            return false;
+        if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos || item.size() > 6) return false;
         ids.push_back(std::stoi(item));
     }
     return !ids.empty();

@@ -1,11 +1,11 @@
 #include "client/login/password_file.h"
 
+#include "common/fs/paths.h"
+
 #include <nettle/arcfour.h>
 #include <nettle/md5.h>
 
 #include <cstdint>
-
-#include "common/fs/paths.h"
 
 namespace mirvo {
 

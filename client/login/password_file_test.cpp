@@ -32,9 +32,7 @@ void spit(const fs::path& p, const std::string& bytes) { mirvo::testing::write_b
 
 class PasswordFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = temp_.path();
-    }
+    void SetUp() override { dir_ = temp_.path(); }
     mirvo::testing::temp_folder temp_;
     fs::path dir_;
 };
@@ -82,10 +80,11 @@ TEST_F(PasswordFile, BytesMatchOpenSsl) {
     ASSERT_TRUE(encrypt_file(key, (dir_ / "ours").string(), std::fopen((dir_ / "plain").c_str(), "rb")));
 
     const std::string d = dir_.string();
-    const std::string cmd = "k=$(openssl dgst -md5 -r '" + d + "/key' | cut -c1-32) && openssl enc -rc4 -K $k -nosalt"
-                            " -provider legacy -provider default -in '" + d + "/plain' -out '" + d +
-                            "/theirs' 2>/dev/null || openssl enc -rc4 -K $k -nosalt -in '" + d + "/plain' -out '" +
-                            d + "/theirs'";
+    const std::string cmd = "k=$(openssl dgst -md5 -r '" + d +
+                            "/key' | cut -c1-32) && openssl enc -rc4 -K $k -nosalt"
+                            " -provider legacy -provider default -in '" +
+                            d + "/plain' -out '" + d + "/theirs' 2>/dev/null || openssl enc -rc4 -K $k -nosalt -in '" +
+                            d + "/plain' -out '" + d + "/theirs'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     EXPECT_EQ(hex(slurp(dir_ / "ours")), hex(slurp(dir_ / "theirs")));
 }

@@ -96,8 +96,8 @@ namespace {
 
 // The profile text for the listed names and the login's user, with every
 // listed name reading back by its order as written.
-std::string listed_profile_text(layout l, const std::string& user, const std::string& default_user,
-                                bool auto_login, bool list_user = true) {
+std::string listed_profile_text(layout l, const std::string& user, const std::string& default_user, bool auto_login,
+                                bool list_user = true) {
     // Names are written as typed; one with '"', "/>" or "order" in it would
     // cut the list for everyone after it when read back. Such a name is left
     // out (and the rest renumbered) until every entry reads back as written.
@@ -131,8 +131,7 @@ bool reads_back(const std::string& text, const std::string& default_user, bool a
 
 }  // namespace
 
-std::string user_profile_text(const std::vector<std::string>& listed_users, const std::string& user,
-                              bool auto_login) {
+std::string user_profile_text(const std::vector<std::string>& listed_users, const std::string& user, bool auto_login) {
     std::string text = listed_profile_text({listed_users, false}, user, user, auto_login);
     if (reads_back(text, user, auto_login)) return text;
     // A name holding the profile's own markup (say "<auto_login>true...")
@@ -153,8 +152,7 @@ std::string user_profile_text(const std::vector<std::string>& listed_users, cons
 }
 
 bool write_user_profile(const std::vector<std::string>& listed_users, const std::string& user,
-                        const std::string& password, bool auto_login, status_line* status,
-                        const std::string& folder) {
+                        const std::string& password, bool auto_login, status_line* status, const std::string& folder) {
     const std::string text = user_profile_text(listed_users, user, auto_login);
 
     // The password file first, so that a failure leaves both old files; it

@@ -8,11 +8,11 @@
 // (every "\n" a CR LF on disk, no line end at the end).
 #pragma once
 
+#include "common/fs/paths.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "common/fs/paths.h"
 
 namespace mirvo {
 
@@ -22,7 +22,7 @@ struct user_profile {
     std::vector<std::string> users;  // names by order 1, 2, ... up to the first gap
     std::string default_user;
     bool auto_login = false;
-    std::string password;            // restored only when auto_login is on
+    std::string password;  // restored only when auto_login is on
 };
 
 // Reads folder\mirvo_user.xml; a missing file reads as an empty profile. When
@@ -37,8 +37,7 @@ std::string restore_saved_password(const std::string& folder, const std::string&
 // login dialog lists (in its order) and the state of the automatic-login box.
 // A listed name is written only if reading the text back by its order number
 // gives exactly that name; the others are numbered without gaps.
-std::string user_profile_text(const std::vector<std::string>& listed_users, const std::string& user,
-                              bool auto_login);
+std::string user_profile_text(const std::vector<std::string>& listed_users, const std::string& user, bool auto_login);
 
 // Rewrites the profile after a successful login of user with password (as
 // typed). With auto_login the password file is replaced as well. Either both

@@ -1,5 +1,10 @@
 #include "client/login/profile.h"
 
+#include "client/login/digit_code.h"
+#include "client/login/password_file.h"
+#include "client/res/coded_resources.h"
+#include "common/ui/status.h"
+#include "common/xmltext/xmltext.h"
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -9,12 +14,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "client/login/digit_code.h"
-#include "client/login/password_file.h"
-#include "client/res/coded_resources.h"
-#include "common/ui/status.h"
-#include "common/xmltext/xmltext.h"
 
 namespace mirvo {
 namespace {
@@ -139,8 +138,9 @@ TEST_F(Profile, AutoLoginKeepsThePasswordLowerCased) {
 }
 
 TEST_F(Profile, MissingPasswordFileGivesAnEmptyPassword) {
-    spit(dir_ / "mirvo_user.xml",
-         "<user name=\"bob\" order=\"1\" /><default_user_name>bob</default_user_name>\r\n<auto_login>true</auto_login>");
+    spit(
+        dir_ / "mirvo_user.xml",
+        "<user name=\"bob\" order=\"1\" /><default_user_name>bob</default_user_name>\r\n<auto_login>true</auto_login>");
     // A plain document left behind by a crashed run is neither used nor kept.
     spit(dir_ / password_document_name(), "<password>" + digit_encode("leaked") + "</password>");
     const user_profile p = read_user_profile(folder_);

@@ -12,10 +12,14 @@ std::string decode_coded_constant(std::initializer_list<int> ids) {
 
 std::string server_candidate_url(int index) {
     switch (index) {
-    case 0: return decode_coded_constant({237, 238, 239});
-    case 1: return decode_coded_constant({240, 241, 242});
-    case 2: return decode_coded_constant({243, 244, 245});
-    default: return {};
+        case 0:
+            return decode_coded_constant({237, 238, 239});
+        case 1:
+            return decode_coded_constant({240, 241, 242});
+        case 2:
+            return decode_coded_constant({243, 244, 245});
+        default:
+            return {};
     }
 }
 

@@ -1,4 +1,6 @@
 #include "client/res/coded_resources.h"
+
+#include "client/login/digit_code.h"
 #include "client/res/string_table.h"
 #include "common/text/gbk.h"
 
@@ -6,8 +8,6 @@
 
 #include <regex>
 #include <string>
-
-#include "client/login/digit_code.h"
 
 namespace mirvo {
 namespace {
@@ -26,8 +26,7 @@ TEST(CodedConstants, DecodeToTheConfiguredValues) {
 TEST(CodedConstants, StoredOnlyAsDigitsOverTheirIds) {
     for (int id : {237, 238, 239, 240, 241, 242, 243, 244, 245, 252, 254, 255, 256, 259})
         EXPECT_TRUE(std::regex_match(coded_constant_text(id), std::regex("[0-9]+"))) << id;
-    for (int id : {236, 246, 253, 257, 258, 260, 270})
-        EXPECT_EQ(coded_constant_text(id), "") << id;
+    for (int id : {236, 246, 253, 257, 258, 260, 270}) EXPECT_EQ(coded_constant_text(id), "") << id;
     // Split, not repeated: no piece alone decodes to the whole value.
     EXPECT_NE(digit_decode(coded_constant_text(254)), request_page_name());
 }

@@ -180,7 +180,10 @@ QImage toolbar_strip() {
             const double a = k * M_PI / 8;
             const double r = (k % 2 == 0) ? 7.0 : 5.0;
             QPointF pt(c.x() + r * std::cos(a), c.y() + r * std::sin(a));
-            if (k == 0) gear.moveTo(pt); else gear.lineTo(pt);
+            if (k == 0)
+                gear.moveTo(pt);
+            else
+                gear.lineTo(pt);
         }
         gear.closeSubpath();
         gear.addEllipse(c, 2.2, 2.2);

@@ -2,12 +2,13 @@
 
 #include "common/text/gbk.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
 #include <vector>
 
 namespace mirvo {
@@ -58,9 +59,7 @@ std::string read_current_folder() {
     }
 }
 
-std::string to_native(std::string_view gbk_path) {
-    return gbk_to_utf8(gbk_replace_char(gbk_path, '\\', '/'));
-}
+std::string to_native(std::string_view gbk_path) { return gbk_to_utf8(gbk_replace_char(gbk_path, '\\', '/')); }
 
 bool is_confined(std::string_view rel) {
     if (rel.empty()) return true;
@@ -101,9 +100,7 @@ bool is_directory(std::string_view gbk_path) {
 
 bool remove_file(std::string_view gbk_path) { return ::unlink(to_native(gbk_path).c_str()) == 0; }
 
-bool make_directory(std::string_view gbk_path) {
-    return ::mkdir(to_native(gbk_path).c_str(), 0777) == 0;
-}
+bool make_directory(std::string_view gbk_path) { return ::mkdir(to_native(gbk_path).c_str(), 0777) == 0; }
 
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
     std::string target = to_native(gbk_path);

@@ -28,10 +28,10 @@ bool is_confined(std::string_view rel);
 std::optional<std::string> join_confined(std::string_view folder, std::string_view rel);
 
 // File operations on GBK paths.
-bool file_exists(std::string_view gbk_path);       // file or folder
+bool file_exists(std::string_view gbk_path);  // file or folder
 bool is_directory(std::string_view gbk_path);
 bool remove_file(std::string_view gbk_path);
-bool make_directory(std::string_view gbk_path);     // one level
+bool make_directory(std::string_view gbk_path);  // one level
 // Writes bytes to a temporary file in the target's folder and renames it over
 // the target: the target holds the old bytes or the new ones, never half.
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes);

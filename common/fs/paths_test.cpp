@@ -4,11 +4,11 @@
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 
 using namespace mirvo;
 namespace fs = std::filesystem;
@@ -31,8 +31,8 @@ TEST(Paths, TranslatesSeparatorsByCharacter) {
 TEST(Paths, ConfinementRefusesWhatLeavesTheFolder) {
     for (const char* ok : {"\\mirvo.xml", "dl\\download.xml", "/dl/a.xml", "a.b", "\\dl\\.\\x", ""})
         EXPECT_TRUE(is_confined(ok)) << ok;
-    for (const char* bad : {"..\\x", "\\dl\\..\\..\\x", "/../x", "dl/..", "\\\\server\\x", "//etc/passwd",
-                            "C:\\x", "c:x", "a\nb", "a\x01", "...", "a/.../b"})
+    for (const char* bad : {"..\\x", "\\dl\\..\\..\\x", "/../x", "dl/..", "\\\\server\\x", "//etc/passwd", "C:\\x",
+                            "c:x", "a\nb", "a\x01", "...", "a/.../b"})
         EXPECT_FALSE(is_confined(bad)) << bad;
     // A trail byte 0x5C followed by ".." is not a separator + "..".
     EXPECT_TRUE(is_confined("\x84\x5C..x"));

@@ -1,24 +1,24 @@
+#include "common/fs/paths.h"
+#include "common/http/http.h"
+#include "common/http/transfer.h"
+#include "common/text/gbk.h"
+#include "common/ui/status.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string_view>
-
-#include "common/fs/paths.h"
-#include "common/http/http.h"
-#include "common/http/transfer.h"
-#include "common/text/gbk.h"
-#include "common/ui/status.h"
 
 namespace mirvo {
 namespace {
@@ -208,8 +208,10 @@ private:
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return outcome::bad_data;
             std::size_t produced = sizeof out - z_.avail_out;
             if (produced > 0 && store(out, produced) != outcome::ok) return outcome::local_failure;
-            if (rc == Z_STREAM_END) stream_ended_ = true;
-            else if (rc == Z_BUF_ERROR && produced == 0) break;
+            if (rc == Z_STREAM_END)
+                stream_ended_ = true;
+            else if (rc == Z_BUF_ERROR && produced == 0)
+                break;
         }
         return outcome::ok;
     }
@@ -238,9 +240,8 @@ private:
 
 // Reads the body of a 200 reply into the local file, with the status texts,
 // progress steps and event pumping of a download.
-int receive_body(http_detail::transfer& request, const http_detail::parsed_url& url,
-                 const std::string& file_name, const std::string& local_file,
-                 progress_bar* progress, status_line* status, download_variant variant) {
+int receive_body(http_detail::transfer& request, const http_detail::parsed_url& url, const std::string& file_name,
+                 const std::string& local_file, progress_bar* progress, status_line* status, download_variant variant) {
     const download_texts& t = texts();
     reporter out(status, variant);
     out.say(t.connected);
@@ -317,8 +318,7 @@ void make_directory_path(const std::string& path, status_line* status, download_
     // Every level is created in turn; "/" and "\" both separate levels, and a
     // doubled separator adds no level.
     bool after_separator = false;
-    for (std::size_t i = path.empty() ? 0 : gbk_char_len(path, 0); i < path.size();
-         i += gbk_char_len(path, i)) {
+    for (std::size_t i = path.empty() ? 0 : gbk_char_len(path, 0); i < path.size(); i += gbk_char_len(path, i)) {
         bool separator = is_separator_char(path, i);
         if (separator && !after_separator && !ensure_directory(path.substr(0, i))) {
             out.say(t.folder_failed);
@@ -331,9 +331,8 @@ void make_directory_path(const std::string& path, status_line* status, download_
     out.say(t.folders_done);
 }
 
-int http_download_file(progress_bar* progress, const std::string& base_url,
-                       const std::string& remote_path, const std::string& local_root,
-                       status_line* status, download_variant variant) {
+int http_download_file(progress_bar* progress, const std::string& base_url, const std::string& remote_path,
+                       const std::string& local_root, status_line* status, download_variant variant) {
     const download_texts& t = texts();
     reporter out(status, variant);
     if (progress) {
@@ -367,8 +366,7 @@ int http_download_file(progress_bar* progress, const std::string& base_url,
     }
     out.say(t.opening);
     http_detail::transfer request(
-        *url, {.header_block = variant == download_variant::client ? client_header_block
-                                                                   : updater_header_block,
+        *url, {.header_block = variant == download_variant::client ? client_header_block : updater_header_block,
                .cap_total_time = false,
                .pump_while_waiting = true});
     int result;

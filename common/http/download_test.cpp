@@ -1,9 +1,15 @@
+#include "common/fs/paths.h"
+#include "common/http/http.h"
+#include "common/text/gbk.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/test_http_server.h"
+#include "tests/support/ui_fakes.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <csignal>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,13 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "common/fs/paths.h"
-#include "common/http/http.h"
-#include "common/text/gbk.h"
-#include "tests/support/fixtures.h"
-#include "tests/support/test_http_server.h"
-#include "tests/support/ui_fakes.h"
 
 namespace mirvo {
 namespace {
@@ -32,9 +31,7 @@ std::string slurp(const std::string& native) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void put(const std::string& native, const std::string& bytes) {
-    std::ofstream(native, std::ios::binary) << bytes;
-}
+void put(const std::string& native, const std::string& bytes) { std::ofstream(native, std::ios::binary) << bytes; }
 
 std::set<std::string> entries(const std::string& native_folder) {
     std::set<std::string> names;
@@ -72,9 +69,8 @@ TEST_F(Download, ClientShowsEveryTextInOrderAndStoresTheFile) {
     ASSERT_EQ(fetch("/dl/download.xml"), download_ok);
     std::string reading = G("正在从互联网读取数据......");
     EXPECT_EQ(status.texts, (std::vector<std::string>{
-                                G("完成创建目录!"), "Downloading file:download.xml ...... ",
-                                "Opening Internet...", G("连接互联网成功. "),
-                                G("正在下载文件: ") + "download.xml", reading, reading + "1",
+                                G("完成创建目录!"), "Downloading file:download.xml ...... ", "Opening Internet...",
+                                G("连接互联网成功. "), G("正在下载文件: ") + "download.xml", reading, reading + "1",
                                 reading + "2", reading + "3", G("完成下载文件:") + "download.xml"}));
     EXPECT_EQ(slurp(native("dl/download.xml")), body);
     EXPECT_EQ(entries(native("dl")), (std::set<std::string>{"download.xml"}));
@@ -131,17 +127,16 @@ TEST_F(Download, UpdaterRepaintsEveryTextShowsBareCountsAndSendsItsHeaders) {
         ASSERT_LT(i + 1, log.events.size());
         EXPECT_EQ(log.events[i + 1], "repaint:status") << texts.back();
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{
-                         G("完成创建目录!"), "Downloading file:mirvo ...... ", "Opening Internet...",
-                         G("连接互联网成功. "), G("正在下载文件: ") + "mirvo",
-                         G("正在从互联网读取数据......"), "1", "2", "3", "4", G("完成下载文件:") + "mirvo"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{G("完成创建目录!"), "Downloading file:mirvo ...... ",
+                                               "Opening Internet...", G("连接互联网成功. "),
+                                               G("正在下载文件: ") + "mirvo", G("正在从互联网读取数据......"), "1", "2",
+                                               "3", "4", G("完成下载文件:") + "mirvo"}));
 
     auto reqs = server.requests();
     ASSERT_EQ(reqs.size(), 1u);
     auto lines = reqs[0].header_lines();
     for (const char* expected :
-         {"User-Agent: MyProgram/1.0",
-          "Accept: image/gif, image/x-xbitmap, image/jpeg,image/pjpeg, image/png, */*",
+         {"User-Agent: MyProgram/1.0", "Accept: image/gif, image/x-xbitmap, image/jpeg,image/pjpeg, image/png, */*",
           "Accept-Encoding: gzip", "Accept-Language:en, bg", "Accept-Charset: iso-8859-1,*,utf-8"})
         EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
     EXPECT_EQ(reqs[0].raw_head.find("MFC_Tear_Sample"), std::string::npos);
@@ -220,8 +215,8 @@ TEST_F(Download, AFailedTransferLeavesTheOldFileAndNoLeftovers) {
 
     // Each case downloads over keep.txt through a base URL ending in the case's folder.
     auto fetch_over = [&](const std::string& folder) {
-        return http_download_file(&bar, server.base_url() + "/" + folder, "keep.txt", root.path(),
-                                  &status, download_variant::updater);
+        return http_download_file(&bar, server.base_url() + "/" + folder, "keep.txt", root.path(), &status,
+                                  download_variant::updater);
     };
     EXPECT_EQ(fetch_over("404"), download_bad_url_or_status);
     EXPECT_EQ(last_text(), G("连接互联网失败。"));
@@ -237,8 +232,8 @@ TEST_F(Download, AFailedTransferLeavesTheOldFileAndNoLeftovers) {
 }
 
 TEST_F(Download, BadUrlsAndDeadServersSendNothingOrFailCleanly) {
-    int result = http_download_file(&bar, "https://127.0.0.1:" + std::to_string(server.port()), "f.txt",
-                                    root.path(), &status);
+    int result =
+        http_download_file(&bar, "https://127.0.0.1:" + std::to_string(server.port()), "f.txt", root.path(), &status);
     EXPECT_EQ(result, download_bad_url_or_status);
     EXPECT_EQ(last_text(), "Error: can only use URLs beginning with http://");
     EXPECT_TRUE(bar.visible);
@@ -254,8 +249,7 @@ TEST_F(Download, BadUrlsAndDeadServersSendNothingOrFailCleanly) {
         testing::test_http_server closed;
         port = closed.port();
     }
-    result = http_download_file(&bar, "http://127.0.0.1:" + std::to_string(port), "f.txt", root.path(),
-                                &status);
+    result = http_download_file(&bar, "http://127.0.0.1:" + std::to_string(port), "f.txt", root.path(), &status);
     EXPECT_EQ(result, download_transport_failure);
     EXPECT_EQ(last_text(), G("发生互联网错误. "));
     EXPECT_FALSE(fs::exists(native("f.txt")));
@@ -296,8 +290,7 @@ TEST_F(Download, ABodyLargerThanTheReceiveWindowArrivesIntact) {
     std::string body;
     for (int i = 0; body.size() < (3u << 20); ++i) body += std::to_string(i) + ',';
     server.on("/large.bin", scripted_response::text(200, body));
-    ASSERT_EQ(http_download_file(nullptr, server.base_url(), "large.bin", root.path(), nullptr),
-              download_ok);
+    ASSERT_EQ(http_download_file(nullptr, server.base_url(), "large.bin", root.path(), nullptr), download_ok);
     EXPECT_TRUE(slurp(native("large.bin")) == body);
 }
 

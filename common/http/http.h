@@ -30,9 +30,9 @@ enum download_result : int {
 // Fetches base_url + "/" + remote_path into local_root + "\\" + remote_path,
 // creating folders on the way, showing its texts on status and one progress
 // step per read. A remote path that would climb out of local_root is refused.
-int http_download_file(progress_bar* progress, const std::string& base_url,
-                       const std::string& remote_path, const std::string& local_root,
-                       status_line* status, download_variant variant = download_variant::client);
+int http_download_file(progress_bar* progress, const std::string& base_url, const std::string& remote_path,
+                       const std::string& local_root, status_line* status,
+                       download_variant variant = download_variant::client);
 
 // Creates every missing level of path ("/" and "\\" both separate levels).
 void make_directory_path(const std::string& path, status_line* status,
@@ -42,8 +42,7 @@ void make_directory_path(const std::string& path, status_line* status,
 // byte arrives for `stall`, and (page fetches only) after `total`; an expiry
 // counts as a transport failure. Tests shorten these; the defaults are 30 s,
 // 30 s and 90 s.
-void set_transfer_timeouts_for_testing(std::chrono::milliseconds connect,
-                                       std::chrono::milliseconds stall,
+void set_transfer_timeouts_for_testing(std::chrono::milliseconds connect, std::chrono::milliseconds stall,
                                        std::chrono::milliseconds total);
 void restore_transfer_timeouts();
 

@@ -1,7 +1,7 @@
-#include <cstring>
-
 #include "common/http/http.h"
 #include "common/http/transfer.h"
+
+#include <cstring>
 
 namespace mirvo {
 namespace {
@@ -17,9 +17,8 @@ std::string http_get_text(const std::string& url) {
     auto parsed = http_detail::parse_http_url(url);
     if (!parsed) return "0";
 
-    http_detail::transfer request(*parsed, {.header_block = page_header_block,
-                                            .cap_total_time = true,
-                                            .pump_while_waiting = false});
+    http_detail::transfer request(
+        *parsed, {.header_block = page_header_block, .cap_total_time = true, .pump_while_waiting = false});
     if (!request.start() || request.status() != 200) return {};
 
     std::string text;

@@ -1,11 +1,11 @@
+#include "common/http/http.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/test_http_server.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
-
-#include "common/http/http.h"
-#include "tests/support/fixtures.h"
-#include "tests/support/test_http_server.h"
 
 namespace mirvo {
 namespace {
@@ -84,7 +84,9 @@ TEST_F(HttpGetText, ReadsInPiecesWhereANulEndsItsPiece) {
     // only; the GBK character split by the piece boundary survives.
     std::string first = std::string("hello") + '\0' + std::string(23, 'x');
     std::string second = std::string(28, 'a') + "\xd5";
-    std::string third = "\xc5" "tail";
+    std::string third =
+        "\xc5"
+        "tail";
     std::string body = first + second + third;
     ASSERT_EQ(first.size(), 29u);
 

@@ -1,14 +1,14 @@
 #include "common/http/transfer.h"
 
+#include "common/http/http.h"
+#include "common/ui/status.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-
-#include "common/http/http.h"
-#include "common/ui/status.h"
 
 namespace mirvo {
 namespace {
@@ -22,8 +22,7 @@ http_detail::timeouts active_timeouts = default_timeouts;
 
 }  // namespace
 
-void set_transfer_timeouts_for_testing(std::chrono::milliseconds connect,
-                                       std::chrono::milliseconds stall,
+void set_transfer_timeouts_for_testing(std::chrono::milliseconds connect, std::chrono::milliseconds stall,
                                        std::chrono::milliseconds total) {
     active_timeouts = {connect, stall, total};
 }
@@ -79,15 +78,13 @@ void ensure_curl_initialised() {
 
 std::optional<parsed_url> parse_http_url(std::string_view url) {
     constexpr std::string_view scheme = "http://";
-    if (url.size() < scheme.size() || !iequals(url.substr(0, scheme.size()), scheme))
-        return std::nullopt;
+    if (url.size() < scheme.size() || !iequals(url.substr(0, scheme.size()), scheme)) return std::nullopt;
     std::string_view rest = url.substr(scheme.size());
     std::size_t auth_end = rest.find_first_of("/?#");
     std::string_view authority = rest.substr(0, auth_end);
     std::string_view object = auth_end == std::string_view::npos ? std::string_view() : rest.substr(auth_end);
 
-    if (std::size_t at = authority.rfind('@'); at != std::string_view::npos)
-        authority.remove_prefix(at + 1);
+    if (std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
     std::string_view host = authority;
     std::string_view port;
     if (!host.empty() && host.front() == '[') {
@@ -109,8 +106,7 @@ std::optional<parsed_url> parse_http_url(std::string_view url) {
 
     parsed_url out;
     if (!port.empty()) {
-        if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos)
-            return std::nullopt;
+        if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
         out.port = std::atoi(std::string(port).c_str());
         if (out.port < 1 || out.port > 65535) return std::nullopt;
     }
@@ -142,8 +138,7 @@ std::string environment_proxy_for(std::string_view host) {
     if (!proxy) proxy = env("ALL_PROXY");
     if (!proxy) return {};
 
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     const char* no_proxy = env("no_proxy");
     if (!no_proxy) no_proxy = env("NO_PROXY");
     std::string_view list = no_proxy ? no_proxy : "";
@@ -270,8 +265,7 @@ struct transfer::impl {
             }
             auto wait = idle_slice;
             if (limits.stall.count() > 0)
-                wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          limits.stall - idle) + 1ms);
+                wait = std::min(wait, std::chrono::duration_cast<std::chrono::milliseconds>(limits.stall - idle) + 1ms);
             int ready = 0;
             if (curl_multi_poll(multi, nullptr, 0, int(wait.count()), &ready) != CURLM_OK) {
                 fail();
@@ -297,8 +291,7 @@ transfer::transfer(const parsed_url& url, const options& opts) : d_(std::make_un
     // The request target is given whole so that libcurl neither re-escapes
     // the GBK bytes of the path nor normalises "//" or "/../" away. Through a
     // proxy the request line carries the absolute form.
-    d_->target = (d_->proxy.empty() ? std::string() : "http://" + url.authority) +
-                 request_target_bytes(url.object);
+    d_->target = (d_->proxy.empty() ? std::string() : "http://" + url.authority) + request_target_bytes(url.object);
     for (const std::string& line : headers_to_add(opts.header_block))
         d_->header_list = curl_slist_append(d_->header_list, line.c_str());
     for (const char* line : no_cache_headers) d_->header_list = curl_slist_append(d_->header_list, line);

@@ -16,7 +16,7 @@ namespace mirvo::http_detail {
 // An http:// URL split the way the programs need it. The object (path, query
 // and anything after) is kept byte for byte: GBK bytes go on the wire as given.
 struct parsed_url {
-    std::string host;       // as written (an IPv6 literal keeps its brackets)
+    std::string host;  // as written (an IPv6 literal keeps its brackets)
     int port = 80;
     std::string authority;  // host[:port] as written, without user information
     std::string object;     // starts with "/"

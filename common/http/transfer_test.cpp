@@ -10,9 +10,8 @@ namespace mirvo::http_detail {
 namespace {
 
 TEST(ParseHttpUrl, AcceptsOnlyWellFormedHttp) {
-    for (const char* bad : {"https://host/x", "host/x", "ftp://host/x", "http:/host/x", "http://",
-                            "http:///x", "http://host:99999/", "http://host:8a/", "http://[::1/",
-                            "http://ho st/"})
+    for (const char* bad : {"https://host/x", "host/x", "ftp://host/x", "http:/host/x", "http://", "http:///x",
+                            "http://host:99999/", "http://host:8a/", "http://[::1/", "http://ho st/"})
         EXPECT_FALSE(parse_http_url(bad)) << bad;
 
     auto u = parse_http_url("HTTP://Example.org:8080/a//b/../c?user=\xd5\xc5&p=1#f");
@@ -58,8 +57,10 @@ protected:
     }
     void TearDown() override {
         for (std::size_t i = 0; i < std::size(names); ++i) {
-            if (saved_[i]) setenv(names[i], saved_[i]->c_str(), 1);
-            else unsetenv(names[i]);
+            if (saved_[i])
+                setenv(names[i], saved_[i]->c_str(), 1);
+            else
+                unsetenv(names[i]);
         }
     }
     static constexpr const char* names[] = {"http_proxy", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"};

@@ -14,8 +14,8 @@ namespace {
 
 using namespace detail;
 
-constexpr std::size_t file_header_size = 8;   // signature, version, length
-constexpr std::size_t zws_props_at = 12;      // after the compressed-length field
+constexpr std::size_t file_header_size = 8;  // signature, version, length
+constexpr std::size_t zws_props_at = 12;     // after the compressed-length field
 constexpr std::size_t zws_props_size = 5;
 constexpr std::size_t zws_data_at = zws_props_at + zws_props_size;
 // Enough body for the largest RECT (17 bytes), rate and count, a long tag
@@ -30,21 +30,25 @@ struct file_start {
     std::uint32_t file_length;
 };
 
-std::optional<file_start> read_file_start(std::string_view bytes)
-{
-    if (bytes.size() < file_header_size || bytes[1] != 'W' || bytes[2] != 'S')
-        return std::nullopt;
+std::optional<file_start> read_file_start(std::string_view bytes) {
+    if (bytes.size() < file_header_size || bytes[1] != 'W' || bytes[2] != 'S') return std::nullopt;
     file_start start{};
     switch (bytes[0]) {
-    case 'F': start.kind = compression::none; break;
-    case 'C': start.kind = compression::zlib; break;
-    case 'Z': start.kind = compression::lzma; break;
-    default: return std::nullopt;
+        case 'F':
+            start.kind = compression::none;
+            break;
+        case 'C':
+            start.kind = compression::zlib;
+            break;
+        case 'Z':
+            start.kind = compression::lzma;
+            break;
+        default:
+            return std::nullopt;
     }
     start.version = static_cast<unsigned char>(bytes[3]);
     start.file_length = get_u32(bytes, 4);
-    if (start.file_length < file_header_size || start.file_length > max_movie_length)
-        return std::nullopt;
+    if (start.file_length < file_header_size || start.file_length > max_movie_length) return std::nullopt;
     return start;
 }
 
@@ -56,8 +60,7 @@ struct decode_step {
 // Runs a decoder into a buffer that grows towards `want` as output arrives, so
 // a small hostile file declaring a large length costs only what it decodes.
 template <class Step>
-std::string decode_growing(std::size_t want, Step step)
-{
+std::string decode_growing(std::size_t want, Step step) {
     std::string out;
     std::size_t produced = 0;
     while (produced < want) {
@@ -65,8 +68,7 @@ std::string decode_growing(std::size_t want, Step step)
             out.resize(std::min(want, std::max<std::size_t>(std::size_t{1} << 16, out.size() * 2)));
         const decode_step done = step(out.data() + produced, out.size() - produced);
         produced += done.produced;
-        if (!done.more)
-            break;
+        if (!done.more) break;
     }
     out.resize(produced);
     return out;
@@ -74,11 +76,9 @@ std::string decode_growing(std::size_t want, Step step)
 
 // Inflates at most `want` bytes; a stream that ends early or breaks yields
 // what was decoded before.
-std::string inflate_body(std::string_view in, std::size_t want)
-{
+std::string inflate_body(std::string_view in, std::size_t want) {
     z_stream zs{};
-    if (inflateInit(&zs) != Z_OK)
-        return {};
+    if (inflateInit(&zs) != Z_OK) return {};
     std::size_t fed = 0;
     std::string out = decode_growing(want, [&](char* dst, std::size_t room) {
         if (zs.avail_in == 0 && fed < in.size()) {
@@ -100,11 +100,9 @@ std::string inflate_body(std::string_view in, std::size_t want)
 // Decodes the raw LZMA data of a ZWS movie. Such movies carry no end-of-stream
 // size, and some writers omit the end marker, so decoding stops as soon as
 // `want` bytes are out.
-std::string unlzma_body(std::string_view props, std::string_view data, std::size_t want)
-{
+std::string unlzma_body(std::string_view props, std::string_view data, std::size_t want) {
     lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
-    if (lzma_properties_decode(&filters[0], nullptr,
-                               reinterpret_cast<const std::uint8_t*>(props.data()),
+    if (lzma_properties_decode(&filters[0], nullptr, reinterpret_cast<const std::uint8_t*>(props.data()),
                                props.size()) != LZMA_OK)
         return {};
     auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
@@ -115,8 +113,7 @@ std::string unlzma_body(std::string_view props, std::string_view data, std::size
     lzma_stream strm = LZMA_STREAM_INIT;
     const lzma_ret init = lzma_raw_decoder(&strm, filters);
     std::free(options);
-    if (init != LZMA_OK)
-        return {};
+    if (init != LZMA_OK) return {};
 
     strm.next_in = reinterpret_cast<const std::uint8_t*>(data.data());
     strm.avail_in = data.size();
@@ -134,17 +131,15 @@ std::string unlzma_body(std::string_view props, std::string_view data, std::size
 
 // The first `want` bytes of the body (everything after the 8-byte file
 // header), fewer when the movie ends or its stream breaks first.
-std::string read_body(std::string_view bytes, const file_start& start, std::size_t want)
-{
+std::string read_body(std::string_view bytes, const file_start& start, std::size_t want) {
     switch (start.kind) {
-    case compression::none:
-        return std::string(bytes.substr(file_header_size, want));
-    case compression::zlib:
-        return inflate_body(bytes.substr(file_header_size), want);
-    case compression::lzma:
-        if (bytes.size() < zws_data_at)
-            return {};
-        return unlzma_body(bytes.substr(zws_props_at, zws_props_size), bytes.substr(zws_data_at), want);
+        case compression::none:
+            return std::string(bytes.substr(file_header_size, want));
+        case compression::zlib:
+            return inflate_body(bytes.substr(file_header_size), want);
+        case compression::lzma:
+            if (bytes.size() < zws_data_at) return {};
+            return unlzma_body(bytes.substr(zws_props_at, zws_props_size), bytes.substr(zws_data_at), want);
     }
     return {};
 }
@@ -157,22 +152,18 @@ struct preamble {
     std::size_t tags_at = 0;
 };
 
-std::optional<preamble> read_preamble(std::string_view body)
-{
-    if (body.empty())
-        return std::nullopt;
+std::optional<preamble> read_preamble(std::string_view body) {
+    if (body.empty()) return std::nullopt;
     const int nbits = static_cast<unsigned char>(body[0]) >> 3;
     const std::size_t rect_bytes = (5 + 4 * static_cast<std::size_t>(nbits) + 7) / 8;
-    if (body.size() < rect_bytes + 4)
-        return std::nullopt;
+    if (body.size() < rect_bytes + 4) return std::nullopt;
 
     std::size_t bit = 5;
     auto signed_field = [&]() {
         std::int64_t value = 0;
         for (int i = 0; i < nbits; ++i, ++bit)
             value = (value << 1) | ((static_cast<unsigned char>(body[bit / 8]) >> (7 - bit % 8)) & 1);
-        if (nbits > 0 && (value >> (nbits - 1)) != 0)
-            value -= std::int64_t{1} << nbits;
+        if (nbits > 0 && (value >> (nbits - 1)) != 0) value -= std::int64_t{1} << nbits;
         return value;
     };
     const std::int64_t xmin = signed_field(), xmax = signed_field();
@@ -195,15 +186,12 @@ struct tag_head {
 };
 
 // The tag header at pos, when its bytes are there (the body is not checked).
-std::optional<tag_head> read_tag_head(std::string_view body, std::size_t pos)
-{
-    if (body.size() < 2 || pos > body.size() - 2)
-        return std::nullopt;
+std::optional<tag_head> read_tag_head(std::string_view body, std::size_t pos) {
+    if (body.size() < 2 || pos > body.size() - 2) return std::nullopt;
     const unsigned code_and_length = get_u16(body, pos);
     tag_head tag{static_cast<int>(code_and_length >> 6), 2, code_and_length & 0x3F};
     if (tag.length == 0x3F) {
-        if (pos > body.size() - 6)
-            return std::nullopt;
+        if (pos > body.size() - 6) return std::nullopt;
         tag.header_size = 6;
         tag.length = get_u32(body, pos + 2);
     }
@@ -211,25 +199,21 @@ std::optional<tag_head> read_tag_head(std::string_view body, std::size_t pos)
 }
 
 // Only a FileAttributes tag in first place counts, as in the Flash player.
-bool marks_avm2(std::string_view body, std::size_t pos, const tag_head& first)
-{
+bool marks_avm2(std::string_view body, std::size_t pos, const tag_head& first) {
     return first.code == tag_file_attributes && first.length >= 1 &&
            (static_cast<unsigned char>(body[pos + first.header_size]) & 0x08) != 0;
 }
 
 }  // namespace
 
-std::optional<header> read_header(const std::string& bytes)
-{
+std::optional<header> read_header(const std::string& bytes) {
     const auto start = read_file_start(bytes);
-    if (!start)
-        return std::nullopt;
+    if (!start) return std::nullopt;
     const std::size_t declared = start->file_length - file_header_size;
     const std::size_t want = std::min(declared, preamble_max);
     const std::string body = read_body(bytes, *start, want);
     const auto pre = read_preamble(body);
-    if (!pre)
-        return std::nullopt;
+    if (!pre) return std::nullopt;
 
     header h;
     h.kind = start->kind;
@@ -250,21 +234,15 @@ std::optional<header> read_header(const std::string& bytes)
     return h;
 }
 
-std::optional<std::string> insert_frame_markers(const std::string& bytes,
-                                                const std::string& marker_prefix)
-{
-    if (marker_prefix.size() > max_marker_prefix || marker_prefix.find('\0') != std::string::npos)
-        return std::nullopt;
+std::optional<std::string> insert_frame_markers(const std::string& bytes, const std::string& marker_prefix) {
+    if (marker_prefix.size() > max_marker_prefix || marker_prefix.find('\0') != std::string::npos) return std::nullopt;
     const auto start = read_file_start(bytes);
-    if (!start)
-        return std::nullopt;
+    if (!start) return std::nullopt;
     const std::size_t declared = start->file_length - file_header_size;
     const std::string body = read_body(bytes, *start, declared);
-    if (body.size() != declared)
-        return std::nullopt;
+    if (body.size() != declared) return std::nullopt;
     const auto pre = read_preamble(body);
-    if (!pre)
-        return std::nullopt;
+    if (!pre) return std::nullopt;
 
     std::string out = "FWS";
     out.push_back(static_cast<char>(start->version));
@@ -274,26 +252,22 @@ std::optional<std::string> insert_frame_markers(const std::string& bytes,
     int frame = 0;
     for (std::size_t pos = pre->tags_at;;) {
         const auto tag = read_tag_head(body, pos);
-        if (!tag || tag->length > body.size() - pos - tag->header_size)
-            return std::nullopt;
+        if (!tag || tag->length > body.size() - pos - tag->header_size) return std::nullopt;
         if (pos == pre->tags_at && marks_avm2(body, pos, *tag))
             return std::nullopt;  // DoAction means nothing to an AS3 movie
         if (tag->code == tag_show_frame) {
-            if (frame == max_root_frames)
-                return std::nullopt;
+            if (frame == max_root_frames) return std::nullopt;
             append_tag(out, tag_do_action, trace_actions(marker_prefix + std::to_string(frame)));
             ++frame;
         }
         // A DefineSprite is copied whole: its own ShowFrames are not root frames.
         out.append(body, pos, tag->header_size + tag->length);
         pos += tag->header_size + tag->length;
-        if (tag->code == tag_end)
-            break;
+        if (tag->code == tag_end) break;
     }
 
     const auto length = static_cast<std::uint32_t>(out.size());
-    for (int i = 0; i < 4; ++i)
-        out[4 + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<char>((length >> (8 * i)) & 0xFF);
     return out;
 }
 

@@ -14,11 +14,11 @@ enum class compression { none, zlib, lzma };  // FWS, CWS, ZWS
 struct header {
     compression kind = compression::none;
     int version = 0;
-    std::uint32_t file_length = 0;   // uncompressed length as the header says
+    std::uint32_t file_length = 0;  // uncompressed length as the header says
     int frame_count = 0;
-    double frame_rate = 0;           // frames per second (8.8 fixed point in the file)
+    double frame_rate = 0;                  // frames per second (8.8 fixed point in the file)
     int width_twips = 0, height_twips = 0;  // stage size; 20 twips to a pixel, 0 when inverted
-    bool avm2 = false;               // the first tag is FileAttributes marking ActionScript 3
+    bool avm2 = false;                      // the first tag is FileAttributes marking ActionScript 3
 };
 
 // Parses the header of a movie (decompressing only the few bytes it needs).
@@ -36,7 +36,6 @@ std::optional<header> read_header(const std::string& bytes);
 // above 64 MB, a body shorter than declared, a tag running past the body, no End
 // tag, more than 65535 root frames, or a prefix with a NUL byte or longer than
 // 1024 bytes. Use an ASCII prefix: strings are UTF-8 from version 6 on.
-std::optional<std::string> insert_frame_markers(const std::string& bytes,
-                                                const std::string& marker_prefix);
+std::optional<std::string> insert_frame_markers(const std::string& bytes, const std::string& marker_prefix);
 
 }  // namespace mirvo::swf

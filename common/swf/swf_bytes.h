@@ -32,31 +32,26 @@ enum action_code : unsigned char {
 // smaller, and the limit keeps a hostile length field from exhausting memory.
 inline constexpr std::size_t max_movie_length = 64u << 20;
 
-inline void put_u16(std::string& out, unsigned value)
-{
+inline void put_u16(std::string& out, unsigned value) {
     out.push_back(static_cast<char>(value & 0xFF));
     out.push_back(static_cast<char>((value >> 8) & 0xFF));
 }
 
-inline void put_u32(std::string& out, std::uint32_t value)
-{
+inline void put_u32(std::string& out, std::uint32_t value) {
     put_u16(out, value & 0xFFFF);
     put_u16(out, value >> 16);
 }
 
-inline unsigned get_u16(std::string_view in, std::size_t pos)
-{
+inline unsigned get_u16(std::string_view in, std::size_t pos) {
     return static_cast<unsigned char>(in[pos]) | (static_cast<unsigned char>(in[pos + 1]) << 8);
 }
 
-inline std::uint32_t get_u32(std::string_view in, std::size_t pos)
-{
+inline std::uint32_t get_u32(std::string_view in, std::size_t pos) {
     return get_u16(in, pos) | (static_cast<std::uint32_t>(get_u16(in, pos + 2)) << 16);
 }
 
 // Short tag header when the body fits in six bits of length, long one otherwise.
-inline void append_tag(std::string& out, int code, std::string_view body)
-{
+inline void append_tag(std::string& out, int code, std::string_view body) {
     if (body.size() < 0x3F) {
         put_u16(out, static_cast<unsigned>(code << 6) | static_cast<unsigned>(body.size()));
     } else {
@@ -72,8 +67,7 @@ inline constexpr std::size_t max_push_text = 0xFFFF - 2;
 
 // DoAction body: push `text` as a string, trace it, end. The caller keeps the
 // text free of NUL bytes and within max_push_text.
-inline std::string trace_actions(std::string_view text)
-{
+inline std::string trace_actions(std::string_view text) {
     std::string actions;
     actions.push_back(static_cast<char>(action_push));
     put_u16(actions, static_cast<unsigned>(text.size() + 2));

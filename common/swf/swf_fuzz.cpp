@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     const auto head = mirvo::swf::read_header(bytes);
     const auto marked = mirvo::swf::insert_frame_markers(bytes, "@f:");

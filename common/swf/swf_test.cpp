@@ -1,4 +1,5 @@
 #include "common/swf/swf.h"
+
 #include "common/swf/writer.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,8 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,13 +22,11 @@ namespace {
 // The checks below read movies with their own small parser, so a fault shared
 // by the library's reader and writer cannot hide itself.
 
-unsigned u16_at(const std::string& s, std::size_t pos)
-{
+unsigned u16_at(const std::string& s, std::size_t pos) {
     return static_cast<unsigned char>(s[pos]) | (static_cast<unsigned char>(s[pos + 1]) << 8);
 }
 
-std::uint32_t u32_at(const std::string& s, std::size_t pos)
-{
+std::uint32_t u32_at(const std::string& s, std::size_t pos) {
     return u16_at(s, pos) | (static_cast<std::uint32_t>(u16_at(s, pos + 2)) << 16);
 }
 
@@ -35,20 +34,18 @@ struct bit_reader {
     const std::string& data;
     std::size_t bit = 0;
 
-    std::uint32_t ub(int n)
-    {
+    std::uint32_t ub(int n) {
         std::uint32_t v = 0;
         for (int i = 0; i < n; ++i, ++bit) {
-            if (bit / 8 >= data.size())
-                throw std::runtime_error("bits past the end");
+            if (bit / 8 >= data.size()) throw std::runtime_error("bits past the end");
             v = (v << 1) | ((static_cast<unsigned char>(data[bit / 8]) >> (7 - bit % 8)) & 1);
         }
         return v;
     }
-    std::int32_t sb(int n)
-    {
+    std::int32_t sb(int n) {
         const std::uint32_t v = ub(n);
-        return n > 0 && (v >> (n - 1)) ? static_cast<std::int32_t>(v - (std::uint64_t{1} << n)) : static_cast<std::int32_t>(v);
+        return n > 0 && (v >> (n - 1)) ? static_cast<std::int32_t>(v - (std::uint64_t{1} << n))
+                                       : static_cast<std::int32_t>(v);
     }
     void align() { bit = (bit + 7) / 8 * 8; }
     std::size_t byte() const { return bit / 8; }
@@ -56,37 +53,31 @@ struct bit_reader {
 
 struct tag {
     int code;
-    std::string raw;   // header and body as in the file
+    std::string raw;  // header and body as in the file
     std::string body;
 };
 
 // Tags from pos up to and including End; fails the test on any overrun.
-std::vector<tag> parse_tags(const std::string& data, std::size_t pos)
-{
+std::vector<tag> parse_tags(const std::string& data, std::size_t pos) {
     std::vector<tag> tags;
     for (;;) {
-        if (pos + 2 > data.size())
-            throw std::runtime_error("tag header past the end");
+        if (pos + 2 > data.size()) throw std::runtime_error("tag header past the end");
         const unsigned cl = u16_at(data, pos);
         std::size_t head = 2, len = cl & 0x3F;
         if (len == 0x3F) {
             len = u32_at(data, pos + 2);
             head = 6;
         }
-        if (pos + head + len > data.size())
-            throw std::runtime_error("tag body past the end");
+        if (pos + head + len > data.size()) throw std::runtime_error("tag body past the end");
         tags.push_back({static_cast<int>(cl >> 6), data.substr(pos, head + len), data.substr(pos + head, len)});
         pos += head + len;
-        if (tags.back().code == 0)
-            return tags;
+        if (tags.back().code == 0) return tags;
     }
 }
 
 // Uncompressed body of an FWS or CWS movie (after the 8-byte header).
-std::string body_of(const std::string& movie)
-{
-    if (movie[0] == 'F')
-        return movie.substr(8);
+std::string body_of(const std::string& movie) {
+    if (movie[0] == 'F') return movie.substr(8);
     std::string out(u32_at(movie, 4) - 8, '\0');
     uLongf out_len = out.size();
     EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &out_len,
@@ -96,17 +87,14 @@ std::string body_of(const std::string& movie)
     return out;
 }
 
-std::size_t tags_start(const std::string& body)
-{
+std::size_t tags_start(const std::string& body) {
     const int nbits = static_cast<unsigned char>(body[0]) >> 3;
     return (5 + 4 * nbits + 7) / 8 + 4;
 }
 
 // The traced text when the DoAction body is exactly push-string, trace, end.
-std::optional<std::string> traced_text(const std::string& actions)
-{
-    if (actions.size() < 7 || static_cast<unsigned char>(actions[0]) != 0x96 || actions[3] != 0)
-        return std::nullopt;
+std::optional<std::string> traced_text(const std::string& actions) {
+    if (actions.size() < 7 || static_cast<unsigned char>(actions[0]) != 0x96 || actions[3] != 0) return std::nullopt;
     const std::size_t push_len = u16_at(actions, 1);
     if (push_len + 5 != actions.size() || actions[2 + push_len] != 0 ||
         static_cast<unsigned char>(actions[3 + push_len]) != 0x26 || actions[4 + push_len] != 0)
@@ -114,8 +102,7 @@ std::optional<std::string> traced_text(const std::string& actions)
     return actions.substr(4, push_len - 2);
 }
 
-std::string to_zws(const std::string& fws, std::uint32_t dict_size_field = 0)
-{
+std::string to_zws(const std::string& fws, std::uint32_t dict_size_field = 0) {
     const std::string body = fws.substr(8);
     lzma_options_lzma opt;
     lzma_lzma_preset(&opt, 6);
@@ -134,17 +121,14 @@ std::string to_zws(const std::string& fws, std::uint32_t dict_size_field = 0)
     // properties, drops the size and puts the data length in front.
     std::string props = alone.substr(0, 5);
     if (dict_size_field)
-        for (int i = 0; i < 4; ++i)
-            props[1 + i] = static_cast<char>(dict_size_field >> (8 * i));
+        for (int i = 0; i < 4; ++i) props[1 + i] = static_cast<char>(dict_size_field >> (8 * i));
     const std::string data = alone.substr(13);
     std::string zws = "ZWS" + fws.substr(3, 5);
-    for (int i = 0; i < 4; ++i)
-        zws.push_back(static_cast<char>(data.size() >> (8 * i)));
+    for (int i = 0; i < 4; ++i) zws.push_back(static_cast<char>(data.size() >> (8 * i)));
     return zws + props + data;
 }
 
-demo_movie sample(int version, bool compress)
-{
+demo_movie sample(int version, bool compress) {
     demo_movie m;
     m.look.version = version;
     m.look.width = 640;
@@ -162,8 +146,7 @@ const std::string prefix = "@mirvo:";
 
 }  // namespace
 
-TEST(SwfHeader, ReadsWhatTheWriterWrote)
-{
+TEST(SwfHeader, ReadsWhatTheWriterWrote) {
     for (const int version : {6, 10})
         for (const bool compress : {false, true}) {
             SCOPED_TRACE(testing::Message() << "version " << version << " compress " << compress);
@@ -186,18 +169,15 @@ TEST(SwfHeader, ReadsWhatTheWriterWrote)
         }
 }
 
-TEST(SwfHeader, StageSizeComesFromTheWholeRect)
-{
+TEST(SwfHeader, StageSizeComesFromTheWholeRect) {
     auto movie_with_rect = [](int xmin, int xmax, int ymin, int ymax) {
         bit_writer bits;
         const int n = bit_writer::signed_bits({xmin, xmax, ymin, ymax});
         bits.put_unsigned(static_cast<std::uint32_t>(n), 5);
-        for (const int v : {xmin, xmax, ymin, ymax})
-            bits.put_signed(v, n);
+        for (const int v : {xmin, xmax, ymin, ymax}) bits.put_signed(v, n);
         std::string body = bits.take() + std::string("\x80\x18\x01\x00\x40\x00\x00\x00", 8);
         std::string movie = "FWS" + std::string(1, char(6));
-        for (int i = 0; i < 4; ++i)
-            movie.push_back(static_cast<char>((body.size() + 8) >> (8 * i)));
+        for (int i = 0; i < 4; ++i) movie.push_back(static_cast<char>((body.size() + 8) >> (8 * i)));
         return movie + body;
     };
     const auto offset = read_header(movie_with_rect(-200, 1000, -300, 500));
@@ -216,8 +196,7 @@ TEST(SwfHeader, StageSizeComesFromTheWholeRect)
     EXPECT_NE(marked->find(prefix + "0"), std::string::npos);
 }
 
-TEST(SwfHeader, ActionScript3MoviesAreRecognisedAndNotRewritten)
-{
+TEST(SwfHeader, ActionScript3MoviesAreRecognisedAndNotRewritten) {
     demo_movie m = sample(10, false);
     std::string movie = make_demo_movie(m);
     const std::size_t first_tag = 8 + tags_start(movie.substr(8));
@@ -232,8 +211,7 @@ TEST(SwfHeader, ActionScript3MoviesAreRecognisedAndNotRewritten)
     EXPECT_FALSE(read_header(make_demo_movie(sample(6, false)))->avm2);
 }
 
-TEST(SwfMarkers, MarkEveryRootFrameAndLeaveTheRestAlone)
-{
+TEST(SwfMarkers, MarkEveryRootFrameAndLeaveTheRestAlone) {
     for (const bool compress : {false, true}) {
         SCOPED_TRACE(compress ? "CWS" : "FWS");
         const std::string movie = make_demo_movie(sample(8, compress));
@@ -274,8 +252,7 @@ TEST(SwfMarkers, MarkEveryRootFrameAndLeaveTheRestAlone)
         EXPECT_EQ(own_traces, 30) << "the movie's own traces stay";
         EXPECT_EQ(sprites, 1);
         ASSERT_EQ(unmarked.size(), in_tags.size());
-        for (std::size_t i = 0; i < in_tags.size(); ++i)
-            EXPECT_EQ(unmarked[i].raw, in_tags[i].raw) << "tag " << i;
+        for (std::size_t i = 0; i < in_tags.size(); ++i) EXPECT_EQ(unmarked[i].raw, in_tags[i].raw) << "tag " << i;
 
         // The sprite keeps its own four frames and gets no markers.
         for (const tag& t : out_tags)
@@ -297,8 +274,7 @@ TEST(SwfMarkers, MarkEveryRootFrameAndLeaveTheRestAlone)
     }
 }
 
-TEST(SwfMarkers, LongPrefixesUseLongTagHeadersAndBadPrefixesAreRefused)
-{
+TEST(SwfMarkers, LongPrefixesUseLongTagHeadersAndBadPrefixesAreRefused) {
     const std::string movie = make_demo_movie(sample(7, false));
     const std::string long_prefix(200, 'p');
     const auto out = insert_frame_markers(movie, long_prefix);
@@ -317,8 +293,7 @@ TEST(SwfMarkers, LongPrefixesUseLongTagHeadersAndBadPrefixesAreRefused)
     EXPECT_TRUE(insert_frame_markers(movie, std::string(1024, 'p')));
 }
 
-TEST(SwfMarkers, LzmaMoviesReadAndRewriteLikeTheirUncompressedForm)
-{
+TEST(SwfMarkers, LzmaMoviesReadAndRewriteLikeTheirUncompressedForm) {
     const std::string fws = make_demo_movie(sample(10, false));
     const auto expected = insert_frame_markers(fws, prefix);
     ASSERT_TRUE(expected);
@@ -339,8 +314,7 @@ TEST(SwfMarkers, LzmaMoviesReadAndRewriteLikeTheirUncompressedForm)
     }
 }
 
-TEST(SwfRobustness, TruncationsNeverYieldAnotherMovie)
-{
+TEST(SwfRobustness, TruncationsNeverYieldAnotherMovie) {
     std::mt19937 rng(7);
     for (const bool compress : {false, true}) {
         const std::string movie = make_demo_movie(sample(9, compress));
@@ -348,8 +322,7 @@ TEST(SwfRobustness, TruncationsNeverYieldAnotherMovie)
         const auto full_out = insert_frame_markers(movie, prefix);
         ASSERT_TRUE(full_header && full_out);
         std::vector<std::size_t> cuts;
-        for (std::size_t n = 0; n < 64; ++n)
-            cuts.push_back(n);
+        for (std::size_t n = 0; n < 64; ++n) cuts.push_back(n);
         for (int i = 0; i < 300; ++i)
             cuts.push_back(std::uniform_int_distribution<std::size_t>(0, movie.size() - 1)(rng));
         int rewritten = 0;
@@ -374,8 +347,7 @@ TEST(SwfRobustness, TruncationsNeverYieldAnotherMovie)
     }
 }
 
-TEST(SwfRobustness, GarbageAndHostileFieldsAreRefused)
-{
+TEST(SwfRobustness, GarbageAndHostileFieldsAreRefused) {
     const std::string movie = make_demo_movie(sample(8, false));
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -396,16 +368,14 @@ TEST(SwfRobustness, GarbageAndHostileFieldsAreRefused)
         for (int i = 0; i < 100; ++i) {
             std::string junk = std::string(sig) + char(10);
             const int len = std::uniform_int_distribution<int>(0, 300)(rng);
-            for (int k = 0; k < len; ++k)
-                junk.push_back(static_cast<char>(byte(rng)));
+            for (int k = 0; k < len; ++k) junk.push_back(static_cast<char>(byte(rng)));
             read_header(junk);
             insert_frame_markers(junk, prefix);
         }
 
     auto with_length = [&](std::uint32_t length) {
         std::string m = movie;
-        for (int i = 0; i < 4; ++i)
-            m[4 + i] = static_cast<char>(length >> (8 * i));
+        for (int i = 0; i < 4; ++i) m[4 + i] = static_cast<char>(length >> (8 * i));
         return m;
     };
     EXPECT_FALSE(read_header(with_length(7)));
@@ -418,8 +388,7 @@ TEST(SwfRobustness, GarbageAndHostileFieldsAreRefused)
     const std::size_t first_tag = 8 + tags_start(movie.substr(8));
     const std::string long_head = {char(0x3F), char(0x0A), char(0xF0), char(0xFF), char(0xFF), char(0x7F)};
     overrun.replace(first_tag, 0, long_head);
-    for (int i = 0; i < 4; ++i)
-        overrun[4 + i] = static_cast<char>(overrun.size() >> (8 * i));
+    for (int i = 0; i < 4; ++i) overrun[4 + i] = static_cast<char>(overrun.size() >> (8 * i));
     EXPECT_FALSE(insert_frame_markers(overrun, prefix));
 
     // A stream that inflates to far more than the header declares: decoding
@@ -447,8 +416,7 @@ struct shape_check {
 
 // Walks a DefineShape's records, following the pen: every path must end where
 // it began and stay within the declared bounds.
-shape_check walk_shape(const std::string& body)
-{
+shape_check walk_shape(const std::string& body) {
     bit_reader r{body, 16};  // after the character id
     const int nb = static_cast<int>(r.ub(5));
     const int xmin = r.sb(nb), xmax = r.sb(nb), ymin = r.sb(nb), ymax = r.sb(nb);
@@ -465,10 +433,8 @@ shape_check walk_shape(const std::string& body)
     for (;;) {
         if (r.ub(1) == 0) {
             const std::uint32_t flags = r.ub(5);
-            if (flags == 0)
-                break;
-            if (c.paths > 0)
-                c.closed = c.closed && x == sx && y == sy;
+            if (flags == 0) break;
+            if (c.paths > 0) c.closed = c.closed && x == sx && y == sy;
             EXPECT_EQ(flags & 0x10, 0u) << "no new styles";
             if (flags & 0x01) {
                 const int n = static_cast<int>(r.ub(5));
@@ -477,13 +443,11 @@ shape_check walk_shape(const std::string& body)
                 visit(x, y);
                 ++c.paths;
             }
-            if (flags & 0x02)
-                r.ub(fill_bits);
+            if (flags & 0x02) r.ub(fill_bits);
             if (flags & 0x04) {
                 EXPECT_EQ(r.ub(fill_bits), 1u);
             }
-            if (flags & 0x08)
-                r.ub(line_bits);
+            if (flags & 0x08) r.ub(line_bits);
         } else if (r.ub(1) == 1) {
             const int n = static_cast<int>(r.ub(4)) + 2;
             if (r.ub(1)) {
@@ -513,8 +477,7 @@ shape_check walk_shape(const std::string& body)
 
 }  // namespace
 
-TEST(SwfWriter, ShapesAreClosedInsideTheirBoundsAndShapesEndWhereAsked)
-{
+TEST(SwfWriter, ShapesAreClosedInsideTheirBoundsAndShapesEndWhereAsked) {
     demo_movie m = sample(8, false);
     m.look.width = 2880;  // long edges and wide moves exercise the field widths
     m.look.height = 2880;
@@ -550,8 +513,8 @@ TEST(SwfWriter, ShapesAreClosedInsideTheirBoundsAndShapesEndWhereAsked)
     // 3 + 1 moving shapes, 4 sprite frames, 10 digits.
     EXPECT_EQ(shapes, 18);
     const int w = 2880 * 20, h = 2880 * 20;
-    EXPECT_EQ(last_place[1], std::make_pair(static_cast<int>(std::lround(0.85 * w)),
-                                            static_cast<int>(std::lround(0.55 * h))));
+    EXPECT_EQ(last_place[1],
+              std::make_pair(static_cast<int>(std::lround(0.85 * w)), static_cast<int>(std::lround(0.55 * h))));
     EXPECT_EQ(last_place[4], std::make_pair(w, h));
     EXPECT_EQ(last_place[100].second, last_place[101].second) << "counter digits on one line";
 
@@ -569,8 +532,7 @@ TEST(SwfWriter, ShapesAreClosedInsideTheirBoundsAndShapesEndWhereAsked)
         }
 }
 
-TEST(SwfWriter, StopActionSitsOnTheChosenFrameOnly)
-{
+TEST(SwfWriter, StopActionSitsOnTheChosenFrameOnly) {
     for (const int stop : {-1, 12, 29}) {
         demo_movie m = sample(8, false);
         m.stop_frame = stop;
@@ -578,16 +540,14 @@ TEST(SwfWriter, StopActionSitsOnTheChosenFrameOnly)
         std::vector<int> stop_frames;
         int frame = 0;
         for (const tag& t : parse_tags(body, tags_start(body))) {
-            if (t.code == 12 && t.body == std::string("\x07\0", 2))
-                stop_frames.push_back(frame);
+            if (t.code == 12 && t.body == std::string("\x07\0", 2)) stop_frames.push_back(frame);
             frame += t.code == 1;
         }
         EXPECT_EQ(stop_frames, stop < 0 ? std::vector<int>{} : std::vector<int>{stop});
     }
 }
 
-TEST(SwfWriter, CounterStandsOutFromTheBackground)
-{
+TEST(SwfWriter, CounterStandsOutFromTheBackground) {
     for (const bool dark : {true, false}) {
         demo_movie m = sample(8, false);
         m.look.background = dark ? rgb{20, 30, 60} : rgb{250, 250, 200};
@@ -608,10 +568,9 @@ TEST(SwfWriter, CounterStandsOutFromTheBackground)
     }
 }
 
-TEST(SwfWriter, BitFieldsRoundTripAtTheirWidthLimits)
-{
-    const std::vector<std::int32_t> values = {0, -1, 1, -2, 2, 3, -4, 1023, 1024, -1024, -1025,
-                                              65535, -65536, 65536, 0x3FFFFFFF, -0x40000000};
+TEST(SwfWriter, BitFieldsRoundTripAtTheirWidthLimits) {
+    const std::vector<std::int32_t> values = {0,    -1,    1,     -2,    2,      3,     -4,         1023,
+                                              1024, -1024, -1025, 65535, -65536, 65536, 0x3FFFFFFF, -0x40000000};
     bit_writer w;
     for (const std::int32_t v : values) {
         const int n = bit_writer::signed_bits({v});
@@ -633,8 +592,7 @@ TEST(SwfWriter, BitFieldsRoundTripAtTheirWidthLimits)
     EXPECT_EQ(bit_writer::unsigned_bits(32), 6);
 }
 
-TEST(SwfWriter, OutOfRangeValuesGiveNoMovie)
-{
+TEST(SwfWriter, OutOfRangeValuesGiveNoMovie) {
     auto with = [](auto change) {
         demo_movie m;
         change(m);

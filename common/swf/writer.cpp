@@ -15,67 +15,53 @@ using namespace detail;
 
 // ---- bit_writer -------------------------------------------------------------
 
-void bit_writer::put_unsigned(std::uint32_t value, int nbits)
-{
+void bit_writer::put_unsigned(std::uint32_t value, int nbits) {
     for (int i = nbits - 1; i >= 0; --i) {
         if (free_bits_ == 0) {
             bytes_.push_back(0);
             free_bits_ = 8;
         }
         --free_bits_;
-        if ((value >> i) & 1)
-            bytes_.back() = static_cast<char>(bytes_.back() | (1 << free_bits_));
+        if ((value >> i) & 1) bytes_.back() = static_cast<char>(bytes_.back() | (1 << free_bits_));
     }
 }
 
-void bit_writer::put_signed(std::int32_t value, int nbits)
-{
+void bit_writer::put_signed(std::int32_t value, int nbits) {
     // Two's complement: the low nbits of the value are the field.
     put_unsigned(static_cast<std::uint32_t>(value), nbits);
 }
 
-void bit_writer::align()
-{
-    free_bits_ = 0;
-}
+void bit_writer::align() { free_bits_ = 0; }
 
-std::string bit_writer::take()
-{
+std::string bit_writer::take() {
     align();
     return std::move(bytes_);
 }
 
-int bit_writer::unsigned_bits(std::uint32_t value)
-{
+int bit_writer::unsigned_bits(std::uint32_t value) {
     int n = 1;
-    while (n < 32 && (value >> n) != 0)
-        ++n;
+    while (n < 32 && (value >> n) != 0) ++n;
     return n;
 }
 
-int bit_writer::signed_bits(std::initializer_list<std::int32_t> values)
-{
+int bit_writer::signed_bits(std::initializer_list<std::int32_t> values) {
     int n = 1;
     for (const std::int64_t v : values)
-        while (n < 32 && (v < -(std::int64_t{1} << (n - 1)) || v >= (std::int64_t{1} << (n - 1))))
-            ++n;
+        while (n < 32 && (v < -(std::int64_t{1} << (n - 1)) || v >= (std::int64_t{1} << (n - 1)))) ++n;
     return n;
 }
 
 namespace {
 
-void put_rect(bit_writer& bits, int xmin, int xmax, int ymin, int ymax)
-{
+void put_rect(bit_writer& bits, int xmin, int xmax, int ymin, int ymax) {
     const int n = bit_writer::signed_bits({xmin, xmax, ymin, ymax});
     bits.put_unsigned(static_cast<std::uint32_t>(n), 5);
-    for (const int v : {xmin, xmax, ymin, ymax})
-        bits.put_signed(v, n);
+    for (const int v : {xmin, xmax, ymin, ymax}) bits.put_signed(v, n);
     bits.align();
 }
 
 // Translation-only MATRIX.
-std::string translate_matrix(int x, int y)
-{
+std::string translate_matrix(int x, int y) {
     bit_writer bits;
     bits.put_unsigned(0, 1);  // no scale
     bits.put_unsigned(0, 1);  // no rotation
@@ -89,12 +75,13 @@ std::string translate_matrix(int x, int y)
 // Edge records carry at most 17-bit deltas; longer edges are split.
 constexpr int max_edge_delta = 0xFFFF;
 
-void put_straight_edge(bit_writer& bits, int dx, int dy)
-{
+void put_straight_edge(bit_writer& bits, int dx, int dy) {
     const int pieces = 1 + std::max(std::abs(dx), std::abs(dy)) / (max_edge_delta + 1);
     for (int i = 0; i < pieces; ++i) {
-        const int px = static_cast<int>(static_cast<long long>(dx) * (i + 1) / pieces - static_cast<long long>(dx) * i / pieces);
-        const int py = static_cast<int>(static_cast<long long>(dy) * (i + 1) / pieces - static_cast<long long>(dy) * i / pieces);
+        const int px =
+            static_cast<int>(static_cast<long long>(dx) * (i + 1) / pieces - static_cast<long long>(dx) * i / pieces);
+        const int py =
+            static_cast<int>(static_cast<long long>(dy) * (i + 1) / pieces - static_cast<long long>(dy) * i / pieces);
         bits.put_unsigned(1, 1);  // edge
         bits.put_unsigned(1, 1);  // straight
         const int n = std::max(2, bit_writer::signed_bits({px, py}));
@@ -111,21 +98,18 @@ void put_straight_edge(bit_writer& bits, int dx, int dy)
     }
 }
 
-void put_curved_edge(bit_writer& bits, int cx, int cy, int ax, int ay)
-{
+void put_curved_edge(bit_writer& bits, int cx, int cy, int ax, int ay) {
     bits.put_unsigned(1, 1);  // edge
     bits.put_unsigned(0, 1);  // curved
     const int n = std::max(2, bit_writer::signed_bits({cx, cy, ax, ay}));
     bits.put_unsigned(static_cast<std::uint32_t>(n - 2), 4);
-    for (const int v : {cx, cy, ax, ay})
-        bits.put_signed(v, n);
+    for (const int v : {cx, cy, ax, ay}) bits.put_signed(v, n);
 }
 
 // Style change that starts a new closed path with fill style 1 on its right:
 // the outlines are drawn clockwise on screen (y grows downwards).
-void put_move_to(bit_writer& bits, int x, int y)
-{
-    bits.put_unsigned(0, 1);     // non-edge record
+void put_move_to(bit_writer& bits, int x, int y) {
+    bits.put_unsigned(0, 1);        // non-edge record
     bits.put_unsigned(0b00101, 5);  // new styles, line style, fill 1, fill 0, move to
     const int n = bit_writer::signed_bits({x, y});
     bits.put_unsigned(static_cast<std::uint32_t>(n), 5);
@@ -143,8 +127,7 @@ constexpr int max_circle_radius = 150000;
 // Eight quadratic segments; the control points sit on the circle's tangents,
 // at radius r / cos(22.5 degrees). Points are rounded before the deltas are
 // taken, so the path closes exactly.
-std::vector<point> circle_points(const outline& o)
-{
+std::vector<point> circle_points(const outline& o) {
     const double r = std::clamp(o.width, 1, max_circle_radius);
     const double rc = r / std::cos(std::numbers::pi / 8);
     std::vector<point> pts;  // anchor0, control1, anchor1, ..., control8, anchor8 == anchor0
@@ -160,10 +143,8 @@ std::vector<point> circle_points(const outline& o)
     return pts;
 }
 
-std::vector<point> outline_extent(const outline& o)
-{
-    if (o.type == outline::kind::circle)
-        return circle_points(o);
+std::vector<point> outline_extent(const outline& o) {
+    if (o.type == outline::kind::circle) return circle_points(o);
     return {{o.x, o.y}, {o.x + o.width, o.y + o.height}};
 }
 
@@ -179,61 +160,49 @@ enum : unsigned {
 };
 }
 
-void timeline::place_object(unsigned flags, std::uint16_t depth, std::uint16_t character, int x, int y)
-{
+void timeline::place_object(unsigned flags, std::uint16_t depth, std::uint16_t character, int x, int y) {
     std::string body;
     body.push_back(static_cast<char>(flags));
     put_u16(body, depth);
-    if (flags & place_has_character)
-        put_u16(body, character);
+    if (flags & place_has_character) put_u16(body, character);
     body += translate_matrix(x, y);
     append_tag(tags_, tag_place_object2, body);
 }
 
-void timeline::place(std::uint16_t depth, std::uint16_t character, int x, int y)
-{
+void timeline::place(std::uint16_t depth, std::uint16_t character, int x, int y) {
     place_object(place_has_character | place_has_matrix, depth, character, x, y);
 }
 
-void timeline::move(std::uint16_t depth, int x, int y)
-{
-    place_object(place_move | place_has_matrix, depth, 0, x, y);
-}
+void timeline::move(std::uint16_t depth, int x, int y) { place_object(place_move | place_has_matrix, depth, 0, x, y); }
 
-void timeline::replace(std::uint16_t depth, std::uint16_t character, int x, int y)
-{
+void timeline::replace(std::uint16_t depth, std::uint16_t character, int x, int y) {
     place_object(place_move | place_has_character | place_has_matrix, depth, character, x, y);
 }
 
-void timeline::remove(std::uint16_t depth)
-{
+void timeline::remove(std::uint16_t depth) {
     std::string body;
     put_u16(body, depth);
     append_tag(tags_, tag_remove_object2, body);
 }
 
-void timeline::stop()
-{
+void timeline::stop() {
     const char actions[] = {static_cast<char>(action_stop), static_cast<char>(action_end)};
     append_tag(tags_, tag_do_action, std::string_view(actions, sizeof actions));
 }
 
-void timeline::trace(std::string_view text)
-{
+void timeline::trace(std::string_view text) {
     text = text.substr(0, std::min(text.find('\0'), max_push_text));
     append_tag(tags_, tag_do_action, trace_actions(text));
 }
 
-void timeline::show_frame()
-{
+void timeline::show_frame() {
     append_tag(tags_, tag_show_frame, {});
     ++frames_;
 }
 
 // ---- movie_writer -----------------------------------------------------------
 
-movie_writer::movie_writer(const stage& s) : stage_(s)
-{
+movie_writer::movie_writer(const stage& s) : stage_(s) {
     if (stage_.version >= 8) {
         std::string flags;
         put_u32(flags, 0);  // AVM1, no metadata, local file access
@@ -244,8 +213,7 @@ movie_writer::movie_writer(const stage& s) : stage_(s)
     append_tag(tags_, tag_set_background_color, std::string_view(color, sizeof color));
 }
 
-std::uint16_t movie_writer::define_shape(rgb fill, const std::vector<outline>& parts)
-{
+std::uint16_t movie_writer::define_shape(rgb fill, const std::vector<outline>& parts) {
     const std::uint16_t id = next_id_++;
     std::string body;
     put_u16(body, id);
@@ -285,8 +253,8 @@ std::uint16_t movie_writer::define_shape(rgb fill, const std::vector<outline>& p
             const std::vector<point> pts = circle_points(o);
             put_move_to(bits, pts[0].x, pts[0].y);
             for (std::size_t i = 1; i + 1 < pts.size(); i += 2)
-                put_curved_edge(bits, pts[i].x - pts[i - 1].x, pts[i].y - pts[i - 1].y,
-                                pts[i + 1].x - pts[i].x, pts[i + 1].y - pts[i].y);
+                put_curved_edge(bits, pts[i].x - pts[i - 1].x, pts[i].y - pts[i - 1].y, pts[i + 1].x - pts[i].x,
+                                pts[i + 1].y - pts[i].y);
         }
     }
     bits.put_unsigned(0, 6);  // end of shape
@@ -295,8 +263,7 @@ std::uint16_t movie_writer::define_shape(rgb fill, const std::vector<outline>& p
     return id;
 }
 
-std::uint16_t movie_writer::define_sprite(const timeline& sprite)
-{
+std::uint16_t movie_writer::define_sprite(const timeline& sprite) {
     const std::uint16_t id = next_id_++;
     std::string body;
     put_u16(body, id);
@@ -307,10 +274,8 @@ std::uint16_t movie_writer::define_sprite(const timeline& sprite)
     return id;
 }
 
-std::string movie_writer::finish(bool compress) const
-{
-    if (frames_ > 0xFFFF)
-        return {};
+std::string movie_writer::finish(bool compress) const {
+    if (frames_ > 0xFFFF) return {};
     bit_writer frame_size;
     put_rect(frame_size, 0, stage_.width * 20, 0, stage_.height * 20);
     std::string body = frame_size.take();
@@ -318,20 +283,17 @@ std::string movie_writer::finish(bool compress) const
     put_u16(body, static_cast<unsigned>(frames_));
     body += tags_;
     append_tag(body, tag_end, {});
-    if (body.size() + 8 > max_movie_length)
-        return {};
+    if (body.size() + 8 > max_movie_length) return {};
 
     std::string movie = compress ? "CWS" : "FWS";
     movie.push_back(static_cast<char>(stage_.version));
     put_u32(movie, static_cast<std::uint32_t>(body.size() + 8));
-    if (!compress)
-        return movie + body;
+    if (!compress) return movie + body;
 
     uLongf packed_size = compressBound(static_cast<uLong>(body.size()));
     std::string packed(packed_size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packed_size,
-                  reinterpret_cast<const Bytef*>(body.data()), static_cast<uLong>(body.size()),
-                  Z_BEST_COMPRESSION) != Z_OK)
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packed_size, reinterpret_cast<const Bytef*>(body.data()),
+                  static_cast<uLong>(body.size()), Z_BEST_COMPRESSION) != Z_OK)
         return {};
     packed.resize(packed_size);
     return movie + packed;
@@ -346,52 +308,45 @@ constexpr std::uint8_t seven_segments[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D,
 
 // The lit segments of a digit as rectangles that only touch, never overlap:
 // the horizontal bars sit between the vertical ones.
-std::vector<outline> digit_outlines(int digit, int w, int h, int t)
-{
+std::vector<outline> digit_outlines(int digit, int w, int h, int t) {
     const int half = h / 2;
     const outline segments[7] = {
-        {outline::kind::rect, t, 0, w - 2 * t, t},                 // a: top
-        {outline::kind::rect, w - t, 0, t, half},                  // b: upper right
-        {outline::kind::rect, w - t, half, t, h - half},           // c: lower right
-        {outline::kind::rect, t, h - t, w - 2 * t, t},             // d: bottom
-        {outline::kind::rect, 0, half, t, h - half},               // e: lower left
-        {outline::kind::rect, 0, 0, t, half},                      // f: upper left
-        {outline::kind::rect, t, half - t / 2, w - 2 * t, t},      // g: middle
+        {outline::kind::rect, t, 0, w - 2 * t, t},             // a: top
+        {outline::kind::rect, w - t, 0, t, half},              // b: upper right
+        {outline::kind::rect, w - t, half, t, h - half},       // c: lower right
+        {outline::kind::rect, t, h - t, w - 2 * t, t},         // d: bottom
+        {outline::kind::rect, 0, half, t, h - half},           // e: lower left
+        {outline::kind::rect, 0, 0, t, half},                  // f: upper left
+        {outline::kind::rect, t, half - t / 2, w - 2 * t, t},  // g: middle
     };
     std::vector<outline> lit;
     for (int s = 0; s < 7; ++s)
-        if (seven_segments[digit] & (1 << s))
-            lit.push_back(segments[s]);
+        if (seven_segments[digit] & (1 << s)) lit.push_back(segments[s]);
     return lit;
 }
 
-std::string padded_number(int value, int width)
-{
+std::string padded_number(int value, int width) {
     std::string text = std::to_string(value);
     return std::string(static_cast<std::size_t>(std::max<int>(0, width - static_cast<int>(text.size()))), '0') + text;
 }
 
-bool valid(const demo_movie& m)
-{
+bool valid(const demo_movie& m) {
     const stage& s = m.look;
     auto fraction_ok = [](double v) { return std::isfinite(v) && v >= -1 && v <= 2; };
     for (const moving_shape& sh : m.shapes)
         if (!(sh.size > 0 && sh.size <= 1) || !fraction_ok(sh.from_x) || !fraction_ok(sh.from_y) ||
             !fraction_ok(sh.to_x) || !fraction_ok(sh.to_y))
             return false;
-    return s.version >= 4 && s.version <= 10 && s.width >= 1 && s.width <= 2880 && s.height >= 1 &&
-           s.height <= 2880 && std::isfinite(s.frame_rate) && s.frame_rate > 0 && s.frame_rate < 256 &&
-           m.frame_count >= 1 && m.frame_count <= 0xFFFF && m.stop_frame >= -1 &&
-           m.stop_frame < m.frame_count && m.own_trace.size() <= 1024 &&
-           m.own_trace.find('\0') == std::string::npos && m.shapes.size() <= 90;
+    return s.version >= 4 && s.version <= 10 && s.width >= 1 && s.width <= 2880 && s.height >= 1 && s.height <= 2880 &&
+           std::isfinite(s.frame_rate) && s.frame_rate > 0 && s.frame_rate < 256 && m.frame_count >= 1 &&
+           m.frame_count <= 0xFFFF && m.stop_frame >= -1 && m.stop_frame < m.frame_count &&
+           m.own_trace.size() <= 1024 && m.own_trace.find('\0') == std::string::npos && m.shapes.size() <= 90;
 }
 
 }  // namespace
 
-std::string make_demo_movie(const demo_movie& m)
-{
-    if (!valid(m))
-        return {};
+std::string make_demo_movie(const demo_movie& m) {
+    if (!valid(m)) return {};
     movie_writer w(m.look);
     const int stage_w = m.look.width * 20, stage_h = m.look.height * 20;
     const int margin = std::max(100, stage_h / 40);
@@ -453,8 +408,7 @@ std::string make_demo_movie(const demo_movie& m)
             else
                 w.move(depth, x, y);
         }
-        if (m.sprite && f == 0)
-            w.place(sprite_depth, sprite_id, stage_w - margin - sprite_side, margin);
+        if (m.sprite && f == 0) w.place(sprite_depth, sprite_id, stage_w - margin - sprite_side, margin);
         if (m.counter) {
             const std::string now = padded_number(f, digits);
             const std::string before = f > 0 ? padded_number(f - 1, digits) : std::string();
@@ -468,10 +422,8 @@ std::string make_demo_movie(const demo_movie& m)
                     w.replace(depth, id, x, margin);
             }
         }
-        if (!m.own_trace.empty())
-            w.trace(m.own_trace);
-        if (f == m.stop_frame)
-            w.stop();
+        if (!m.own_trace.empty()) w.trace(m.own_trace);
+        if (f == m.stop_frame) w.stop();
         w.show_frame();
     }
     return w.finish(m.compress);

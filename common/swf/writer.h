@@ -63,9 +63,9 @@ protected:
 };
 
 struct stage {
-    int version = 8;           // SWF version, 4..10
+    int version = 8;                // SWF version, 4..10
     int width = 550, height = 400;  // pixels, 1..2880
-    double frame_rate = 12;    // frames per second, above 0 and below 256
+    double frame_rate = 12;         // frames per second, above 0 and below 256
     rgb background{255, 255, 255};
 };
 
@@ -104,13 +104,13 @@ struct moving_shape {
 
 struct demo_movie {
     stage look;
-    int frame_count = 24;        // 1..65535
-    bool compress = false;       // CWS instead of FWS
-    int stop_frame = -1;         // 0-based frame whose actions stop the movie; -1 loops
-    std::string own_trace;       // when not empty, the movie traces it on every frame
-    bool counter = true;         // 0-based frame index drawn as seven-segment digits, top left
+    int frame_count = 24;              // 1..65535
+    bool compress = false;             // CWS instead of FWS
+    int stop_frame = -1;               // 0-based frame whose actions stop the movie; -1 loops
+    std::string own_trace;             // when not empty, the movie traces it on every frame
+    bool counter = true;               // 0-based frame index drawn as seven-segment digits, top left
     std::optional<rgb> counter_color;  // default: black or white, whichever stands out from the background
-    bool sprite = true;          // a square at top right blinking on a 4-frame sprite timeline
+    bool sprite = true;                // a square at top right blinking on a 4-frame sprite timeline
     std::vector<moving_shape> shapes = {
         {outline::kind::rect, {220, 40, 40}, 0.20, 0.15, 0.55, 0.85, 0.55},
         {outline::kind::circle, {40, 90, 220}, 0.18, 0.85, 0.30, 0.15, 0.80},

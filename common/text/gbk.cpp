@@ -1,7 +1,8 @@
 #include "common/text/gbk.h"
 
-#include <cerrno>
 #include <iconv.h>
+
+#include <cerrno>
 
 namespace mirvo {
 
@@ -54,8 +55,7 @@ std::string convert(const char* to, const char* from, std::string_view in, Step 
 }  // namespace
 
 std::size_t gbk_char_len(std::string_view s, std::size_t i) {
-    if (i + 1 < s.size() && is_lead(static_cast<unsigned char>(s[i])) &&
-        is_trail(static_cast<unsigned char>(s[i + 1])))
+    if (i + 1 < s.size() && is_lead(static_cast<unsigned char>(s[i])) && is_trail(static_cast<unsigned char>(s[i + 1])))
         return 2;
     return 1;
 }

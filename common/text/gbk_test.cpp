@@ -19,7 +19,9 @@ TEST(Gbk, ConvertsBothWaysAndReplacesWhatCannotBeConverted) {
     EXPECT_EQ(utf8_to_gbk("a😀b中"), "a?b" + zhong);
     // A lone lead byte at the end and an invalid pair become "?".
     EXPECT_EQ(gbk_to_utf8("ab\xD6"), "ab?");
-    EXPECT_EQ(gbk_to_utf8("\xFF" "x"), "?x");
+    EXPECT_EQ(gbk_to_utf8("\xFF"
+                          "x"),
+              "?x");
     EXPECT_EQ(gbk_to_utf8(""), "");
 }
 
@@ -40,6 +42,4 @@ TEST(Gbk, SearchesNeverMatchInsideADoubleByteCharacter) {
     EXPECT_EQ(gbk_replace_all("a.html" + zhong + ".html", ".html", ".swf"), "a.swf" + zhong + ".swf");
 }
 
-TEST(Gbk, FoldsOnlyAsciiLetters) {
-    EXPECT_EQ(gbk_to_lower("AbC" + trail_letter + "Z"), "abc" + trail_letter + "z");
-}
+TEST(Gbk, FoldsOnlyAsciiLetters) { EXPECT_EQ(gbk_to_lower("AbC" + trail_letter + "Z"), "abc" + trail_letter + "z"); }

@@ -5,10 +5,10 @@
 #include "common/ui/status.h"
 
 #include <charconv>
-#include <unordered_map>
-#include <vector>
 #include <cmath>
 #include <limits>
+#include <unordered_map>
+#include <vector>
 
 namespace mirvo {
 
@@ -294,7 +294,10 @@ float text_to_float(const std::string& text) {
         // Too large saturates, too small is zero.
         bool big = false;
         for (std::size_t k = 0; k < mantissa_end; ++k)
-            if (v[k] == 'e' || v[k] == 'E') { big = k + 1 < mantissa_end && v[k + 1] != '-'; break; }
+            if (v[k] == 'e' || v[k] == 'E') {
+                big = k + 1 < mantissa_end && v[k + 1] != '-';
+                break;
+            }
         value = big ? std::numeric_limits<double>::infinity() : 0.0;
     } else if (r.ec != std::errc()) {
         value = 0;

@@ -9,12 +9,10 @@ namespace mirvo {
 
 class status_line;
 
-std::string xml_get_value(const std::string& text, const std::string& tag,
-                          const std::string& attr_name = {}, const std::string& attr_value = {},
-                          const std::string& result_attr = {});
-std::string xml_get_file_value(const std::string& path, const std::string& tag,
-                               const std::string& attr_name = {}, const std::string& attr_value = {},
-                               const std::string& result_attr = {});
+std::string xml_get_value(const std::string& text, const std::string& tag, const std::string& attr_name = {},
+                          const std::string& attr_value = {}, const std::string& result_attr = {});
+std::string xml_get_file_value(const std::string& path, const std::string& tag, const std::string& attr_name = {},
+                               const std::string& attr_value = {}, const std::string& result_attr = {});
 
 // Answers the selecting queries (text, tag, attr_name, v, result_attr) for
 // any v and result_attr exactly as xml_get_value does, after one pass over the

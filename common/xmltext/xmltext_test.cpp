@@ -5,10 +5,10 @@
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <clocale>
 #include <csignal>
-#include <sys/resource.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,8 +71,9 @@ TEST(XmlQuery, SelectingQueries) {
     // Single quotes are not quotes: the next double-quoted value is read.
     EXPECT_EQ(xml_get_value("<a k='1' n=\"2\"/>", "a", "k", "2", "n"), "2");
     // Content of the selected element, for nested records.
-    const std::string cat = "<sort_list order=\"1\" title=\"A\"><lesson_list order=\"1\" title=\"x\"/></sort_list>"
-                            "<sort_list order=\"2\" title=\"B\">two</sort_list>";
+    const std::string cat =
+        "<sort_list order=\"1\" title=\"A\"><lesson_list order=\"1\" title=\"x\"/></sort_list>"
+        "<sort_list order=\"2\" title=\"B\">two</sort_list>";
     EXPECT_EQ(xml_get_value(cat, "sort_list", "order", "2"), "two");
     EXPECT_EQ(xml_get_value(xml_get_value(cat, "sort_list", "order", "1"), "lesson_list", "order", "1", "title"), "x");
     EXPECT_EQ(xml_get_value(cat, "sort_list", "order", "1", "missing"), "");
@@ -90,7 +91,11 @@ TEST(XmlQuery, GbkTextNeverMatchesInsideACharacter) {
     EXPECT_EQ(xml_get_value(doc, "user", "order", "1", "name"), name);
     EXPECT_EQ(xml_get_value(doc, "default_user_name"), name);
     // "a" hidden as a trail byte must not match the tag "a".
-    EXPECT_EQ(xml_get_value("<\x95" "a>x</\x95" "a><a>y</a>", "a"), "y");
+    EXPECT_EQ(xml_get_value("<\x95"
+                            "a>x</\x95"
+                            "a><a>y</a>",
+                            "a"),
+              "y");
 }
 
 TEST(TextFiles, ReadsLinesAndReportsFailures) {
@@ -194,11 +199,23 @@ TEST(XmlRecordIndex, AnswersExactlyAsTheQueryDoes) {
     // cases: prefixes of the tag, duplicates, gaps, missing attributes,
     // comments, self-closing and unclosed elements, nesting.
     const char* pieces[] = {
-        "<f order=\"1\" name=\"a\"/>", "<f order=\"2\" name=\"b\">c2</f>", "<f order=\"2\" name=\"dup\"/>",
-        "<f name=\"no order\"/>", "<file order=\"3\" name=\"prefix\"/>", "<f order=\"01\" name=\"zero\"/>",
-        "<!-- <f order=\"4\" name=\"hidden\"/> -->", "<f order=\"5\" name='q' x=\"y\"/>", "<f order=\"6\">",
-        "</f>", "<f order=\"7\" name=\"\xD6\xD0\"><f order=\"8\" name=\"in\"/></f>", "text", "<g order=\"1\"/>",
-        "<f order=\"9\" name=\"unterminated/>", "<!--", "-->", "<f order=\"10\" ordername=\"x\" name=\"n\"/>",
+        "<f order=\"1\" name=\"a\"/>",
+        "<f order=\"2\" name=\"b\">c2</f>",
+        "<f order=\"2\" name=\"dup\"/>",
+        "<f name=\"no order\"/>",
+        "<file order=\"3\" name=\"prefix\"/>",
+        "<f order=\"01\" name=\"zero\"/>",
+        "<!-- <f order=\"4\" name=\"hidden\"/> -->",
+        "<f order=\"5\" name='q' x=\"y\"/>",
+        "<f order=\"6\">",
+        "</f>",
+        "<f order=\"7\" name=\"\xD6\xD0\"><f order=\"8\" name=\"in\"/></f>",
+        "text",
+        "<g order=\"1\"/>",
+        "<f order=\"9\" name=\"unterminated/>",
+        "<!--",
+        "-->",
+        "<f order=\"10\" ordername=\"x\" name=\"n\"/>",
     };
     const int n_pieces = sizeof pieces / sizeof pieces[0];
     unsigned seed = 12345;

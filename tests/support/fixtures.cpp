@@ -1,18 +1,17 @@
 #include "tests/support/fixtures.h"
 
+#include "common/http/http.h"
+
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
-#include "common/http/http.h"
-
 namespace mirvo::testing {
 
-short_transfer_timeouts::short_transfer_timeouts(std::chrono::milliseconds stall,
-                                                 std::chrono::milliseconds connect,
+short_transfer_timeouts::short_transfer_timeouts(std::chrono::milliseconds stall, std::chrono::milliseconds connect,
                                                  std::chrono::milliseconds total) {
     set_transfer_timeouts_for_testing(connect, stall, total);
 }

@@ -23,8 +23,7 @@ constexpr int poll_slice_ms = 20;
 constexpr std::size_t max_head_bytes = 1 << 20;
 
 bool iequals(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
                return lower(x) == lower(y);
            });
@@ -32,17 +31,28 @@ bool iequals(const std::string& a, const std::string& b) {
 
 std::string standard_reason(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 304: return "Not Modified";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+        case 200:
+            return "OK";
+        case 204:
+            return "No Content";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 304:
+            return "Not Modified";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 500:
+            return "Internal Server Error";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Status";
     }
 }
 
@@ -148,8 +158,7 @@ test_http_server::test_http_server() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
-    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_fd_, 64) != 0) {
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listen_fd_, 64) != 0) {
         ::close(listen_fd_);
         throw std::runtime_error("test server: bind/listen on 127.0.0.1 failed");
     }
@@ -163,9 +172,7 @@ test_http_server::test_http_server() {
 
 test_http_server::~test_http_server() { stop(); }
 
-std::string test_http_server::base_url() const {
-    return "http://127.0.0.1:" + std::to_string(port_);
-}
+std::string test_http_server::base_url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 void test_http_server::on(const std::string& target, scripted_response response) {
     auto shared = std::make_shared<const scripted_response>(std::move(response));

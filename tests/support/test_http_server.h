@@ -29,10 +29,10 @@ struct recorded_request {
     std::string raw_head;      // request line and headers, CRLFs included, up to the blank line
     std::string request_line;  // without its CRLF
     std::string method;
-    std::string target;        // bytes exactly as sent (no decoding)
+    std::string target;  // bytes exactly as sent (no decoding)
     std::string version;
     std::vector<std::pair<std::string, std::string>> headers;  // in wire order
-    std::size_t connection = 0;  // 1-based number of the connection it came on
+    std::size_t connection = 0;                                // 1-based number of the connection it came on
 
     // Value of the first header with this name (case-insensitive), if any.
     std::optional<std::string> header(const std::string& name) const;
@@ -52,23 +52,23 @@ struct scripted_response {
     std::string reason;  // empty: a standard phrase for the status
     // Extra headers, sent in this order after the ones the server adds.
     std::vector<std::pair<std::string, std::string>> headers;
-    std::string body;            // used when pieces is empty
+    std::string body;  // used when pieces is empty
     std::vector<piece> pieces;
 
-    bool send_content_length = true;              // when not chunked
-    std::optional<std::size_t> content_length;    // declared length; default the body's size
+    bool send_content_length = true;            // when not chunked
+    std::optional<std::size_t> content_length;  // declared length; default the body's size
     bool chunked = false;
-    bool end_chunks = true;                       // chunked: send the final zero chunk
-    bool silent = false;       // read the request, then never answer (until the peer or server closes)
-    bool reset_at_end = false; // close with RST instead of FIN after writing
-    int delay_before_ms = 0;   // pause before the status line
+    bool end_chunks = true;     // chunked: send the final zero chunk
+    bool silent = false;        // read the request, then never answer (until the peer or server closes)
+    bool reset_at_end = false;  // close with RST instead of FIN after writing
+    int delay_before_ms = 0;    // pause before the status line
 
     // Common shapes.
     static scripted_response text(int status, std::string body);
     static scripted_response redirect(int status, std::string location, std::string body);
-    static scripted_response without_length(std::string body);      // ends by closing
+    static scripted_response without_length(std::string body);             // ends by closing
     static scripted_response cut(std::string body, std::size_t declared);  // declared > body
-    static scripted_response gzip(std::string plain);               // Content-Encoding: gzip
+    static scripted_response gzip(std::string plain);                      // Content-Encoding: gzip
     static scripted_response never_answer();
 };
 

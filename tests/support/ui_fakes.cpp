@@ -55,8 +55,6 @@ bool recording_pump::drain() {
     return true;
 }
 
-void recording_pump::wait(double ms) {
-    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
-}
+void recording_pump::wait(double ms) { std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms)); }
 
 }  // namespace mirvo::testing

@@ -3,10 +3,10 @@
 // order (a pump before every read, a repaint after every text...).
 #pragma once
 
+#include "common/ui/status.h"
+
 #include <string>
 #include <vector>
-
-#include "common/ui/status.h"
 
 namespace mirvo::testing {
 
@@ -28,7 +28,7 @@ public:
 
     std::vector<std::string> texts;  // every text set, in order (GBK)
     int repaints = 0;
-    std::string painted;             // the text shown at the last repaint
+    std::string painted;  // the text shown at the last repaint
 
 private:
     event_log* log_;

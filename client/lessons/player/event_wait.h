@@ -12,25 +12,21 @@
 
 namespace mirvo::player {
 
-inline void run_events_for(int ms)
-{
+inline void run_events_for(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
 // True as soon as `done` holds (checked every 10 ms), false after `ms`.
-inline bool run_events_until(const std::function<bool()>& done, int ms)
-{
-    if (done())
-        return true;
+inline bool run_events_until(const std::function<bool()>& done, int ms) {
+    if (done()) return true;
     QElapsedTimer clock;
     clock.start();
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() >= ms)
-            loop.quit();
+        if (done() || clock.elapsed() >= ms) loop.quit();
     });
     check.start(10);
     loop.exec();

@@ -12,8 +12,7 @@ struct transfer {
     const std::atomic<bool>* cancel;
 };
 
-size_t on_data(char* data, size_t size, size_t count, void* user)
-{
+size_t on_data(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<transfer*>(user);
     const size_t n = size * count;
     if (t->body->size() + n > t->max_bytes) {
@@ -24,16 +23,14 @@ size_t on_data(char* data, size_t size, size_t count, void* user)
     return n;
 }
 
-int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
+int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     const auto* t = static_cast<transfer*>(user);
     return t->cancel && t->cancel->load() ? 1 : 0;
 }
 
 }  // namespace
 
-fetched fetch_bytes(const std::string& url, const std::shared_ptr<std::atomic<bool>>& cancel, std::size_t max_bytes)
-{
+fetched fetch_bytes(const std::string& url, const std::shared_ptr<std::atomic<bool>>& cancel, std::size_t max_bytes) {
     fetched out;
     CURL* curl = curl_easy_init();
     if (!curl) {

@@ -11,8 +11,8 @@
 namespace mirvo::player {
 
 struct fetched {
-    bool ok = false;           // status 200 and the whole body arrived
-    long status = 0;           // last HTTP status, 0 when none came
+    bool ok = false;  // status 200 and the whole body arrived
+    long status = 0;  // last HTTP status, 0 when none came
     std::string body;
     std::string content_type;  // as the server sent it, may be empty
     std::string error;         // why it failed, for logs

@@ -13,8 +13,7 @@ namespace {
 using testing::scripted_response;
 using testing::test_http_server;
 
-TEST(fetch_bytes, binary_bodies_arrive_whole_and_redirects_are_followed)
-{
+TEST(fetch_bytes, binary_bodies_arrive_whole_and_redirects_are_followed) {
     test_http_server server;
     const std::string movie("FWS\x08\x00\x00\x00\x00\xff", 9);
     scripted_response r;
@@ -31,8 +30,7 @@ TEST(fetch_bytes, binary_bodies_arrive_whole_and_redirects_are_followed)
     }
 }
 
-TEST(fetch_bytes, failures_leave_no_body)
-{
+TEST(fetch_bytes, failures_leave_no_body) {
     test_http_server server;
     server.on("/cut.swf", scripted_response::cut("FWS\x08partial", 100));
     server.on("/big.swf", scripted_response::text(200, std::string(5000, 'x')));
@@ -53,8 +51,7 @@ TEST(fetch_bytes, failures_leave_no_body)
     EXPECT_FALSE(fetch_bytes("file:///etc/hostname").ok);
 }
 
-TEST(fetch_bytes, a_cancelled_transfer_stops_at_once)
-{
+TEST(fetch_bytes, a_cancelled_transfer_stops_at_once) {
     test_http_server server;
     server.on("/silent.swf", scripted_response::never_answer());
     auto cancel = std::make_shared<std::atomic<bool>>(false);

@@ -5,8 +5,7 @@
 
 namespace mirvo::player {
 
-void movie_timeline::loading()
-{
+void movie_timeline::loading() {
     phase_ = phase::fetching;
     total_ = 0;
     loaded_ = false;
@@ -14,8 +13,7 @@ void movie_timeline::loading()
     latest_ = 0;
 }
 
-void movie_timeline::failed()
-{
+void movie_timeline::failed() {
     phase_ = phase::failed;
     total_ = 0;
     loaded_ = false;
@@ -23,8 +21,7 @@ void movie_timeline::failed()
     latest_ = 0;
 }
 
-void movie_timeline::handed_over(int total_frames, double frame_rate, follow mode)
-{
+void movie_timeline::handed_over(int total_frames, double frame_rate, follow mode) {
     phase_ = phase::started;
     mode_ = mode;
     total_ = std::max(total_frames, 0);
@@ -36,27 +33,21 @@ void movie_timeline::handed_over(int total_frames, double frame_rate, follow mod
     latest_ = 0;
 }
 
-void movie_timeline::see(double page_ms)
-{
-    if (!have_page_time_ || page_ms > page_now_)
-        page_now_ = page_ms;
+void movie_timeline::see(double page_ms) {
+    if (!have_page_time_ || page_ms > page_now_) page_now_ = page_ms;
     have_page_time_ = true;
 }
 
-void movie_timeline::page_loaded(double page_ms)
-{
+void movie_timeline::page_loaded(double page_ms) {
     see(page_ms);
-    if (phase_ != phase::started)
-        return;
+    if (phase_ != phase::started) return;
     loaded_ = true;
     loaded_at_ = page_ms;
 }
 
-void movie_timeline::marker(int index, double page_ms)
-{
+void movie_timeline::marker(int index, double page_ms) {
     see(page_ms);
-    if (phase_ != phase::started || mode_ != follow::markers || index < 0)
-        return;
+    if (phase_ != phase::started || mode_ != follow::markers || index < 0) return;
     // Ruffle may run several frames in one burst at start-up: the latest
     // marker is the frame on screen.
     have_marker_ = true;
@@ -64,54 +55,40 @@ void movie_timeline::marker(int index, double page_ms)
     latest_at_ = page_ms;
 }
 
-void movie_timeline::heartbeat(double page_ms)
-{
-    see(page_ms);
-}
+void movie_timeline::heartbeat(double page_ms) { see(page_ms); }
 
-void movie_timeline::page_restarted()
-{
+void movie_timeline::page_restarted() {
     have_page_time_ = false;
     page_now_ = 0;
 }
 
-double movie_timeline::interval_ms() const
-{
-    return 1000.0 / rate_;
-}
+double movie_timeline::interval_ms() const { return 1000.0 / rate_; }
 
-bool movie_timeline::playing() const
-{
+bool movie_timeline::playing() const {
     switch (phase_) {
-    case phase::idle:
-    case phase::failed:
-        return false;
-    case phase::fetching:
-        return true;
-    case phase::started:
-        break;
+        case phase::idle:
+        case phase::failed:
+            return false;
+        case phase::fetching:
+            return true;
+        case phase::started:
+            break;
     }
     const double quiet_ms = std::max(quiet_intervals * interval_ms(), min_quiet_ms);
     if (mode_ == follow::markers) {
-        if (!have_marker_)
-            return page_now_ - handed_at_ < start_timeout_ms;
+        if (!have_marker_) return page_now_ - handed_at_ < start_timeout_ms;
         return page_now_ - latest_at_ < quiet_ms;
     }
-    if (!loaded_)
-        return page_now_ - handed_at_ < start_timeout_ms;
+    if (!loaded_) return page_now_ - handed_at_ < start_timeout_ms;
     // Clock: the movie plays its frames once and stands on the last one.
     const double last_entered_ms = (std::max(total_, 1) - 1) * interval_ms();
     return page_now_ - loaded_at_ < last_entered_ms + quiet_ms;
 }
 
-int movie_timeline::current_frame() const
-{
-    if (phase_ != phase::started)
-        return 0;
-    if (mode_ == follow::markers)
-        return have_marker_ ? latest_ : 0;
-    if (!loaded_ || total_ <= 0)
-        return 0;
+int movie_timeline::current_frame() const {
+    if (phase_ != phase::started) return 0;
+    if (mode_ == follow::markers) return have_marker_ ? latest_ : 0;
+    if (!loaded_ || total_ <= 0) return 0;
     const double frames = std::floor((page_now_ - loaded_at_) / interval_ms());
     return static_cast<int>(std::clamp(frames, 0.0, static_cast<double>(total_ - 1)));
 }

@@ -52,8 +52,8 @@ private:
     int total_ = 0;
     double rate_ = 12;
     bool have_page_time_ = false;
-    double page_now_ = 0;       // latest page time seen
-    double handed_at_ = 0;      // page time when the bytes went to the page
+    double page_now_ = 0;   // latest page time seen
+    double handed_at_ = 0;  // page time when the bytes went to the page
     bool loaded_ = false;
     double loaded_at_ = 0;
     bool have_marker_ = false;

@@ -6,8 +6,7 @@ namespace mirvo::player {
 namespace {
 
 // At 10 fps a frame comes every 100 ms; the floor of 400 ms of quiet applies.
-movie_timeline started(int frames, double rate, movie_timeline::follow mode, double page_ms = 1000)
-{
+movie_timeline started(int frames, double rate, movie_timeline::follow mode, double page_ms = 1000) {
     movie_timeline t;
     t.heartbeat(page_ms);
     t.loading();
@@ -15,8 +14,7 @@ movie_timeline started(int frames, double rate, movie_timeline::follow mode, dou
     return t;
 }
 
-TEST(movie_timeline, nothing_loaded_or_failed_is_not_playing)
-{
+TEST(movie_timeline, nothing_loaded_or_failed_is_not_playing) {
     movie_timeline t;
     EXPECT_FALSE(t.playing());
     EXPECT_EQ(t.total_frames(), 0);
@@ -28,8 +26,7 @@ TEST(movie_timeline, nothing_loaded_or_failed_is_not_playing)
     EXPECT_EQ(t.current_frame(), 0);
 }
 
-TEST(movie_timeline, markers_follow_the_root_and_a_quiet_root_stands)
-{
+TEST(movie_timeline, markers_follow_the_root_and_a_quiet_root_stands) {
     auto t = started(20, 10, movie_timeline::follow::markers);
     EXPECT_EQ(t.total_frames(), 20);
     EXPECT_TRUE(t.playing());
@@ -57,8 +54,7 @@ TEST(movie_timeline, markers_follow_the_root_and_a_quiet_root_stands)
     EXPECT_EQ(t.current_frame(), 0);
 }
 
-TEST(movie_timeline, slow_movies_wait_longer_and_fast_ones_not_less_than_the_floor)
-{
+TEST(movie_timeline, slow_movies_wait_longer_and_fast_ones_not_less_than_the_floor) {
     auto slow = started(5, 2, movie_timeline::follow::markers);  // 500 ms per frame
     slow.marker(0, 1000);
     slow.heartbeat(2200);
@@ -74,8 +70,7 @@ TEST(movie_timeline, slow_movies_wait_longer_and_fast_ones_not_less_than_the_flo
     EXPECT_FALSE(fast.playing());
 }
 
-TEST(movie_timeline, a_page_that_is_not_running_never_looks_stopped)
-{
+TEST(movie_timeline, a_page_that_is_not_running_never_looks_stopped) {
     auto t = started(20, 10, movie_timeline::follow::markers);
     t.marker(4, 1100);
     // No heartbeat arrives (page suspended, or our thread was busy): however
@@ -87,8 +82,7 @@ TEST(movie_timeline, a_page_that_is_not_running_never_looks_stopped)
     EXPECT_TRUE(t.playing());
 }
 
-TEST(movie_timeline, a_restarted_page_brings_its_own_clock)
-{
+TEST(movie_timeline, a_restarted_page_brings_its_own_clock) {
     auto t = started(20, 10, movie_timeline::follow::markers, 50000);
     t.marker(3, 50100);
     t.failed();
@@ -104,8 +98,7 @@ TEST(movie_timeline, a_restarted_page_brings_its_own_clock)
     EXPECT_FALSE(t.playing());
 }
 
-TEST(movie_timeline, a_movie_that_never_shows_a_frame_stops_counting_as_playing)
-{
+TEST(movie_timeline, a_movie_that_never_shows_a_frame_stops_counting_as_playing) {
     auto t = started(20, 10, movie_timeline::follow::markers, 5000);
     t.page_loaded(5100);
     t.heartbeat(5000 + movie_timeline::start_timeout_ms - 1);
@@ -114,8 +107,7 @@ TEST(movie_timeline, a_movie_that_never_shows_a_frame_stops_counting_as_playing)
     EXPECT_FALSE(t.playing());
 }
 
-TEST(movie_timeline, markers_of_a_new_movie_start_from_scratch_and_stray_indexes_are_capped)
-{
+TEST(movie_timeline, markers_of_a_new_movie_start_from_scratch_and_stray_indexes_are_capped) {
     auto t = started(20, 10, movie_timeline::follow::markers);
     t.marker(15, 1100);
     t.loading();
@@ -128,8 +120,7 @@ TEST(movie_timeline, markers_of_a_new_movie_start_from_scratch_and_stray_indexes
     EXPECT_EQ(t.current_frame(), 4);
 }
 
-TEST(movie_timeline, clock_mode_plays_the_frames_once_at_the_header_rate)
-{
+TEST(movie_timeline, clock_mode_plays_the_frames_once_at_the_header_rate) {
     auto t = started(10, 10, movie_timeline::follow::clock, 0);
     EXPECT_TRUE(t.playing());
     EXPECT_EQ(t.current_frame(), 0);
@@ -147,8 +138,7 @@ TEST(movie_timeline, clock_mode_plays_the_frames_once_at_the_header_rate)
     EXPECT_FALSE(t.playing());
 }
 
-TEST(movie_timeline, odd_header_rates_do_not_break_the_arithmetic)
-{
+TEST(movie_timeline, odd_header_rates_do_not_break_the_arithmetic) {
     auto zero = started(3, 0, movie_timeline::follow::clock, 0);
     zero.page_loaded(0);
     zero.heartbeat(100);

@@ -14,22 +14,16 @@
 namespace mirvo::player {
 namespace {
 
-QByteArray type_for(const QString& name)
-{
-    if (name.endsWith(QLatin1String(".js")))
-        return "text/javascript";
-    if (name.endsWith(QLatin1String(".wasm")))
-        return "application/wasm";
-    if (name.endsWith(QLatin1String(".html")))
-        return "text/html";
-    if (name.endsWith(QLatin1String(".map")) || name.endsWith(QLatin1String(".json")))
-        return "application/json";
+QByteArray type_for(const QString& name) {
+    if (name.endsWith(QLatin1String(".js"))) return "text/javascript";
+    if (name.endsWith(QLatin1String(".wasm"))) return "application/wasm";
+    if (name.endsWith(QLatin1String(".html"))) return "text/html";
+    if (name.endsWith(QLatin1String(".map")) || name.endsWith(QLatin1String(".json"))) return "application/json";
     return "application/octet-stream";
 }
 
 // The page's own files, built into the program.
-const QHash<QString, QString>& page_files()
-{
+const QHash<QString, QString>& page_files() {
     static const QHash<QString, QString> files = {
         {QStringLiteral("/player.html"), QStringLiteral(":/mirvo/player/player.html")},
         {QStringLiteral("/player.js"), QStringLiteral(":/mirvo/player/player.js")},
@@ -42,23 +36,17 @@ const QHash<QString, QString>& page_files()
 }  // namespace
 
 player_scheme_handler::player_scheme_handler(QString ruffle_dir, QObject* parent)
-    : QWebEngineUrlSchemeHandler(parent), ruffle_dir_(std::move(ruffle_dir)),
-      cancel_(std::make_shared<std::atomic<bool>>(false))
-{
-}
+    : QWebEngineUrlSchemeHandler(parent),
+      ruffle_dir_(std::move(ruffle_dir)),
+      cancel_(std::make_shared<std::atomic<bool>>(false)) {}
 
-player_scheme_handler::~player_scheme_handler()
-{
-    cancel_->store(true);
-}
+player_scheme_handler::~player_scheme_handler() { cancel_->store(true); }
 
-QUrl player_scheme_handler::page_url()
-{
+QUrl player_scheme_handler::page_url() {
     return QUrl(QStringLiteral("%1://%2/player.html").arg(QLatin1String(page_scheme), QLatin1String(page_host)));
 }
 
-void player_scheme_handler::set_movie(const QUrl& page_url, QByteArray bytes)
-{
+void player_scheme_handler::set_movie(const QUrl& page_url, QByteArray bytes) {
     cancel_->store(true);
     cancel_ = std::make_shared<std::atomic<bool>>(false);
     movie_url_ = page_url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments);
@@ -69,8 +57,7 @@ void player_scheme_handler::set_movie(const QUrl& page_url, QByteArray bytes)
     movie_origin_ = third > 0 ? path.left(third + 1) : QString();
 }
 
-void player_scheme_handler::clear_movie()
-{
+void player_scheme_handler::clear_movie() {
     cancel_->store(true);
     cancel_ = std::make_shared<std::atomic<bool>>(false);
     movie_url_.clear();
@@ -78,8 +65,7 @@ void player_scheme_handler::clear_movie()
     movie_origin_.clear();
 }
 
-void player_scheme_handler::serve_bytes(QWebEngineUrlRequestJob* job, const QByteArray& bytes, const QByteArray& type)
-{
+void player_scheme_handler::serve_bytes(QWebEngineUrlRequestJob* job, const QByteArray& bytes, const QByteArray& type) {
     // The engine reads the device on its own thread until the job is gone;
     // parenting it to the job ties their lifetimes.
     auto* buffer = new QBuffer(job);
@@ -88,8 +74,7 @@ void player_scheme_handler::serve_bytes(QWebEngineUrlRequestJob* job, const QByt
     job->reply(type, buffer);
 }
 
-void player_scheme_handler::serve_file(QWebEngineUrlRequestJob* job, const QString& path, const QByteArray& type)
-{
+void player_scheme_handler::serve_file(QWebEngineUrlRequestJob* job, const QString& path, const QByteArray& type) {
     auto* file = new QFile(path, job);
     if (!file->open(QIODevice::ReadOnly)) {
         delete file;
@@ -99,8 +84,7 @@ void player_scheme_handler::serve_file(QWebEngineUrlRequestJob* job, const QStri
     job->reply(type, file);
 }
 
-void player_scheme_handler::requestStarted(QWebEngineUrlRequestJob* job)
-{
+void player_scheme_handler::requestStarted(QWebEngineUrlRequestJob* job) {
     const QUrl url = job->requestUrl();
     if (url.host() != QLatin1String(page_host)) {
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
@@ -137,8 +121,7 @@ void player_scheme_handler::requestStarted(QWebEngineUrlRequestJob* job)
         return;
     }
     QString path_and_query = path;
-    if (url.hasQuery())
-        path_and_query += QLatin1Char('?') + url.query(QUrl::FullyEncoded);
+    if (url.hasQuery()) path_and_query += QLatin1Char('?') + url.query(QUrl::FullyEncoded);
     const auto address = address_for_page_path(path_and_query.toStdString());
     if (!address) {
         job->fail(QWebEngineUrlRequestJob::UrlInvalid);
@@ -147,8 +130,7 @@ void player_scheme_handler::requestStarted(QWebEngineUrlRequestJob* job)
     proxy(job, *address);
 }
 
-void player_scheme_handler::proxy(QWebEngineUrlRequestJob* job, const std::string& address)
-{
+void player_scheme_handler::proxy(QWebEngineUrlRequestJob* job, const std::string& address) {
     QPointer<QWebEngineUrlRequestJob> target(job);
     auto cancel = cancel_;
     QThreadPool::globalInstance()->start([target, cancel, address] {
@@ -156,16 +138,14 @@ void player_scheme_handler::proxy(QWebEngineUrlRequestJob* job, const std::strin
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [target, result] {
-                if (!target)
-                    return;  // the page gave up on the request
+                if (!target) return;  // the page gave up on the request
                 if (!result->ok) {
                     target->fail(result->status == 404 ? QWebEngineUrlRequestJob::UrlNotFound
                                                        : QWebEngineUrlRequestJob::RequestFailed);
                     return;
                 }
-                const QByteArray type = result->content_type.empty()
-                                            ? QByteArray("application/octet-stream")
-                                            : QByteArray::fromStdString(result->content_type);
+                const QByteArray type = result->content_type.empty() ? QByteArray("application/octet-stream")
+                                                                     : QByteArray::fromStdString(result->content_type);
                 auto* buffer = new QBuffer(target.data());
                 buffer->setData(QByteArray::fromStdString(result->body));
                 buffer->open(QIODevice::ReadOnly);

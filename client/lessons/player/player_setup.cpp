@@ -17,26 +17,21 @@
 namespace mirvo {
 namespace {
 
-bool has_gpu()
-{
+bool has_gpu() {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
-        if (entry.path().filename().string().rfind("renderD", 0) == 0)
-            return true;
+        if (entry.path().filename().string().rfind("renderD", 0) == 0) return true;
     return false;
 }
 
-void add_switches(const std::vector<std::string>& wanted)
-{
+void add_switches(const std::vector<std::string>& wanted) {
     const char* current = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS");
     std::string flags = current ? current : "";
     for (const std::string& s : wanted) {
         // Keep a switch the user already gave (possibly with another value).
         const std::string name = s.substr(0, s.find('='));
-        if (flags.find(name) != std::string::npos)
-            continue;
-        if (!flags.empty())
-            flags += ' ';
+        if (flags.find(name) != std::string::npos) continue;
+        if (!flags.empty()) flags += ' ';
         flags += s;
     }
     setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
@@ -44,11 +39,9 @@ void add_switches(const std::vector<std::string>& wanted)
 
 }  // namespace
 
-void prepare_movie_player(int, char**)
-{
+void prepare_movie_player(int, char**) {
     static bool done = false;
-    if (done)
-        return;
+    if (done) return;
     done = true;
 
     // Movies are fetched on worker threads; libcurl's global set-up must
@@ -83,14 +76,10 @@ void prepare_movie_player(int, char**)
         setenv("QT_QUICK_BACKEND", "software", 0);
     }
     // Chromium refuses to start its sandbox as root.
-    if (geteuid() == 0)
-        switches.push_back("--no-sandbox");
+    if (geteuid() == 0) switches.push_back("--no-sandbox");
     add_switches(switches);
 }
 
-QString ruffle_folder()
-{
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ruffle"));
-}
+QString ruffle_folder() { return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ruffle")); }
 
 }  // namespace mirvo

@@ -36,8 +36,7 @@ public:
 
 public slots:
     void pageReady() { owner_->on_page_ready(); }
-    void loaded(int generation, bool ok, const QString& error, double page_ms)
-    {
+    void loaded(int generation, bool ok, const QString& error, double page_ms) {
         owner_->on_loaded(generation, ok, error, page_ms);
     }
     void marker(int generation, int index, double page_ms) { owner_->on_marker(generation, index, page_ms); }
@@ -55,30 +54,23 @@ namespace {
 class player_page : public QWebEnginePage {
 public:
     player_page(QWebEngineProfile* profile, QObject* parent, std::function<void(const QUrl&)> leave)
-        : QWebEnginePage(profile, parent), leave_(std::move(leave))
-    {
-    }
+        : QWebEnginePage(profile, parent), leave_(std::move(leave)) {}
 
 protected:
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
-                                  const QString& source) override
-    {
+                                  const QString& source) override {
         static const bool debug = std::getenv("MIRVO_PLAYER_DEBUG") != nullptr;
         if (debug || level == ErrorMessageLevel)
             qDebug("player page: %s (%s:%d)", qPrintable(message), qPrintable(source), line);
     }
 
-    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool is_main_frame) override
-    {
-        if (url == player_scheme_handler::page_url())
-            return true;
-        if (is_main_frame)
-            leave_(url);
+    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool is_main_frame) override {
+        if (url == player_scheme_handler::page_url()) return true;
+        if (is_main_frame) leave_(url);
         return false;
     }
 
-    QWebEnginePage* createWindow(WebWindowType) override
-    {
+    QWebEnginePage* createWindow(WebWindowType) override {
         // A new window exists only to learn where it was going.
         return new popup_catcher(profile(), this, leave_);
     }
@@ -87,15 +79,11 @@ private:
     class popup_catcher : public QWebEnginePage {
     public:
         popup_catcher(QWebEngineProfile* profile, QObject* parent, std::function<void(const QUrl&)> leave)
-            : QWebEnginePage(profile, parent), leave_(std::move(leave))
-        {
-        }
+            : QWebEnginePage(profile, parent), leave_(std::move(leave)) {}
 
     protected:
-        bool acceptNavigationRequest(const QUrl& url, NavigationType, bool is_main_frame) override
-        {
-            if (url.scheme() == QLatin1String("about"))
-                return true;
+        bool acceptNavigationRequest(const QUrl& url, NavigationType, bool is_main_frame) override {
+            if (url.scheme() == QLatin1String("about")) return true;
             if (is_main_frame) {
                 leave_(url);
                 deleteLater();
@@ -112,15 +100,12 @@ private:
 
 // The address a movie asked for, as the server knows it: pages on our scheme
 // stand for their server address; only web addresses leave the player.
-std::optional<QString> outside_address(const QUrl& url)
-{
+std::optional<QString> outside_address(const QUrl& url) {
     if (url.scheme() == QLatin1String(page_scheme)) {
         QString path = url.path(QUrl::FullyEncoded);
-        if (url.hasQuery())
-            path += QLatin1Char('?') + url.query(QUrl::FullyEncoded);
+        if (url.hasQuery()) path += QLatin1Char('?') + url.query(QUrl::FullyEncoded);
         const auto address = address_for_page_path(path.toStdString());
-        if (!address)
-            return std::nullopt;
+        if (!address) return std::nullopt;
         return QString::fromStdString(*address);
     }
     if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
@@ -128,8 +113,7 @@ std::optional<QString> outside_address(const QUrl& url)
     return std::nullopt;
 }
 
-QString js_string(const QString& s)
-{
+QString js_string(const QString& s) {
     // A JSON array of one string gives a correctly quoted JS string literal.
     const QByteArray json = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(json.mid(1, json.size() - 2));
@@ -142,9 +126,8 @@ using namespace mirvo::player;
 
 CShockwaveflash1::CShockwaveflash1(QWidget* parent)
     : QWidget(parent),
-      marker_prefix_(QStringLiteral("mirvo-frame-%1:")
-                         .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')))
-{
+      marker_prefix_(
+          QStringLiteral("mirvo-frame-%1:").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'))) {
     // A profile of our own: no disk cache or cookies, and the scheme handler
     // serves this player's movie only.
     profile_ = new QWebEngineProfile(this);
@@ -155,8 +138,7 @@ CShockwaveflash1::CShockwaveflash1(QWidget* parent)
 
     open_address_ = [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); };
     page_ = new player_page(profile_, this, [this](const QUrl& url) {
-        if (const auto address = outside_address(url); address && open_address_)
-            open_address_(*address);
+        if (const auto address = outside_address(url); address && open_address_) open_address_(*address);
     });
     page_->setBackgroundColor(Qt::white);
     page_->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
@@ -187,10 +169,8 @@ CShockwaveflash1::CShockwaveflash1(QWidget* parent)
     start_page();
 }
 
-CShockwaveflash1::~CShockwaveflash1()
-{
-    if (fetch_cancel_)
-        fetch_cancel_->store(true);
+CShockwaveflash1::~CShockwaveflash1() {
+    if (fetch_cancel_) fetch_cancel_->store(true);
     // Nothing the page reports while it goes may reach a player half gone.
     disconnect(page_, nullptr, this, nullptr);
     // The page must go before its profile.
@@ -200,42 +180,24 @@ CShockwaveflash1::~CShockwaveflash1()
     page_ = nullptr;
 }
 
-void CShockwaveflash1::set_address_opener(std::function<void(const QString&)> open)
-{
-    open_address_ = std::move(open);
-}
+void CShockwaveflash1::set_address_opener(std::function<void(const QString&)> open) { open_address_ = std::move(open); }
 
-void CShockwaveflash1::start_page()
-{
-    page_->load(player_scheme_handler::page_url());
-}
+void CShockwaveflash1::start_page() { page_->load(player_scheme_handler::page_url()); }
 
-bool CShockwaveflash1::IsPlaying()
-{
-    return timeline_.playing();
-}
+bool CShockwaveflash1::IsPlaying() { return timeline_.playing(); }
 
-std::int32_t CShockwaveflash1::TotalFrames()
-{
-    return timeline_.total_frames();
-}
+std::int32_t CShockwaveflash1::TotalFrames() { return timeline_.total_frames(); }
 
-std::int32_t CShockwaveflash1::CurrentFrame()
-{
-    return timeline_.current_frame();
-}
+std::int32_t CShockwaveflash1::CurrentFrame() { return timeline_.current_frame(); }
 
-QString CShockwaveflash1::background_css() const
-{
+QString CShockwaveflash1::background_css() const {
     // The colour comes as 0x00BBGGRR.
     return QColor(background_ & 0xFF, (background_ >> 8) & 0xFF, (background_ >> 16) & 0xFF).name();
 }
 
-void CShockwaveflash1::LoadMovie(std::int32_t, const std::string& address)
-{
+void CShockwaveflash1::LoadMovie(std::int32_t, const std::string& address) {
     const int generation = ++generation_;
-    if (fetch_cancel_)
-        fetch_cancel_->store(true);
+    if (fetch_cancel_) fetch_cancel_->store(true);
     fetch_cancel_.reset();
     pending_load_.reset();
 
@@ -246,8 +208,8 @@ void CShockwaveflash1::LoadMovie(std::int32_t, const std::string& address)
         return;
     }
     timeline_.loading();
-    const QString page_url =
-        QStringLiteral("%1://%2").arg(QLatin1String(page_scheme), QLatin1String(page_host)) + QString::fromStdString(*path);
+    const QString page_url = QStringLiteral("%1://%2").arg(QLatin1String(page_scheme), QLatin1String(page_host)) +
+                             QString::fromStdString(*path);
 
     // The fetch runs off the UI thread; the lesson window reads "playing"
     // meanwhile. The result is dropped when another load came in between.
@@ -259,28 +221,25 @@ void CShockwaveflash1::LoadMovie(std::int32_t, const std::string& address)
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, generation, result, page_url] {
-                if (self)
-                    self->movie_fetched(generation, result, page_url);
+                if (self) self->movie_fetched(generation, result, page_url);
             },
             Qt::QueuedConnection);
     });
 }
 
-void CShockwaveflash1::fail(const QString& why)
-{
+void CShockwaveflash1::fail(const QString& why) {
     timeline_.failed();
     handler_->clear_movie();
     pending_load_.reset();
     if (page_ready_)
-        page_->runJavaScript(
-            QStringLiteral("mirvoPlayer.unload(%1, %2);").arg(generation_).arg(mirvo::player::js_string(background_css())));
+        page_->runJavaScript(QStringLiteral("mirvoPlayer.unload(%1, %2);")
+                                 .arg(generation_)
+                                 .arg(mirvo::player::js_string(background_css())));
     emit movie_failed(why);
 }
 
-void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetched>& result, const QString& page_url)
-{
-    if (generation != generation_)
-        return;
+void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetched>& result, const QString& page_url) {
+    if (generation != generation_) return;
     fetch_cancel_.reset();
     if (!result->ok) {
         fail(QString::fromStdString(result->error));
@@ -295,8 +254,7 @@ void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetch
     // DoAction, so those (and movies the rewriter cannot handle) are followed
     // by a clock over the header's frame rate.
     std::optional<std::string> marked;
-    if (!header->avm2)
-        marked = mirvo::swf::insert_frame_markers(result->body, marker_prefix_.toStdString());
+    if (!header->avm2) marked = mirvo::swf::insert_frame_markers(result->body, marker_prefix_.toStdString());
     const movie_timeline::follow mode = marked ? movie_timeline::follow::markers : movie_timeline::follow::clock;
     const QByteArray bytes = QByteArray::fromStdString(marked ? *marked : result->body);
 
@@ -309,7 +267,8 @@ void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetch
     QJsonArray rewrite;
     if (const auto server = address_for_page_path(page.path(QUrl::FullyEncoded).toStdString())) {
         const QUrl server_url(QString::fromStdString(*server));
-        const QString server_origin = server_url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toString() + QLatin1Char('/');
+        const QString server_origin =
+            server_url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toString() + QLatin1Char('/');
         const QString page_origin = QStringLiteral("%1://%2/%3/%4/")
                                         .arg(QLatin1String(page_scheme), QLatin1String(page_host), server_url.scheme(),
                                              server_url.authority(QUrl::FullyEncoded).toLower());
@@ -326,10 +285,8 @@ void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetch
     send_pending();
 }
 
-void CShockwaveflash1::send_pending()
-{
-    if (!page_ready_ || !pending_load_)
-        return;
+void CShockwaveflash1::send_pending() {
+    if (!page_ready_ || !pending_load_) return;
     timeline_.handed_over(pending_load_->total_frames, pending_load_->frame_rate, pending_load_->mode);
     QJsonObject options = pending_load_->options;
     options.insert(QStringLiteral("background"), background_css());
@@ -339,8 +296,7 @@ void CShockwaveflash1::send_pending()
     pending_load_.reset();
 }
 
-void CShockwaveflash1::SetBackgroundColor(std::int32_t colour)
-{
+void CShockwaveflash1::SetBackgroundColor(std::int32_t colour) {
     background_ = colour & 0xFFFFFF;
     page_->setBackgroundColor(QColor(background_css()));
     // The stage colour is a load option: it reaches the movie that is being
@@ -350,25 +306,20 @@ void CShockwaveflash1::SetBackgroundColor(std::int32_t colour)
             QStringLiteral("mirvoPlayer.background(%1);").arg(mirvo::player::js_string(background_css())));
 }
 
-void CShockwaveflash1::Play()
-{
-    if (page_ready_)
-        page_->runJavaScript(QStringLiteral("mirvoPlayer.play();"));
+void CShockwaveflash1::Play() {
+    if (page_ready_) page_->runJavaScript(QStringLiteral("mirvoPlayer.play();"));
 }
 
-void CShockwaveflash1::on_page_ready()
-{
+void CShockwaveflash1::on_page_ready() {
     page_ready_ = true;
     page_->runJavaScript(QStringLiteral("mirvoPlayer.background(%1);").arg(mirvo::player::js_string(background_css())));
     emit page_ready_changed(true);
     send_pending();
 }
 
-void CShockwaveflash1::on_loaded(int generation, bool ok, const QString& error, double page_ms)
-{
+void CShockwaveflash1::on_loaded(int generation, bool ok, const QString& error, double page_ms) {
     timeline_.heartbeat(page_ms);
-    if (generation != generation_)
-        return;
+    if (generation != generation_) return;
     if (!ok) {
         fail(error);
         return;
@@ -376,8 +327,7 @@ void CShockwaveflash1::on_loaded(int generation, bool ok, const QString& error, 
     timeline_.page_loaded(page_ms);
 }
 
-void CShockwaveflash1::on_marker(int generation, int index, double page_ms)
-{
+void CShockwaveflash1::on_marker(int generation, int index, double page_ms) {
     if (generation != generation_) {
         timeline_.heartbeat(page_ms);
         return;
@@ -386,9 +336,6 @@ void CShockwaveflash1::on_marker(int generation, int index, double page_ms)
     emit frame_entered(index);
 }
 
-void CShockwaveflash1::on_heartbeat(int, double page_ms)
-{
-    timeline_.heartbeat(page_ms);
-}
+void CShockwaveflash1::on_heartbeat(int, double page_ms) { timeline_.heartbeat(page_ms); }
 
 #include "shockwave_flash.moc"

@@ -61,8 +61,7 @@ private:
     friend class mirvo::player::page_bridge;
 
     void start_page();
-    void movie_fetched(int generation, const std::shared_ptr<mirvo::player::fetched>& result,
-                       const QString& page_url);
+    void movie_fetched(int generation, const std::shared_ptr<mirvo::player::fetched>& result, const QString& page_url);
     void send_pending();
     void fail(const QString& why);
     QString background_css() const;

@@ -1,8 +1,9 @@
 // The real player under an X server: generated movies served over loopback,
 // the snapshot checked against what the movies are built to do.
+#include "client/lessons/player/shockwave_flash.h"
+
 #include "client/lessons/player/event_wait.h"
 #include "client/lessons/player/player_setup.h"
-#include "client/lessons/player/shockwave_flash.h"
 #include "common/swf/swf_bytes.h"
 #include "common/swf/writer.h"
 #include "tests/support/test_http_server.h"
@@ -43,8 +44,7 @@ struct marker_seen {
 };
 
 // A movie without anything that moves outside the root timeline, unless asked.
-swf::demo_movie plain_movie(int frames, double rate, int stop_frame)
-{
+swf::demo_movie plain_movie(int frames, double rate, int stop_frame) {
     swf::demo_movie m;
     m.look.frame_rate = rate;
     m.look.width = 400;
@@ -57,8 +57,7 @@ swf::demo_movie plain_movie(int frames, double rate, int stop_frame)
 
 class player_test : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         server_ = new test_http_server();
         player_ = new CShockwaveflash1();
         player_->resize(400, 300);
@@ -66,16 +65,14 @@ protected:
         ASSERT_TRUE(mirvo::player::run_events_until([] { return player_->page_ready(); }, 30000))
             << "the player page never came up";
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         delete player_;
         player_ = nullptr;
         delete server_;
         server_ = nullptr;
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         markers_.clear();
         connection_ = QObject::connect(player_, &CShockwaveflash1::frame_entered, [this](int index) {
             markers_.push_back({clock_.elapsed(), index});
@@ -84,8 +81,7 @@ protected:
     }
     void TearDown() override { QObject::disconnect(connection_); }
 
-    std::string serve(const std::string& name, const std::string& bytes)
-    {
+    std::string serve(const std::string& name, const std::string& bytes) {
         scripted_response r;
         r.body = bytes;
         r.headers = {{"Content-Type", "application/x-shockwave-flash"}};
@@ -95,17 +91,17 @@ protected:
 
     // Loads the way the lesson window does and samples the snapshot every
     // 50 ms until `done` says so or the time is up.
-    std::vector<sample> play(const std::string& url, int max_ms, const std::function<bool(const std::vector<sample>&)>& done)
-    {
+    std::vector<sample> play(const std::string& url, int max_ms,
+                             const std::function<bool(const std::vector<sample>&)>& done) {
         clock_.start();
         player_->LoadMovie(0, url);
         player_->SetBackgroundColor(background_);
         player_->Play();
         std::vector<sample> samples;
         while (clock_.elapsed() < max_ms) {
-            samples.push_back({clock_.elapsed(), player_->IsPlaying(), player_->CurrentFrame(), player_->TotalFrames()});
-            if (done(samples))
-                break;
+            samples.push_back(
+                {clock_.elapsed(), player_->IsPlaying(), player_->CurrentFrame(), player_->TotalFrames()});
+            if (done(samples)) break;
             mirvo::player::run_events_for(50);
         }
         return samples;
@@ -113,8 +109,7 @@ protected:
 
     // The movie ran to `stop_frame` and stands there: the snapshot shows it
     // playing while frames come, and standing within one tick after the last.
-    void expect_stands_at(const std::vector<sample>& samples, int total, int stop_frame, double rate)
-    {
+    void expect_stands_at(const std::vector<sample>& samples, int total, int stop_frame, double rate) {
         ASSERT_FALSE(markers_.empty()) << "no frame was seen";
         EXPECT_EQ(markers_.front().index, 0);
         const marker_seen last = markers_.back();
@@ -136,8 +131,7 @@ protected:
             if (s.ms <= last.ms) {
                 EXPECT_TRUE(s.playing) << "reported standing while frames still came, at " << s.ms;
             }
-            if (!s.playing && stood_at < 0)
-                stood_at = s.ms;
+            if (!s.playing && stood_at < 0) stood_at = s.ms;
             if (stood_at >= 0) {
                 EXPECT_FALSE(s.playing) << "playing again at " << s.ms;
                 EXPECT_EQ(s.current, stop_frame) << "at " << s.ms;
@@ -148,21 +142,15 @@ protected:
         EXPECT_GE(samples.back().ms - stood_at, 1000) << "not watched long enough after standing";
     }
 
-    static bool stood_for(const std::vector<sample>& s, qint64 ms)
-    {
+    static bool stood_for(const std::vector<sample>& s, qint64 ms) {
         for (auto it = s.rbegin(); it != s.rend(); ++it)
-            if (it->playing)
-                return it != s.rbegin() && s.back().ms - it->ms >= ms;
+            if (it->playing) return it != s.rbegin() && s.back().ms - it->ms >= ms;
         return !s.empty() && s.back().total > 0 && s.back().ms - s.front().ms >= ms;
     }
 
-    static QImage grab()
-    {
-        return player_->view()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    }
+    static QImage grab() { return player_->view()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
-    static void save_screenshot(const QImage& image, const char* name)
-    {
+    static void save_screenshot(const QImage& image, const char* name) {
         const char* dir = std::getenv("MIRVO_SCREENSHOT_DIR");
         image.save(QString::fromLocal8Bit(dir ? dir : ".") + QLatin1Char('/') + QLatin1String(name));
     }
@@ -175,8 +163,7 @@ protected:
     QMetaObject::Connection connection_;
 };
 
-TEST_F(player_test, a_movie_that_stops_on_its_last_frame_is_followed_to_the_end)
-{
+TEST_F(player_test, a_movie_that_stops_on_its_last_frame_is_followed_to_the_end) {
     auto movie = plain_movie(20, 10, 19);
     const auto url = serve("last.swf", swf::make_demo_movie(movie));
     const auto samples = play(url, 15000, [](const auto& s) { return stood_for(s, 1500); });
@@ -188,8 +175,7 @@ TEST_F(player_test, a_movie_that_stops_on_its_last_frame_is_followed_to_the_end)
     EXPECT_EQ(a, grab());
 }
 
-TEST_F(player_test, a_movie_that_stops_half_way_stands_where_it_stopped)
-{
+TEST_F(player_test, a_movie_that_stops_half_way_stands_where_it_stopped) {
     auto movie = plain_movie(20, 12, 9);
     movie.compress = true;  // CWS on the wire, rewritten for the page
     const auto url = serve("half.swf", swf::make_demo_movie(movie));
@@ -198,16 +184,12 @@ TEST_F(player_test, a_movie_that_stops_half_way_stands_where_it_stopped)
 }
 
 // The same movie with its body LZMA-compressed (ZWS); empty on failure.
-std::string as_zws(const std::string& fws)
-{
-    if (fws.size() < 8)
-        return {};
+std::string as_zws(const std::string& fws) {
+    if (fws.size() < 8) return {};
     lzma_options_lzma options;
-    if (lzma_lzma_preset(&options, 6))
-        return {};
+    if (lzma_lzma_preset(&options, 6)) return {};
     lzma_stream strm = LZMA_STREAM_INIT;
-    if (lzma_alone_encoder(&strm, &options) != LZMA_OK)
-        return {};
+    if (lzma_alone_encoder(&strm, &options) != LZMA_OK) return {};
     std::string packed(fws.size() + 1024, '\0');
     strm.next_in = reinterpret_cast<const std::uint8_t*>(fws.data() + 8);
     strm.avail_in = fws.size() - 8;
@@ -216,8 +198,7 @@ std::string as_zws(const std::string& fws)
     const lzma_ret rc = lzma_code(&strm, LZMA_FINISH);
     packed.resize(packed.size() - strm.avail_out);
     lzma_end(&strm);
-    if (rc != LZMA_STREAM_END || packed.size() < 13)
-        return {};
+    if (rc != LZMA_STREAM_END || packed.size() < 13) return {};
     // .lzma is 5 property bytes, 8 size bytes, the data; ZWS keeps the
     // properties and the data, with the data's length in front.
     // Flash Player reads LZMA movies from version 13 on.
@@ -226,16 +207,14 @@ std::string as_zws(const std::string& fws)
     return zws + packed.substr(0, 5) + packed.substr(13);
 }
 
-TEST_F(player_test, an_lzma_compressed_movie_is_followed_too)
-{
+TEST_F(player_test, an_lzma_compressed_movie_is_followed_too) {
     const std::string zws = as_zws(swf::make_demo_movie(plain_movie(12, 12, 11)));
     ASSERT_FALSE(zws.empty());
     const auto url = serve("lzma.swf", zws);
     expect_stands_at(play(url, 15000, [](const auto& s) { return stood_for(s, 1500); }), 12, 11, 12);
 }
 
-TEST_F(player_test, a_looping_movie_plays_on_and_wraps)
-{
+TEST_F(player_test, a_looping_movie_plays_on_and_wraps) {
     auto movie = plain_movie(8, 12, -1);
     const auto url = serve("loop.swf", swf::make_demo_movie(movie));
     const auto samples = play(url, 3500, [](const auto&) { return false; });
@@ -248,16 +227,14 @@ TEST_F(player_test, a_looping_movie_plays_on_and_wraps)
         if (s.total != 0) {
             EXPECT_EQ(s.total, 8);
         }
-        if (s.current < previous)
-            wrapped = true;
+        if (s.current < previous) wrapped = true;
         previous = s.current;
     }
     EXPECT_TRUE(wrapped) << "the frame never went back to the start";
     ASSERT_FALSE(markers_.empty());
 }
 
-TEST_F(player_test, the_movies_own_traces_are_not_taken_for_frames)
-{
+TEST_F(player_test, the_movies_own_traces_are_not_taken_for_frames) {
     // The root traces number-like texts, and a sprite keeps tracing after the
     // root has stopped on frame 5.
     swf::movie_writer w({8, 400, 300, 12, {255, 255, 255}});
@@ -268,11 +245,9 @@ TEST_F(player_test, the_movies_own_traces_are_not_taken_for_frames)
     chatter.show_frame();
     const auto sprite = w.define_sprite(chatter);
     for (int f = 0; f < 12; ++f) {
-        if (f == 0)
-            w.place(1, sprite, 0, 0);
+        if (f == 0) w.place(1, sprite, 0, 0);
         w.trace("11");
-        if (f == 5)
-            w.stop();
+        if (f == 5) w.stop();
         w.show_frame();
     }
     const auto url = serve("chatty.swf", w.finish(false));
@@ -280,8 +255,7 @@ TEST_F(player_test, the_movies_own_traces_are_not_taken_for_frames)
     expect_stands_at(samples, 12, 5, 12);
 }
 
-TEST_F(player_test, the_background_colour_fills_the_stage_and_the_area_around_it)
-{
+TEST_F(player_test, the_background_colour_fills_the_stage_and_the_area_around_it) {
     auto movie = plain_movie(4, 12, 3);
     movie.shapes.clear();
     movie.counter = false;
@@ -289,7 +263,8 @@ TEST_F(player_test, the_background_colour_fills_the_stage_and_the_area_around_it
     const auto url = serve("empty.swf", swf::make_demo_movie(movie));
 
     player_->resize(520, 300);  // room beside the 4:3 stage
-    for (const auto& [colour, expected] : {std::pair{0x0000FF, QColor(255, 0, 0)}, std::pair{0xFF8000, QColor(0, 128, 255)}}) {
+    for (const auto& [colour, expected] :
+         {std::pair{0x0000FF, QColor(255, 0, 0)}, std::pair{0xFF8000, QColor(0, 128, 255)}}) {
         background_ = colour;
         play(url, 15000, [](const auto& s) { return stood_for(s, 300); });
         const QImage image = grab();
@@ -308,8 +283,7 @@ TEST_F(player_test, the_background_colour_fills_the_stage_and_the_area_around_it
     player_->resize(400, 300);
 }
 
-TEST_F(player_test, a_screenshot_of_a_frame_shows_the_movie)
-{
+TEST_F(player_test, a_screenshot_of_a_frame_shows_the_movie) {
     swf::demo_movie movie = plain_movie(24, 12, 12);
     movie.sprite = true;
     const auto url = serve("look.swf", swf::make_demo_movie(movie));
@@ -334,13 +308,11 @@ TEST_F(player_test, a_screenshot_of_a_frame_shows_the_movie)
 // A two-frame movie whose frames each call getURL (by default loading other
 // movies into levels 1 and 2), then stop.
 std::string loader_movie(const std::string& first_url, const std::string& second_url,
-                         const std::string& first_target = "_level1", const std::string& second_target = "_level2")
-{
+                         const std::string& first_target = "_level1", const std::string& second_target = "_level2") {
     using namespace swf::detail;
     swf::bit_writer rect;
     rect.put_unsigned(15, 5);
-    for (const int v : {0, 400 * 20, 0, 300 * 20})
-        rect.put_signed(v, 15);
+    for (const int v : {0, 400 * 20, 0, 300 * 20}) rect.put_signed(v, 15);
     std::string body = rect.take();
     put_u16(body, 12 << 8);  // 12 fps
     put_u16(body, 2);
@@ -353,8 +325,7 @@ std::string loader_movie(const std::string& first_url, const std::string& second
         a.push_back(0);
         a += target;
         a.push_back(0);
-        if (stop)
-            a.push_back(static_cast<char>(action_stop));
+        if (stop) a.push_back(static_cast<char>(action_stop));
         a.push_back(static_cast<char>(action_end));
         return a;
     };
@@ -369,8 +340,7 @@ std::string loader_movie(const std::string& first_url, const std::string& second
     return movie + body;
 }
 
-TEST_F(player_test, a_movie_in_a_chinese_folder_loads_its_neighbours_and_its_servers_files)
-{
+TEST_F(player_test, a_movie_in_a_chinese_folder_loads_its_neighbours_and_its_servers_files) {
     // The folder is "课" in GBK; the lesson window hands such names over raw
     // or escaped, and both reach the same server path.
     const std::string folder = "/lesson/%BF%CE/0010/";
@@ -398,14 +368,13 @@ TEST_F(player_test, a_movie_in_a_chinese_folder_loads_its_neighbours_and_its_ser
         << "the movie's own loads did not reach its server";
 }
 
-TEST_F(player_test, web_pages_a_movie_opens_go_to_the_opener_and_the_movie_plays_on)
-{
+TEST_F(player_test, web_pages_a_movie_opens_go_to_the_opener_and_the_movie_plays_on) {
     // A page for a new window goes to the desktop; one for the player's own
     // window is refused (the player page must stay), and the movie plays on.
     std::vector<QString> opened;
     player_->set_address_opener([&](const QString& address) { opened.push_back(address); });
-    const auto url = serve("opens.swf", loader_movie("info.html?x=1", server_->base_url() + "/ad/page.html", "_blank",
-                                                    "_self"));
+    const auto url =
+        serve("opens.swf", loader_movie("info.html?x=1", server_->base_url() + "/ad/page.html", "_blank", "_self"));
     const auto samples = play(url, 15000, [&](const auto& s) { return stood_for(s, 1500) && !opened.empty(); });
     player_->set_address_opener(nullptr);
     expect_stands_at(samples, 2, 1, 12);
@@ -416,8 +385,7 @@ TEST_F(player_test, web_pages_a_movie_opens_go_to_the_opener_and_the_movie_plays
     expect_stands_at(play(next, 15000, [](const auto& s) { return stood_for(s, 1500); }), 6, 5, 12);
 }
 
-TEST_F(player_test, a_movie_loaded_while_the_player_starts_waits_for_it)
-{
+TEST_F(player_test, a_movie_loaded_while_the_player_starts_waits_for_it) {
     // The lesson window starts its first movie right after creating the
     // player, long before Ruffle is ready.
     const auto url = serve("early.swf", swf::make_demo_movie(plain_movie(12, 12, 11)));
@@ -434,8 +402,7 @@ TEST_F(player_test, a_movie_loaded_while_the_player_starts_waits_for_it)
     ASSERT_TRUE(mirvo::player::run_events_until(
         [&] {
             EXPECT_TRUE(fresh.IsPlaying() || fresh.CurrentFrame() == 11) << "not playing at " << clock.elapsed();
-            if (!fresh.IsPlaying() && stood_at < 0)
-                stood_at = clock.elapsed();
+            if (!fresh.IsPlaying() && stood_at < 0) stood_at = clock.elapsed();
             return stood_at >= 0 && clock.elapsed() - stood_at > 1000;
         },
         30000));
@@ -444,8 +411,7 @@ TEST_F(player_test, a_movie_loaded_while_the_player_starts_waits_for_it)
     EXPECT_FALSE(fresh.IsPlaying());
 }
 
-TEST_F(player_test, the_player_recovers_when_its_renderer_dies)
-{
+TEST_F(player_test, the_player_recovers_when_its_renderer_dies) {
     // The new page's clock starts from zero; let the old one run well ahead
     // first, as it has in a lesson.
     mirvo::player::run_events_for(3000);
@@ -459,8 +425,7 @@ TEST_F(player_test, the_player_recovers_when_its_renderer_dies)
     expect_stands_at(play(url, 15000, [](const auto& s) { return stood_for(s, 1500); }), 10, 9, 12);
 }
 
-TEST_F(player_test, an_actionscript_3_movie_is_followed_by_the_clock)
-{
+TEST_F(player_test, an_actionscript_3_movie_is_followed_by_the_clock) {
     std::string bytes = swf::make_demo_movie(plain_movie(10, 10, 9));
     // Turn the FileAttributes flag for ActionScript 3 on: the player then
     // runs no DoAction, markers included.
@@ -479,8 +444,7 @@ TEST_F(player_test, an_actionscript_3_movie_is_followed_by_the_clock)
     for (const sample& s : samples) {
         EXPECT_GE(s.current, previous);
         previous = s.current;
-        if (s.playing)
-            stood_at = s.ms;
+        if (s.playing) stood_at = s.ms;
     }
     // Nine frame intervals after the movie started, and it cannot have
     // started before it was asked for.
@@ -488,11 +452,10 @@ TEST_F(player_test, an_actionscript_3_movie_is_followed_by_the_clock)
     EXPECT_LE(stood_at, 6000);
 }
 
-TEST_F(player_test, movies_that_cannot_be_had_are_not_playing)
-{
+TEST_F(player_test, movies_that_cannot_be_had_are_not_playing) {
     server_->on("/lesson/0010/text.swf", scripted_response::text(200, "this is not a movie"));
     for (const std::string& url : {server_->base_url() + "/lesson/0010/missing.swf",
-                                  server_->base_url() + "/lesson/0010/text.swf", std::string("not an address")}) {
+                                   server_->base_url() + "/lesson/0010/text.swf", std::string("not an address")}) {
         const auto samples = play(url, 5000, [](const auto& s) { return !s.back().playing; });
         ASSERT_FALSE(samples.back().playing) << url;
         EXPECT_LE(samples.back().ms, tick_ms) << url;
@@ -501,8 +464,7 @@ TEST_F(player_test, movies_that_cannot_be_had_are_not_playing)
     }
 }
 
-TEST_F(player_test, a_later_load_wins_over_a_slow_earlier_one)
-{
+TEST_F(player_test, a_later_load_wins_over_a_slow_earlier_one) {
     scripted_response slow;
     slow.body = swf::make_demo_movie(plain_movie(30, 12, 29));
     slow.delay_before_ms = 1500;
@@ -513,8 +475,7 @@ TEST_F(player_test, a_later_load_wins_over_a_slow_earlier_one)
     expect_stands_at(samples, 6, 5, 12);
 }
 
-TEST_F(player_test, a_hidden_player_keeps_playing)
-{
+TEST_F(player_test, a_hidden_player_keeps_playing) {
     // A lesson goes on while the frame sits in the tray: the window is hidden
     // while one movie plays, and the next movie starts while it is hidden.
     const auto first = serve("before_tray.swf", swf::make_demo_movie(plain_movie(20, 10, 19)));
@@ -532,8 +493,7 @@ TEST_F(player_test, a_hidden_player_keeps_playing)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     mirvo::prepare_movie_player(argc, argv);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
