@@ -4,8 +4,8 @@
 // own load_catalogue. Prints the times and the growth from 1k to 10k, with the
 // reading of the records alone (no request, no tree) beside them.
 #include "client/lessons/lesson_form.h"
-#include "client/lessons/lesson_test_service.h"
-#include "client/lessons/request.h"
+#include "common/protocol/request.h"
+#include "tests/support/lesson_test_service.h"
 
 #include <QApplication>
 #include <QTreeWidget>

@@ -9,15 +9,15 @@
 //    by start_lesson, loads the first movie on its first tick), and
 //    LoadMovie -> first frame.
 // Needs a display: run it as  xvfb-run -a bench/lesson_start_bench
-#include "client/app/pump.h"
 #include "client/lessons/lesson_form.h"
-#include "client/lessons/lesson_test_service.h"
 #include "client/lessons/player/event_wait.h"
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"
-#include "client/lessons/request.h"
-#include "client/login/digit_code.h"
+#include "client/login/session.h"
+#include "common/protocol/digit_code.h"
 #include "common/swf/writer.h"
+#include "gui/pump.h"
+#include "tests/support/lesson_test_service.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -4,8 +4,8 @@
 // latency percentiles and errors.
 //
 //   server_bench [--clients 50] [--seconds 10]
-#include "client/login/digit_code.h"
 #include "common/http/http.h"
+#include "common/protocol/digit_code.h"
 #include "common/ui/status.h"
 #include "common/xmltext/xmltext.h"
 #include "server/demo_site.h"
@@ -33,13 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 using clock_type = std::chrono::steady_clock;
 
-// The bench measures the service, not the client's pauses between characters.
-class no_wait_pump : public mirvo::message_pump {
-public:
-    bool drain() override { return true; }
-    void wait(double) override {}
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,8 +44,9 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--seconds"))
             seconds = std::clamp(std::atoi(argv[i + 1]), 1, 120);
     }
-    no_wait_pump pump;
-    mirvo::set_message_pump(&pump);
+    // The bench measures the service, not the client's pauses between characters.
+    mirvo::no_wait_pump pump;
+    mirvo::scoped_message_pump use_pump(pump);
 
     const fs::path dir = fs::temp_directory_path() / ("mirvo-server-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);

@@ -15,7 +15,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
   fonts-wqy-microhei fonts-noto-cjk
-  clang libclang-rt-14-dev llvm
+  clang libclang-rt-14-dev llvm clang-format
   openssl curl locales
 )
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test:
+#  0. the house style and the direction of includes (scripts/check-style.sh),
 #  1. the parsers of network input under libFuzzer for a short while,
 #  2. the Qt-free code and the reference service under AddressSanitizer and
 #     UndefinedBehaviorSanitizer,
@@ -12,6 +13,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${MIRVO_BUILD_DIR:-$here/build}
 
 "$here/scripts/setup.sh"
+
+echo "== style and layers"
+"$here/scripts/check-style.sh"
 
 if [ -z "${MIRVO_QUICK:-}" ]; then
   echo "== fuzzing the parsers"

@@ -1,6 +1,6 @@
 #include "server/admin.h"
 
-#include "client/login/digit_code.h"
+#include "common/protocol/digit_code.h"
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
 #include "server/clock.h"
@@ -35,14 +35,6 @@ const char* const usage_text =
     "       mirvo-server publish-version [--site DIR] VERSION [MESSAGE]\n"
     "       mirvo-server init-demo SITE DB [--program PATH] [--base-url URL]\n"
     "       mirvo-server digit-encode TEXT | digit-decode DIGITS\n";
-
-// The service has no screen: the digit code's pauses, which keep a window
-// responsive while it codes, would only delay replies.
-class no_wait_pump : public message_pump {
-public:
-    bool drain() override { return true; }
-    void wait(double) override {}
-};
 
 struct parsed {
     std::map<std::string, std::string> opts;
@@ -190,6 +182,8 @@ int set_user(const parsed& p, bool create, std::ostream& out, std::ostream& err)
 }  // namespace
 
 int run_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    // The service has no screen: the digit code's pauses, which keep a window
+    // responsive while it codes, would only delay replies.
     static no_wait_pump pump;
     set_message_pump(&pump);
     std::string cmd = "serve";

@@ -1,6 +1,6 @@
 #include "server/catalogue.h"
 
-#include "client/lessons/request.h"
+#include "common/protocol/request.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
 

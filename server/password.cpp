@@ -1,6 +1,6 @@
 #include "server/password.h"
 
-#include "client/login/digit_code.h"
+#include "common/protocol/digit_code.h"
 #include "common/text/gbk.h"
 
 #include <nettle/pbkdf2.h>

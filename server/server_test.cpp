@@ -1,8 +1,8 @@
 // The service end to end over loopback, spoken to with the client's own URL
 // builder, digit code, record reader and page fetch.
-#include "client/lessons/request.h"
-#include "client/login/digit_code.h"
 #include "common/http/http.h"
+#include "common/protocol/digit_code.h"
+#include "common/protocol/request.h"
 #include "common/swf/swf.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
@@ -124,19 +124,21 @@ protected:
 
     static std::string base() { return "http://127.0.0.1:" + std::to_string(port_); }
     static void login_as(const std::string& user_utf8, const std::string& password) {
-        session() = {base(), "service.aspx", utf8_to_gbk(user_utf8), password};
+        session_ = {base(), "service.aspx", utf8_to_gbk(user_utf8), password};
     }
     static std::string get(const std::string& path) { return http_get_text(base() + path); }
     static std::string action(const std::string& name, const std::string* folder) {
-        return http_get_text(build_request_url(name, folder));
+        return http_get_text(build_request_url(session_, name, folder));
     }
     static std::string suggestion_url(int type, const std::string& content) {
-        const session_values& s = session();
+        const session_values& s = session_;
         return s.server_base_url + "/" + s.request_page + "?user=" + url_encode_value(s.user) +
                "&password=" + digit_encode(s.password) + "&action=save_suggest&type=" + std::to_string(type) +
                "&content=" + url_encode_value(content);
     }
 
+    // Whom the requests of a test go out as.
+    static session_values session_;
     static testing::temp_folder* folder_;
     static std::string site_, db_path_;
     static store* db_;
@@ -145,6 +147,7 @@ protected:
     static int port_;
 };
 
+session_values ServerTest::session_;
 testing::temp_folder* ServerTest::folder_ = nullptr;
 std::string ServerTest::site_, ServerTest::db_path_;
 store* ServerTest::db_ = nullptr;
@@ -171,7 +174,7 @@ TEST_F(ServerTest, BasePathReachesTheSameService) {
     EXPECT_EQ(base_path_of("http://127.0.0.1:18080/xinxi50/"), "/xinxi50");
     EXPECT_EQ(base_path_of("http://localhost:18080"), "");
     EXPECT_EQ(get("/xinxi50/testinternet.txt"), "your internet is ok!");
-    session().server_base_url = base() + "/xinxi50";
+    session_.server_base_url = base() + "/xinxi50";
     EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
     EXPECT_EQ(xml_get_value(get("/xinxi50/mirvo.xml"), "mirvo"), "3.8");
     EXPECT_EQ(raw_get(port_, "/xinxi50/../secret.txt").status, 404);
@@ -323,7 +326,7 @@ TEST_F(ServerTest, SuggestionsAreStoredByteForByte) {
     const std::size_t before = db_->suggestions().size();
     EXPECT_EQ(xml_get_value(http_get_text(suggestion_url(6, text)), "process_result"), "ok");
     // The same with the bytes sent raw, as an older client would.
-    const session_values& s = session();
+    const session_values& s = session_;
     const std::string raw_target = "/service.aspx?user=demo&password=" + digit_encode(s.password) +
                                    "&action=save_suggest&type=2&content=" + utf8_to_gbk("课程&很好") + "%0D%0A";
     raw_reply raw = raw_get(port_, raw_target);

@@ -1,7 +1,7 @@
 #include "server/service.h"
 
-#include "client/login/digit_code.h"
 #include "common/fs/paths.h"
+#include "common/protocol/digit_code.h"
 #include "common/text/gbk.h"
 #include "server/clock.h"
 #include "server/password.h"

@@ -1,10 +1,10 @@
 #include "client/app/main_frame.h"
-#include "client/app/pump.h"
-#include "client/app/qt_text.h"
-#include "client/app/recording_desktop.h"
 #include "client/app/zeph_app.h"
 #include "common/fs/paths.h"
+#include "gui/pump.h"
+#include "gui/qt_text.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/recording_desktop.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

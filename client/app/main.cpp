@@ -1,8 +1,8 @@
 #include "client/app/main_frame.h"
-#include "client/app/pump.h"
 #include "client/app/zeph_app.h"
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"
+#include "gui/pump.h"
 
 #include <QApplication>
 

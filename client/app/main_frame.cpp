@@ -1,15 +1,16 @@
 #include "client/app/main_frame.h"
 
-#include "client/app/desktop.h"
-#include "client/app/pump.h"
-#include "client/app/qt_text.h"
 #include "client/forms/message_form.h"
-#include "client/lessons/request.h"
 #include "client/login/login_form.h"
+#include "client/login/session.h"
+#include "client/res/images.h"
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/http/http.h"
 #include "common/xmltext/xmltext.h"
+#include "gui/desktop.h"
+#include "gui/pump.h"
+#include "gui/qt_text.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -37,13 +38,6 @@ constexpr int toolbar_entries[] = {cmd_suggest, cmd_help, cmd_settings, cmd_exit
                                    32893,       0,        32805,        32800,    32872, 32870};
 constexpr int toolbar_image_width = 16;
 constexpr int toolbar_image_height = 15;
-
-QIcon program_icon() {
-    QIcon icon;
-    icon.addFile(":/images/icon127_16.png", QSize(16, 16));
-    icon.addFile(":/images/icon127.png", QSize(32, 32));
-    return icon;
-}
 
 }  // namespace
 

@@ -1,10 +1,10 @@
 #include "client/app/zeph_app.h"
 
-#include "client/app/desktop.h"
 #include "client/app/main_frame.h"
-#include "client/app/pump.h"
-#include "client/app/qt_text.h"
 #include "common/fs/paths.h"
+#include "gui/desktop.h"
+#include "gui/pump.h"
+#include "gui/qt_text.h"
 
 namespace mirvo {
 

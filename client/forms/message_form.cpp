@@ -1,6 +1,6 @@
 #include "client/forms/message_form.h"
 
-#include "client/app/qt_text.h"
+#include "gui/qt_text.h"
 #include "ui_message_form.h"
 
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #include "client/lessons/catalogue.h"
 
-#include "client/lessons/request.h"
+#include "common/protocol/request.h"
 #include "common/xmltext/xmltext.h"
 
 namespace mirvo {

@@ -1,7 +1,7 @@
 #include "client/lessons/catalogue.h"
 
-#include "client/lessons/lesson_test_service.h"
 #include "common/text/gbk.h"
+#include "tests/support/lesson_test_service.h"
 
 #include <gtest/gtest.h>
 

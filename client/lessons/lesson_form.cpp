@@ -1,7 +1,7 @@
 #include "client/lessons/lesson_form.h"
 
-#include "client/app/desktop.h"
-#include "client/app/qt_text.h"
+#include "gui/desktop.h"
+#include "gui/qt_text.h"
 #include "ui_lesson_form.h"
 
 #include <QApplication>

@@ -2,9 +2,9 @@
 // the test sets and a cursor the test moves, against a loopback service.
 #include "client/lessons/lesson_form.h"
 
-#include "client/app/desktop.h"
-#include "client/app/qt_text.h"
-#include "client/lessons/lesson_test_service.h"
+#include "gui/desktop.h"
+#include "gui/qt_text.h"
+#include "tests/support/lesson_test_service.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,9 +1,9 @@
 #include "client/lessons/playback.h"
 
-#include "client/lessons/request.h"
-#include "client/login/digit_code.h"
+#include "client/login/session.h"
 #include "client/res/string_table.h"
 #include "common/http/http.h"
+#include "common/protocol/digit_code.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
 

@@ -1,16 +1,16 @@
 #include "client/login/login_form.h"
 
-#include "client/app/desktop.h"
-#include "client/app/pump.h"
-#include "client/app/qt_text.h"
-#include "client/lessons/request.h"
 #include "client/login/login_steps.h"
 #include "client/login/profile.h"
+#include "client/login/session.h"
 #include "client/res/coded_resources.h"
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/http/http.h"
 #include "common/xmltext/xmltext.h"
+#include "gui/desktop.h"
+#include "gui/pump.h"
+#include "gui/qt_text.h"
 #include "ui_login_form.h"
 
 #include <QAbstractItemView>

@@ -4,7 +4,7 @@
 // updater, and the login itself.
 #pragma once
 
-#include "client/app/qt_status.h"
+#include "gui/qt_status.h"
 
 #include <QBasicTimer>
 #include <QDialog>

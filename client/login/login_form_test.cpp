@@ -2,16 +2,16 @@
 // choice, version check and hand-over, the login replies, the profile.
 #include "client/login/login_form.h"
 
-#include "client/app/pump.h"
-#include "client/app/qt_text.h"
-#include "client/app/recording_desktop.h"
-#include "client/lessons/request.h"
-#include "client/login/digit_code.h"
 #include "client/login/login_steps.h"
 #include "client/login/profile.h"
+#include "client/login/session.h"
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
+#include "common/protocol/digit_code.h"
+#include "gui/pump.h"
+#include "gui/qt_text.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/recording_desktop.h"
 #include "tests/support/test_http_server.h"
 
 #include <QApplication>

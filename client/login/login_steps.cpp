@@ -1,11 +1,11 @@
 #include "client/login/login_steps.h"
 
-#include "client/lessons/request.h"
-#include "client/login/digit_code.h"
 #include "client/res/coded_resources.h"
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/http/http.h"
+#include "common/protocol/digit_code.h"
+#include "common/protocol/request.h"
 #include "common/xmltext/xmltext.h"
 
 #include <filesystem>
@@ -52,7 +52,7 @@ version_check check_version(const std::string& base_url, const std::string& fold
 
 std::string login_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
                               const std::string& password) {
-    return build_request_url(base_url, request_page, user, password, "login", nullptr);
+    return build_request_url(session_values{base_url, request_page, user, password}, "login", nullptr);
 }
 
 login_outcome read_login_reply(const std::string& reply) {

@@ -1,8 +1,8 @@
 #include "client/login/profile.h"
 
-#include "client/login/digit_code.h"
 #include "client/login/password_file.h"
 #include "client/res/coded_resources.h"
+#include "common/protocol/digit_code.h"
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
 #include "common/xmltext/xmltext.h"

@@ -1,11 +1,12 @@
 #include "client/login/profile.h"
 
-#include "client/login/digit_code.h"
 #include "client/login/password_file.h"
 #include "client/res/coded_resources.h"
+#include "common/protocol/digit_code.h"
 #include "common/ui/status.h"
 #include "common/xmltext/xmltext.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/ui_fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -21,20 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using names = std::vector<std::string>;
 
-class recording_status final : public status_line {
-public:
-    void set_text(const std::string& gbk) override { text = gbk; }
-    void repaint() override { ++repaints; }
-    std::string text;
-    int repaints = 0;
-};
-
-class no_wait_pump final : public message_pump {
-public:
-    bool drain() override { return true; }
-    void wait(double) override {}
-};
-
 std::string slurp(const fs::path& p) { return mirvo::testing::read_bytes(p.string()); }
 
 void spit(const fs::path& p, const std::string& bytes) { mirvo::testing::write_bytes(p.string(), bytes); }
@@ -44,9 +31,7 @@ protected:
     void SetUp() override {
         dir_ = temp_.path();
         folder_ = dir_.string();
-        set_message_pump(&pump_);
     }
-    void TearDown() override { set_message_pump(nullptr); }
     std::string profile_bytes() const { return slurp(dir_ / "mirvo_user.xml"); }
     bool write(const names& listed, const std::string& user, const std::string& pw, bool auto_login) {
         return write_user_profile(listed, user, pw, auto_login, &status_, folder_);
@@ -56,7 +41,8 @@ protected:
     fs::path dir_;
     std::string folder_;
     no_wait_pump pump_;
-    recording_status status_;
+    scoped_message_pump use_pump_{pump_};
+    testing::recording_status_line status_;
 };
 
 TEST_F(Profile, FirstLoginOnThisComputer) {
@@ -235,9 +221,9 @@ TEST_F(Profile, FailedWriteLeavesTheOldFiles) {
     // The profile cannot be replaced: the new password file is taken back.
     fs::rename(dir_ / "mirvo_user.xml", dir_ / "saved");
     fs::create_directory(dir_ / "mirvo_user.xml");
-    status_.text.clear();
+    status_.painted.clear();
     EXPECT_FALSE(write({"alice"}, "alice", "second", true));
-    EXPECT_EQ(status_.text, "error in saving file" + folder_ + "\\mirvo_user.xml");
+    EXPECT_EQ(status_.painted, "error in saving file" + folder_ + "\\mirvo_user.xml");
     EXPECT_GT(status_.repaints, 0);
     EXPECT_EQ(slurp(dir_ / "alice.dat"), old_dat);
     // A user with no password file before has none after.
@@ -248,9 +234,9 @@ TEST_F(Profile, FailedWriteLeavesTheOldFiles) {
 
     // The password file cannot be replaced: the profile is not touched.
     fs::create_directory(dir_ / "bob.dat");
-    status_.text.clear();
+    status_.painted.clear();
     EXPECT_FALSE(write({"alice"}, "bob", "second", true));
-    EXPECT_EQ(status_.text, "error in saving file" + folder_ + "\\bob.dat");
+    EXPECT_EQ(status_.painted, "error in saving file" + folder_ + "\\bob.dat");
     EXPECT_EQ(profile_bytes(), old_profile);
     EXPECT_EQ(read_user_profile(folder_).password, "first");
 }

@@ -1,6 +1,6 @@
 #include "client/res/coded_resources.h"
 
-#include "client/login/digit_code.h"
+#include "common/protocol/digit_code.h"
 
 namespace mirvo {
 

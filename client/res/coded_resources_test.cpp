@@ -1,7 +1,8 @@
 #include "client/res/coded_resources.h"
 
-#include "client/login/digit_code.h"
 #include "client/res/string_table.h"
+#include "common/protocol/code_tables.h"
+#include "common/protocol/digit_code.h"
 #include "common/text/gbk.h"
 
 #include <gtest/gtest.h>

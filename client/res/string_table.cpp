@@ -2,6 +2,7 @@
 
 #include "client/res/coded_resources.h"
 #include "client/res/strings.h"
+#include "common/protocol/code_tables.h"
 #include "common/text/gbk.h"
 
 #include <map>

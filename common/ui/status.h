@@ -43,6 +43,25 @@ public:
 void set_message_pump(message_pump* pump);
 message_pump& current_message_pump();
 
+// Dispatches nothing and returns from every wait at once. For a program with
+// no events to pump, such as the service, whose digit code must not pause
+// 10 ms per character, and for tests that want the same.
+class no_wait_pump final : public message_pump {
+public:
+    bool drain() override { return true; }
+    void wait(double) override {}
+};
+
+// Installs a pump for the lifetime of the object and puts the default back
+// after.
+class scoped_message_pump {
+public:
+    explicit scoped_message_pump(message_pump& pump) { set_message_pump(&pump); }
+    ~scoped_message_pump() { set_message_pump(nullptr); }
+    scoped_message_pump(const scoped_message_pump&) = delete;
+    scoped_message_pump& operator=(const scoped_message_pump&) = delete;
+};
+
 bool drain_message_queue();
 void wait_pumping_messages(double ms);
 

@@ -3,6 +3,7 @@
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/ui_fakes.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -18,11 +19,6 @@ using namespace mirvo;
 namespace fs = std::filesystem;
 
 namespace {
-struct recording_status : status_line {
-    std::string text;
-    void set_text(const std::string& t) override { text = t; }
-    void repaint() override {}
-};
 struct temp_folder : mirvo::testing::temp_folder {
     fs::path path = mirvo::testing::temp_folder::path();
     std::string file(const std::string& name) const { return utf8_to_gbk((path / name).string()); }
@@ -109,10 +105,10 @@ TEST(TextFiles, ReadsLinesAndReportsFailures) {
     EXPECT_EQ(read_text_file(nullptr, t.file("lf.txt")), "x\n\ny\n");
     EXPECT_EQ(read_text_file(nullptr, t.file("cr.txt")), "a\rb\n");
 
-    recording_status status;
+    mirvo::testing::recording_status_line status;
     std::string missing = t.file("missing.txt");
     EXPECT_EQ(read_text_file(&status, missing), "");
-    EXPECT_EQ(status.text, "error reading file:" + missing);
+    EXPECT_EQ(status.last(), "error reading file:" + missing);
     // A folder is not a readable file either.
     EXPECT_EQ(read_text_file(&status, t.file("")), "");
 
@@ -123,7 +119,7 @@ TEST(TextFiles, ReadsLinesAndReportsFailures) {
 
 TEST(TextFiles, SavesWithCrLfAndNeverHalfAFile) {
     temp_folder t;
-    recording_status status;
+    mirvo::testing::recording_status_line status;
     std::string path = t.file(gbk_to_utf8("\xD6\xD0") + ".xml");
     ASSERT_TRUE(save_text_file(&status, path, "<a/>\n<b>\xD6\xD0</b>"));
     EXPECT_EQ(t.read("中.xml"), "<a/>\r\n<b>\xD6\xD0</b>");
@@ -133,7 +129,7 @@ TEST(TextFiles, SavesWithCrLfAndNeverHalfAFile) {
     // Saving into a folder that does not exist fails, says so, and creates nothing.
     std::string bad = t.file("no/such/x.xml");
     EXPECT_FALSE(save_text_file(&status, bad, "x"));
-    EXPECT_EQ(status.text, "error in saving file" + bad);
+    EXPECT_EQ(status.last(), "error in saving file" + bad);
     // A write that fails half-way (the file size limit stops it) leaves the
     // old file as it was and no temporary file behind.
     ASSERT_TRUE(save_text_file(&status, t.file("keep.xml"), "old text"));
@@ -148,7 +144,7 @@ TEST(TextFiles, SavesWithCrLfAndNeverHalfAFile) {
         ::setrlimit(RLIMIT_FSIZE, &saved_limit);
         std::signal(SIGXFSZ, old_handler);
         EXPECT_FALSE(saved);
-        EXPECT_EQ(status.text, "error in saving file" + t.file("keep.xml"));
+        EXPECT_EQ(status.last(), "error in saving file" + t.file("keep.xml"));
     }
     EXPECT_EQ(t.read("keep.xml"), "old text");
     int files = 0;

@@ -45,7 +45,7 @@ void recording_progress_bar::repaint() {
     if (log_) log_->add("repaint:bar");
 }
 
-recording_pump::recording_pump(event_log* log) : log_(log) { set_message_pump(this); }
+recording_pump::recording_pump(event_log* log, bool sleeps) : log_(log), sleeps_(sleeps) { set_message_pump(this); }
 
 recording_pump::~recording_pump() { set_message_pump(nullptr); }
 
@@ -55,6 +55,9 @@ bool recording_pump::drain() {
     return true;
 }
 
-void recording_pump::wait(double ms) { std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms)); }
+void recording_pump::wait(double ms) {
+    waits.push_back(ms);
+    if (sleeps_) std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
+}
 
 }  // namespace mirvo::testing

@@ -26,6 +26,9 @@ public:
     void set_text(const std::string& gbk) override;
     void repaint() override;
 
+    // The text set last, empty before the first.
+    std::string last() const { return texts.empty() ? std::string() : texts.back(); }
+
     std::vector<std::string> texts;  // every text set, in order (GBK)
     int repaints = 0;
     std::string painted;  // the text shown at the last repaint
@@ -53,18 +56,21 @@ private:
     event_log* log_;
 };
 
-// Counts drains; installs itself as the process's pump for its lifetime.
+// Counts drains and records waits; installs itself as the process's pump for
+// its lifetime. A wait sleeps unless sleeps is false.
 class recording_pump : public message_pump {
 public:
-    explicit recording_pump(event_log* log = nullptr);
+    explicit recording_pump(event_log* log = nullptr, bool sleeps = true);
     ~recording_pump() override;
     bool drain() override;
     void wait(double ms) override;
 
     int drains = 0;
+    std::vector<double> waits;  // the milliseconds asked for, in order
 
 private:
     event_log* log_;
+    bool sleeps_;
 };
 
 }  // namespace mirvo::testing

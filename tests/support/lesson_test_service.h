@@ -4,8 +4,8 @@
 #pragma once
 
 #include "client/lessons/movie_player.h"
-#include "client/lessons/request.h"
-#include "client/login/digit_code.h"
+#include "client/login/session.h"
+#include "common/protocol/digit_code.h"
 #include "common/ui/status.h"
 
 #include <httplib.h>
@@ -111,20 +111,12 @@ class lesson_session {
 public:
     explicit lesson_session(const lesson_service& service) : saved_(session()) {
         session() = {service.base_url(), "service.aspx", "zhang3", "pw1"};
-        set_message_pump(&pump_);
     }
-    ~lesson_session() {
-        set_message_pump(nullptr);
-        session() = saved_;
-    }
+    ~lesson_session() { session() = saved_; }
 
 private:
-    class no_wait_pump final : public message_pump {
-    public:
-        bool drain() override { return true; }
-        void wait(double) override {}
-    };
     no_wait_pump pump_;
+    scoped_message_pump use_pump_{pump_};
     session_values saved_;
 };
 

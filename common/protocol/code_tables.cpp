@@ -2,7 +2,7 @@
 // Fixed data: changing any code makes every stored password file and every
 // coded value of the deployed service unreadable. Each table holds the same
 // 64 characters in the same order, each with a two-digit code of its own.
-#include "client/res/coded_resources.h"
+#include "common/protocol/code_tables.h"
 
 namespace mirvo {
 

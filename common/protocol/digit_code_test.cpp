@@ -1,7 +1,8 @@
-#include "client/login/digit_code.h"
+#include "common/protocol/digit_code.h"
 
-#include "client/res/coded_resources.h"
+#include "common/protocol/code_tables.h"
 #include "common/ui/status.h"
+#include "tests/support/ui_fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,18 +17,8 @@ namespace {
 const std::string table_chars = "abcdefghijklmnopqrstuvwxyz0123456789!\"#$%&'()*+,-./:;<=>?@[]^{} ";
 
 // Records the pauses instead of sleeping, so long texts code quickly.
-class counting_pump final : public message_pump {
-public:
-    bool drain() override { return true; }
-    void wait(double ms) override { waits.push_back(ms); }
-    std::vector<double> waits;
-};
-
-class fast_pump_scope {
-public:
-    fast_pump_scope() { set_message_pump(&pump); }
-    ~fast_pump_scope() { set_message_pump(nullptr); }
-    counting_pump pump;
+struct fast_pump_scope {
+    testing::recording_pump pump{nullptr, false};
 };
 
 // The group that codes c in table 0.

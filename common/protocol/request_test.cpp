@@ -1,6 +1,6 @@
-#include "client/lessons/request.h"
+#include "common/protocol/request.h"
 
-#include "client/login/digit_code.h"
+#include "common/protocol/digit_code.h"
 #include "common/ui/status.h"
 #include "common/xmltext/xmltext.h"
 
@@ -13,24 +13,8 @@
 namespace mirvo {
 namespace {
 
-class no_wait_pump final : public message_pump {
-public:
-    bool drain() override { return true; }
-    void wait(double) override {}
-};
-
 class RequestUrl : public ::testing::Test {
 protected:
-    void SetUp() override {
-        set_message_pump(&pump_);
-        saved_ = session();
-        session() = {"http://127.0.0.1:18080", "service.aspx", "zhang3", "Secret9"};
-    }
-    void TearDown() override {
-        session() = saved_;
-        set_message_pump(nullptr);
-    }
-
     // Splits off the password digits, checks they decode to the session
     // password (lower-cased), and returns the URL with them replaced by "#".
     static std::string with_password_masked(const std::string& url) {
@@ -42,8 +26,9 @@ protected:
         return m.prefix().str() + "&password=#" + m[2].str() + m.suffix().str();
     }
 
+    session_values s_{"http://127.0.0.1:18080", "service.aspx", "zhang3", "Secret9"};
     no_wait_pump pump_;
-    session_values saved_;
+    scoped_message_pump use_pump_{pump_};
 };
 
 TEST_F(RequestUrl, EveryActionInKeyOrder) {
@@ -67,22 +52,22 @@ TEST_F(RequestUrl, EveryActionInKeyOrder) {
         {"save_suggest", nullptr, head + "&action=save_suggest"},
         {"logout", &logout, head + "&lesson_id=0010&lesson_dir=logout&action=logout"},
     };
-    for (const row& r : rows) EXPECT_EQ(with_password_masked(build_request_url(r.action, r.folder)), r.expected);
+    for (const row& r : rows) EXPECT_EQ(with_password_masked(build_request_url(s_, r.action, r.folder)), r.expected);
 }
 
 TEST_F(RequestUrl, FreshPasswordDigitsEveryRequest) {
     // Real pauses: the table choice follows the clock.
     set_message_pump(nullptr);
-    const std::string a = build_request_url("ad", nullptr);
-    const std::string b = build_request_url("ad", nullptr);
+    const std::string a = build_request_url(s_, "ad", nullptr);
+    const std::string b = build_request_url(s_, "ad", nullptr);
     EXPECT_NE(a, b);
     EXPECT_EQ(with_password_masked(a), with_password_masked(b));
 }
 
 TEST_F(RequestUrl, ValuesArePercentEncodedAsGbkBytes) {
-    session().user = "li si&x=1";
+    s_.user = "li si&x=1";
     const std::string folder = "\xD2\xF4\xC0\xD6 a+b";  // GBK "音乐" a+b
-    const std::string url = with_password_masked(build_request_url("lesson", &folder));
+    const std::string url = with_password_masked(build_request_url(s_, "lesson", &folder));
     EXPECT_EQ(url,
               "http://127.0.0.1:18080/service.aspx?user=li%20si%26x%3D1&password=#"
               "&lesson_id=0010&lesson_dir=%D2%F4%C0%D6%20a%2Bb&action=lesson");

@@ -1,4 +1,4 @@
-#include "client/app/pump.h"
+#include "gui/pump.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,14 +1,9 @@
-#include "client/lessons/request.h"
+#include "common/protocol/request.h"
 
-#include "client/login/digit_code.h"
+#include "common/protocol/digit_code.h"
 #include "common/xmltext/xmltext.h"
 
 namespace mirvo {
-
-session_values& session() {
-    static session_values values;
-    return values;
-}
 
 // Values go out percent-encoded byte by byte: a user name with "&" or blanks,
 // or a GBK folder name, would otherwise change the meaning of the query. Plain
@@ -31,16 +26,9 @@ std::string url_encode_value(const std::string& value, bool keep_slash) {
     return out;
 }
 
-std::string build_request_url(const std::string& action, const std::string* lesson_folder) {
-    const session_values& s = session();
-    return build_request_url(s.server_base_url, s.request_page, s.user, s.password, action, lesson_folder);
-}
-
-std::string build_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
-                              const std::string& password, const std::string& action,
-                              const std::string* lesson_folder) {
-    std::string url =
-        base_url + "/" + request_page + "?user=" + url_encode_value(user) + "&password=" + digit_encode(password);
+std::string build_request_url(const session_values& s, const std::string& action, const std::string* lesson_folder) {
+    std::string url = s.server_base_url + "/" + s.request_page + "?user=" + url_encode_value(s.user) +
+                      "&password=" + digit_encode(s.password);
     if (lesson_folder) url += "&lesson_id=0010&lesson_dir=" + url_encode_value(*lesson_folder);
     url += "&action=" + action;
     return url;

@@ -1,6 +1,6 @@
-#include "client/login/digit_code.h"
+#include "common/protocol/digit_code.h"
 
-#include "client/res/coded_resources.h"
+#include "common/protocol/code_tables.h"
 #include "common/ui/status.h"
 #include "common/xmltext/xmltext.h"
 

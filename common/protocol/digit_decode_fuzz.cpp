@@ -1,8 +1,8 @@
 // Feeds arbitrary texts to the digit decoder (server replies carry coded
 // values), and checks that what it gives back is made of table characters or
 // "?" and is never longer than the text could hold.
-#include "client/login/digit_code.h"
-#include "client/res/coded_resources.h"
+#include "common/protocol/code_tables.h"
+#include "common/protocol/digit_code.h"
 
 #include <cstddef>
 #include <cstdint>

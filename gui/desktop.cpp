@@ -1,7 +1,7 @@
-#include "client/app/desktop.h"
+#include "gui/desktop.h"
 
-#include "client/app/qt_text.h"
 #include "common/fs/paths.h"
+#include "gui/qt_text.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>

@@ -1,5 +1,5 @@
-// The one shape of requests to the service's request page, the session values
-// they are built from, and the reader for numbered reply records.
+// The one shape of requests to the service's request page and the reader for
+// numbered reply records: what the programs and the service agree on.
 #pragma once
 
 #include <functional>
@@ -7,14 +7,14 @@
 
 namespace mirvo {
 
-// Set by the login, read by every request.
+// Where requests go and as whom: the values a login leaves for every later
+// request.
 struct session_values {
     std::string server_base_url;  // no trailing slash; empty when no server answered
     std::string request_page;
     std::string user;      // as typed (GBK)
     std::string password;  // as typed (GBK)
 };
-session_values& session();
 
 // Percent-encodes every byte that is not A-Z a-z 0-9 - . _ ~ (and "/" when
 // keep_slash), as %XX of the GBK byte.
@@ -23,11 +23,7 @@ std::string url_encode_value(const std::string& value, bool keep_slash = false);
 // base + "/" + page + "?user=" + user + "&password=" + digit_encode(password)
 // [+ "&lesson_id=0010&lesson_dir=" + folder] + "&action=" + action.
 // lesson_folder == nullptr leaves the lesson keys out.
-std::string build_request_url(const std::string& action, const std::string* lesson_folder);
-// The same for given credentials on a given server (the login asks before the
-// session values are set).
-std::string build_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,
-                              const std::string& password, const std::string& action, const std::string* lesson_folder);
+std::string build_request_url(const session_values& s, const std::string& action, const std::string* lesson_folder);
 
 enum class record_stop {
     first_empty,   // stop at the first order whose key value is empty

@@ -10,7 +10,7 @@
 //                                    and split over its ids at random places
 //
 // Texts on the command line and on output are UTF-8; the code works on GBK.
-#include "client/login/digit_code.h"
+#include "common/protocol/digit_code.h"
 #include "common/text/gbk.h"
 
 #include <algorithm>

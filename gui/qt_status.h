@@ -2,8 +2,8 @@
 // the status line, a QProgressBar as the progress bar.
 #pragma once
 
-#include "client/app/qt_text.h"
 #include "common/ui/status.h"
+#include "gui/qt_text.h"
 
 #include <QLabel>
 #include <QPointer>

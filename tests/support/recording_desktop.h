@@ -2,7 +2,7 @@
 // boxes, opened addresses and program starts instead of showing or launching.
 #pragma once
 
-#include "client/app/desktop.h"
+#include "gui/desktop.h"
 
 #include <deque>
 #include <string>

@@ -1,0 +1,14 @@
+#include "client/login/session.h"
+
+namespace mirvo {
+
+session_values& session() {
+    static session_values values;
+    return values;
+}
+
+std::string build_request_url(const std::string& action, const std::string* lesson_folder) {
+    return build_request_url(session(), action, lesson_folder);
+}
+
+}  // namespace mirvo

@@ -1,0 +1,17 @@
+// The client's session: the values the login leaves for every later request,
+// and the request builder that reads them.
+#pragma once
+
+#include "common/protocol/request.h"
+
+#include <string>
+
+namespace mirvo {
+
+// Set by the login, read by every request; lives until the process ends.
+session_values& session();
+
+// build_request_url on the session values.
+std::string build_request_url(const std::string& action, const std::string* lesson_folder);
+
+}  // namespace mirvo

@@ -1,1 +1,0 @@
-target_sources(mirvo_client_core PRIVATE res/string_table.cpp res/strings.cpp)
