@@ -29,6 +29,8 @@
 
 namespace {
 
+using mirvo::CShockwaveflash1;
+
 // The fields of /proc/<pid>/stat after the command name.
 std::vector<std::string> stat_fields(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     // application object exists.
     mirvo::prepare_movie_player(argc, argv);
     QApplication app(argc, argv);
-    mirvo::set_lesson_player_factory(mirvo::make_player_factory<CShockwaveflash1>());
+    mirvo::set_lesson_player_factory(mirvo::make_player_factory<mirvo::CShockwaveflash1>());
     app.setApplicationName("mirvo");
     // The program ends through its close sequence or a quit request, never
     // because its last visible window went (the frame hides into the tray).

@@ -4,6 +4,7 @@
 #include "client/login/login_form.h"
 #include "client/login/session.h"
 #include "client/res/images.h"
+#include "client/res/string_ids.h"
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/http/http.h"
@@ -34,8 +35,8 @@ process_ender current_ender;
 QString u8(const char* s) { return QString::fromUtf8(s); }
 
 // Toolbar 127, in order; 0 is a separator.
-constexpr int toolbar_entries[] = {cmd_suggest, cmd_help, cmd_settings, cmd_exit, 0,     32878, 32894,
-                                   32893,       0,        32805,        32800,    32872, 32870};
+constexpr int toolbar_entries[] = {cmd_suggest, cmd_help, cmd_settings, cmd_exit, 0,        cmd_back, cmd_forward,
+                                   cmd_stop,    0,        cmd_refresh,  cmd_home, cmd_play, cmd_pause};
 constexpr int toolbar_image_width = 16;
 constexpr int toolbar_image_height = 15;
 
@@ -245,7 +246,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     else
         showMinimized();
 
-    show_loading_window(load_string(268));
+    show_loading_window(load_string(str::please_wait));
 
     // The reply does not matter; a server that is gone must not keep the
     // program from ending.
@@ -253,7 +254,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     http_get_text(build_request_url("logout", &logout_folder));
 
     if (loading_) {
-        loading_->set_status_text(load_string(282));
+        loading_->set_status_text(load_string(str::releasing));
         loading_->repaint();
     }
     destroy_lesson_window();

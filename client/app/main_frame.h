@@ -29,6 +29,15 @@ enum frame_command : int {
     cmd_tray_settings = 32880,  // tray "设置"
     cmd_open_main = 32879,      // tray "打开主窗口"
     cmd_exit = 57665,           // "退出"
+    // On the toolbar but not handled by the frame, so shown disabled; named
+    // after their pictures.
+    cmd_back = 32878,
+    cmd_forward = 32894,
+    cmd_stop = 32893,
+    cmd_refresh = 32805,
+    cmd_home = 32800,
+    cmd_play = 32872,
+    cmd_pause = 32870,
 };
 
 // Ends the process with status. The close sequence ends the program this

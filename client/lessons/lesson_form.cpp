@@ -20,6 +20,9 @@ namespace mirvo {
 
 namespace {
 
+// Control id of the movie player in the window's template.
+constexpr int id_player = 1166;
+
 constexpr int playback_period_ms = 700;
 // The player's place when playback has gone on to a program entry.
 constexpr int program_player_width = 830;
@@ -97,7 +100,7 @@ lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_sou
         player_ = parts.player;
     }
     if (player_widget_) {
-        player_widget_->setProperty("control_id", 1166);
+        player_widget_->setProperty("control_id", id_player);
         player_widget_->lower();  // under the toolbar, the tree and the links
     }
     binding_ = std::make_unique<window_binding>(*this);

@@ -1,6 +1,7 @@
 #include "client/lessons/playback.h"
 
 #include "client/login/session.h"
+#include "client/res/string_ids.h"
 #include "client/res/string_table.h"
 #include "common/http/http.h"
 #include "common/protocol/digit_code.h"
@@ -12,12 +13,6 @@
 namespace mirvo {
 
 namespace {
-
-constexpr int text_reading_list = 263;
-constexpr int text_online = 264;
-constexpr int text_reading_lesson = 265;
-constexpr int text_network_error = 266;
-constexpr int text_start_playing = 267;
 
 // Ticks at the last frame before a stopped movie with a positive delay gives way.
 constexpr int end_ticks = 4;
@@ -50,13 +45,13 @@ lesson_playback::lesson_playback(lesson_window& window, movie_player& player) : 
 
 void lesson_playback::load_catalogue() {
     window_.stop_playback_timer();
-    window_.set_caption(load_string(text_reading_list));
+    window_.set_caption(load_string(str::reading_list));
     catalogue_ = {};
     current_entry_.reset();
     const std::string no_folder;
     catalogue_ = read_catalogue(http_get_text(build_request_url("baselist", &no_folder)));
     state_.online_text = catalogue_.online_text;
-    window_.set_caption(load_string(text_online) + state_.online_text + state_.status_suffix);
+    window_.set_caption(load_string(str::online) + state_.online_text + state_.status_suffix);
 }
 
 void lesson_playback::play_selected(const std::string& wanted_title) {
@@ -65,7 +60,7 @@ void lesson_playback::play_selected(const std::string& wanted_title) {
 
     // A failed baselist leaves nothing to start: no program, no lesson.
     if (catalogue_.entries.empty()) {
-        window_.set_caption(load_string(text_online) + state_.online_text + state_.status_suffix);
+        window_.set_caption(load_string(str::online) + state_.online_text + state_.status_suffix);
         return;
     }
     const std::size_t i = catalogue_.find_title(wanted_title).value_or(0);
@@ -80,7 +75,7 @@ void lesson_playback::play_selected(const std::string& wanted_title) {
     state_.advance_request = true;
     window_.enter_lesson_view();
     // On a failed reply the caption keeps its error text.
-    if (start_lesson_at(wanted_title, i)) window_.set_caption(load_string(text_online) + state_.online_text);
+    if (start_lesson_at(wanted_title, i)) window_.set_caption(load_string(str::online) + state_.online_text);
 }
 
 bool lesson_playback::start_lesson(const std::string& title) { return start_lesson_at(title, std::nullopt); }
@@ -90,7 +85,7 @@ bool lesson_playback::start_lesson_at(const std::string& title, std::optional<st
     running guard(in_start_lesson_);
 
     window_.show_busy(true);
-    window_.set_caption(join_strings({text_reading_lesson, text_online}) + state_.online_text + state_.status_suffix);
+    window_.set_caption(join_strings({str::reading_lesson, str::online}) + state_.online_text + state_.status_suffix);
     if (!index) index = catalogue_.find_title(title);
     if (index && *index < catalogue_.entries.size()) {
         state_.lesson_folder = catalogue_.entries[*index].folder;
@@ -103,7 +98,7 @@ bool lesson_playback::start_lesson_at(const std::string& title, std::optional<st
     state_.new_message_count = text_to_int(xml_get_value(reply, "new_msg"));
 
     if (reply.empty()) {
-        window_.set_caption(join_strings({text_network_error, text_online}) + state_.online_text);
+        window_.set_caption(join_strings({str::network_error, str::online}) + state_.online_text);
         window_.show_toolbar(true);
         window_.show_busy(false);
         // The kept movies belong to another lesson's folder: never play them
@@ -123,7 +118,7 @@ bool lesson_playback::start_lesson_at(const std::string& title, std::optional<st
     });
     state_.file_index = 0;
     window_.start_playback_timer();
-    window_.set_caption(join_strings({text_start_playing, text_online}) + state_.online_text);
+    window_.set_caption(join_strings({str::start_playing, str::online}) + state_.online_text);
     window_.show_busy(false);
     return true;
 }
@@ -182,7 +177,7 @@ void lesson_playback::advance() {
     const movie_file file = state_.files[static_cast<std::size_t>(state_.file_index)];
     state_.delay_value = file.delay_text.empty() ? 6 : text_to_int(file.delay_text);
     ++state_.file_index;
-    window_.set_caption(load_string(text_online) + state_.online_text + now_playing() +
+    window_.set_caption(load_string(str::online) + state_.online_text + now_playing() +
                         std::to_string(state_.file_index) + state_.status_suffix);
     player_.LoadMovie(0, movie_address(file.name));
     player_.SetBackgroundColor(white);
@@ -209,7 +204,7 @@ void lesson_playback::go_on_with_next_entry() {
     if (j + 1 >= catalogue_.entries.size()) {
         window_.stop_playback_timer();
         window_.show_toolbar(true);
-        window_.set_caption(load_string(text_online) + state_.online_text + state_.status_suffix);
+        window_.set_caption(load_string(str::online) + state_.online_text + state_.status_suffix);
         return;
     }
     const catalogue_entry& following = catalogue_.entries[j + 1];
@@ -220,7 +215,7 @@ void lesson_playback::go_on_with_next_entry() {
     }
     window_.stop_playback_timer();
     window_.show_toolbar(true);
-    window_.set_caption(load_string(text_online) + state_.online_text);
+    window_.set_caption(load_string(str::online) + state_.online_text);
     window_.leave_for_program();
 }
 

@@ -4,6 +4,7 @@
 #include "client/login/profile.h"
 #include "client/login/session.h"
 #include "client/res/coded_resources.h"
+#include "client/res/string_ids.h"
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/http/http.h"
@@ -86,7 +87,7 @@ void Clogin_form::OnInitDialog() {
     // The link: string 281, pointing at the registration page.
     ui_->register_link->setText(QString("<a href=\"%1\" style=\"color:%2\">%3</a>")
                                     .arg(QString::fromStdString(registration_page_url()).toHtmlEscaped(),
-                                         link_colour.name(), qstr(load_string(281)).toHtmlEscaped()));
+                                         link_colour.name(), qstr(load_string(str::register_user)).toHtmlEscaped()));
     ui_->register_link->setOpenExternalLinks(false);
     countdown_ = 0;
 
@@ -104,7 +105,7 @@ void Clogin_form::OnInitDialog() {
     session().request_page = request_page_name();
 
     if (ui_->auto_login_check->isChecked()) {
-        set_status(load_string(257) + gbk_lit("3 秒"));
+        set_status(load_string(str::auto_login_countdown) + gbk_lit("3 秒"));
         countdown_timer_.start(1000, this);
     }
 }
@@ -150,7 +151,7 @@ void Clogin_form::timerEvent(QTimerEvent* event) {
         OnOK();
         return;
     }
-    set_status(load_string(257) + int_to_text(3 - countdown_) + gbk_lit("  秒"));
+    set_status(load_string(str::auto_login_countdown) + int_to_text(3 - countdown_) + gbk_lit("  秒"));
 }
 
 void Clogin_form::set_status(const std::string& text) {
@@ -186,24 +187,24 @@ void Clogin_form::OnOK() {
 
     [&] {
         if (user.empty()) {
-            set_status(load_string(236));
+            set_status(load_string(str::no_user_name));
             focus_after = ui_->user_combo;
             return;
         }
-        set_status(load_string(246));
+        set_status(load_string(str::checking_connection));
         select_server();
         const std::string base = session().server_base_url;
         if (base.empty()) {
-            set_status(load_string(247));
+            set_status(load_string(str::no_server));
             return;
         }
-        set_status(load_string(248));
+        set_status(load_string(str::checking_version));
         const std::string folder = program_folder();
         take_over_updater(folder);
 
         const version_check version = check_version(base, folder);
         if (version.newer) {
-            const box_answer answer = the_desktop().message_box(this, load_string(261) + version.prompt,
+            const box_answer answer = the_desktop().message_box(this, load_string(str::new_version) + version.prompt,
                                                                 application_title(), box_kind::yes_no);
             if (ended_) return;
             if (answer == box_answer::yes) {
@@ -221,23 +222,23 @@ void Clogin_form::OnOK() {
             }
         }
 
-        set_status(load_string(249));
+        set_status(load_string(str::checking_password));
         const std::string url = login_request_url(base, session().request_page, user, password);
         // The user may have closed the dialog while the password was coded.
         if (ended_) return;
         const std::string reply = http_get_text(url);
         switch (read_login_reply(reply)) {
             case login_outcome::no_answer:
-                set_status(load_string(250));
+                set_status(load_string(str::login_error));
                 focus_after = ui_->user_combo;
                 return;
             case login_outcome::refused:
-                set_status(load_string(253));
+                set_status(load_string(str::wrong_password));
                 focus_after = ui_->password_edit;
                 select_password = true;
                 return;
             case login_outcome::accepted: {
-                set_status(load_string(251));
+                set_status(load_string(str::login_ok));
                 session().user = user;
                 session().password = password;
                 std::vector<std::string> listed;

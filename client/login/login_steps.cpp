@@ -1,6 +1,7 @@
 #include "client/login/login_steps.h"
 
 #include "client/res/coded_resources.h"
+#include "client/res/string_ids.h"
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/http/http.h"
@@ -18,7 +19,7 @@ std::vector<std::string> coded_server_candidates() {
 }
 
 std::string first_answering_server(const std::vector<std::string>& candidates) {
-    const std::string& expected = load_string(260);
+    const std::string& expected = load_string(str::test_page_answer);
     for (const std::string& base : candidates) {
         // Exact bytes: a test page with a line end is some other page.
         if (http_get_text(base + "/testinternet.txt") == expected) return base;

@@ -122,7 +122,9 @@ QString js_string(const QString& s) {
 }  // namespace
 }  // namespace mirvo::player
 
-using namespace mirvo::player;
+namespace mirvo {
+
+using namespace player;
 
 CShockwaveflash1::CShockwaveflash1(QWidget* parent)
     : QWidget(parent),
@@ -337,5 +339,7 @@ void CShockwaveflash1::on_marker(int generation, int index, double page_ms) {
 }
 
 void CShockwaveflash1::on_heartbeat(int, double page_ms) { timeline_.heartbeat(page_ms); }
+
+}  // namespace mirvo
 
 #include "shockwave_flash.moc"

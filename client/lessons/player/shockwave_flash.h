@@ -27,7 +27,9 @@ class page_bridge;
 struct fetched;
 }  // namespace mirvo::player
 
-class CShockwaveflash1 : public QWidget, public mirvo::movie_player {
+namespace mirvo {
+
+class CShockwaveflash1 : public QWidget, public movie_player {
     Q_OBJECT
 public:
     explicit CShockwaveflash1(QWidget* parent = nullptr);
@@ -58,10 +60,10 @@ signals:
     void movie_failed(const QString& why);
 
 private:
-    friend class mirvo::player::page_bridge;
+    friend class player::page_bridge;
 
     void start_page();
-    void movie_fetched(int generation, const std::shared_ptr<mirvo::player::fetched>& result, const QString& page_url);
+    void movie_fetched(int generation, const std::shared_ptr<player::fetched>& result, const QString& page_url);
     void send_pending();
     void fail(const QString& why);
     QString background_css() const;
@@ -76,10 +78,10 @@ private:
     QWebEnginePage* page_ = nullptr;
     QWebEngineView* view_ = nullptr;
     QWebChannel* channel_ = nullptr;
-    mirvo::player::page_bridge* bridge_ = nullptr;
-    mirvo::player::player_scheme_handler* handler_ = nullptr;
+    player::page_bridge* bridge_ = nullptr;
+    player::player_scheme_handler* handler_ = nullptr;
 
-    mirvo::player::movie_timeline timeline_;
+    player::movie_timeline timeline_;
     int generation_ = 0;
     std::int32_t background_ = 0xFFFFFF;
     bool page_ready_ = false;
@@ -91,10 +93,12 @@ private:
         QJsonObject options;
         int total_frames;
         double frame_rate;
-        mirvo::player::movie_timeline::follow mode;
+        player::movie_timeline::follow mode;
     };
     std::optional<pending_load> pending_load_;
     QString marker_prefix_;
     std::shared_ptr<std::atomic<bool>> fetch_cancel_;
     std::function<void(const QString&)> open_address_;
 };
+
+}  // namespace mirvo

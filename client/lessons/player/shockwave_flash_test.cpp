@@ -25,6 +25,7 @@
 
 namespace {
 
+using mirvo::CShockwaveflash1;
 using mirvo::testing::scripted_response;
 using mirvo::testing::test_http_server;
 namespace swf = mirvo::swf;
