@@ -181,84 +181,85 @@ void Clogin_form::OnOK() {
     const std::string user = gbk(ui_->user_combo->currentText());
     const std::string password = gbk(ui_->password_edit->text());
     enable_inputs(false);
-    // Focus can only go to a control once it is enabled again.
-    QWidget* focus_after = nullptr;
-    bool select_password = false;
-
-    [&] {
-        if (user.empty()) {
-            set_status(load_string(str::no_user_name));
-            focus_after = ui_->user_combo;
-            return;
-        }
-        set_status(load_string(str::checking_connection));
-        select_server();
-        const std::string base = session().server_base_url;
-        if (base.empty()) {
-            set_status(load_string(str::no_server));
-            return;
-        }
-        set_status(load_string(str::checking_version));
-        const std::string folder = program_folder();
-        take_over_updater(folder);
-
-        const version_check version = check_version(base, folder);
-        if (version.newer) {
-            const box_answer answer = the_desktop().message_box(this, load_string(str::new_version) + version.prompt,
-                                                                application_title(), box_kind::yes_no);
-            if (ended_) return;
-            if (answer == box_answer::yes) {
-                // The result is not examined: the updater fetches what it
-                // needs itself when the list is missing.
-                http_download_file(&progress_, base, "/dl/download.xml", folder, &status_);
-                // The download pumps events: a user who closed the dialog
-                // meanwhile has ended the program, and gets no updater.
-                if (ended_) return;
-                the_desktop().start_program(folder + updater_relative_path, {}, folder);
-                post_quit(1);
-                ended_ = true;
-                QDialog::reject();
-                return;
-            }
-        }
-
-        set_status(load_string(str::checking_password));
-        const std::string url = login_request_url(base, session().request_page, user, password);
-        // The user may have closed the dialog while the password was coded.
-        if (ended_) return;
-        const std::string reply = http_get_text(url);
-        switch (read_login_reply(reply)) {
-            case login_outcome::no_answer:
-                set_status(load_string(str::login_error));
-                focus_after = ui_->user_combo;
-                return;
-            case login_outcome::refused:
-                set_status(load_string(str::wrong_password));
-                focus_after = ui_->password_edit;
-                select_password = true;
-                return;
-            case login_outcome::accepted: {
-                set_status(load_string(str::login_ok));
-                session().user = user;
-                session().password = password;
-                std::vector<std::string> listed;
-                for (int i = 0; i < ui_->user_combo->count(); ++i) listed.push_back(gbk(ui_->user_combo->itemText(i)));
-                write_user_profile(listed, user, password, ui_->auto_login_check->isChecked(), &status_, folder);
-                set_status({});
-                ended_ = true;
-                accept();
-                return;
-            }
-        }
-    }();
-
+    const retry_focus focus = attempt_login(user, password);
     if (ended_) return;
+    // Focus can only go to a control once it is enabled again.
     enable_inputs(true);
-    if (focus_after) focus_after->setFocus();
-    if (select_password) {
+    if (focus.control) focus.control->setFocus();
+    if (focus.select_password) {
         ui_->password_edit->selectAll();
         ui_->password_edit->end(true);  // the selection scrolled into view
     }
+}
+
+Clogin_form::retry_focus Clogin_form::attempt_login(const std::string& user, const std::string& password) {
+    if (user.empty()) {
+        set_status(load_string(str::no_user_name));
+        return {ui_->user_combo};
+    }
+    set_status(load_string(str::checking_connection));
+    select_server();
+    const std::string base = session().server_base_url;
+    if (base.empty()) {
+        set_status(load_string(str::no_server));
+        return {};
+    }
+    set_status(load_string(str::checking_version));
+    const std::string folder = program_folder();
+    take_over_updater(folder);
+    offer_update(base, folder);
+    if (ended_) return {};
+    return authenticate(base, folder, user, password);
+}
+
+void Clogin_form::offer_update(const std::string& base, const std::string& folder) {
+    const version_check version = check_version(base, folder);
+    if (!version.newer) return;
+    const box_answer answer = the_desktop().message_box(this, load_string(str::new_version) + version.prompt,
+                                                        application_title(), box_kind::yes_no);
+    if (ended_ || answer != box_answer::yes) return;
+    // The result is not examined: the updater fetches what it needs itself
+    // when the list is missing.
+    http_download_file(&progress_, base, "/dl/download.xml", folder, &status_);
+    // The download pumps events: a user who closed the dialog meanwhile has
+    // ended the program, and gets no updater.
+    if (ended_) return;
+    the_desktop().start_program(folder + updater_relative_path, {}, folder);
+    post_quit(1);
+    ended_ = true;
+    QDialog::reject();
+}
+
+Clogin_form::retry_focus Clogin_form::authenticate(const std::string& base, const std::string& folder,
+                                                   const std::string& user, const std::string& password) {
+    set_status(load_string(str::checking_password));
+    const std::string url = login_request_url(base, session().request_page, user, password);
+    // The user may have closed the dialog while the password was coded.
+    if (ended_) return {};
+    switch (read_login_reply(http_get_text(url))) {
+        case login_outcome::no_answer:
+            set_status(load_string(str::login_error));
+            return {ui_->user_combo};
+        case login_outcome::refused:
+            set_status(load_string(str::wrong_password));
+            return {ui_->password_edit, true};
+        case login_outcome::accepted:
+            set_status(load_string(str::login_ok));
+            remember_login(folder, user, password);
+            return {};
+    }
+    return {};
+}
+
+void Clogin_form::remember_login(const std::string& folder, const std::string& user, const std::string& password) {
+    session().user = user;
+    session().password = password;
+    std::vector<std::string> listed;
+    for (int i = 0; i < ui_->user_combo->count(); ++i) listed.push_back(gbk(ui_->user_combo->itemText(i)));
+    write_user_profile(listed, user, password, ui_->auto_login_check->isChecked(), &status_, folder);
+    set_status({});
+    ended_ = true;
+    accept();
 }
 
 void Clogin_form::reject() {

@@ -52,6 +52,24 @@ public slots:
     void reject() override;
 
 private:
+    // Where the keyboard goes when a login attempt leaves the dialog open.
+    struct retry_focus {
+        QWidget* control = nullptr;
+        bool select_password = false;
+    };
+
+    // The steps of a login: a server, the updater and version check, then
+    // the user's name and password.
+    retry_focus attempt_login(const std::string& user, const std::string& password);
+    // Asks whether to update when the server has a newer version; a yes
+    // fetches the download list, starts the updater and ends the program.
+    void offer_update(const std::string& base, const std::string& folder);
+    retry_focus authenticate(const std::string& base, const std::string& folder, const std::string& user,
+                             const std::string& password);
+    // The session values and the profile after an accepted login; ends the
+    // dialog.
+    void remember_login(const std::string& folder, const std::string& user, const std::string& password);
+
     void OnInitDialog();
     void OnRegister();
     void OnHelp();
