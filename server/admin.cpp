@@ -179,6 +179,182 @@ int set_user(const parsed& p, bool create, std::ostream& out, std::ostream& err)
     return 0;
 }
 
+// The commands. Each takes the parsed arguments after its name and returns
+// the process's exit status: 0 done, 1 failed, 2 used wrongly.
+
+int serve_command(const parsed& p, std::ostream& out, std::ostream& err) {
+    if (!p.positional.empty()) {
+        err << usage_text;
+        return 2;
+    }
+    return serve(p, out, err);
+}
+
+int add_user(const parsed& p, std::ostream& out, std::ostream& err) { return set_user(p, true, out, err); }
+
+int set_password(const parsed& p, std::ostream& out, std::ostream& err) { return set_user(p, false, out, err); }
+
+// Every user, or those seen within the online window, with when they were
+// last seen.
+int list_users(const parsed& p, bool online_only, std::ostream& out, std::ostream& err) {
+    long long window = 300;
+    if (!to_number(opt(p, "--online-window", "300"), 1, 86400, window)) {
+        err << "mirvo-server: bad online window\n";
+        return 2;
+    }
+    auto db = open_db(p, err);
+    if (!db) return 1;
+    auto list = online_only ? db->online_users(std::time(nullptr), window) : db->users();
+    for (const auto& u : list)
+        out << gbk_to_utf8(u.name) << "\t" << (u.last_seen ? "last seen " + time_text(u.last_seen) : "offline") << "\n";
+    if (online_only) out << list.size() << " online\n";
+    return 0;
+}
+
+int users(const parsed& p, std::ostream& out, std::ostream& err) { return list_users(p, false, out, err); }
+
+int online(const parsed& p, std::ostream& out, std::ostream& err) { return list_users(p, true, out, err); }
+
+int post_message(const parsed& p, std::ostream& out, std::ostream& err) {
+    if (p.positional.size() != 2 || p.positional[1].empty()) {
+        err << usage_text;
+        return 2;
+    }
+    auto db = open_db(p, err);
+    if (!db) return 1;
+    if (!db->post_message(utf8_to_gbk(p.positional[0]), utf8_to_gbk(p.positional[1]), std::time(nullptr))) {
+        err << "mirvo-server: no user " << p.positional[0] << "\n";
+        return 1;
+    }
+    out << "message posted to " << p.positional[0] << "\n";
+    return 0;
+}
+
+int suggestions(const parsed& p, std::ostream& out, std::ostream& err) {
+    auto db = open_db(p, err);
+    if (!db) return 1;
+    for (const auto& s : db->suggestions()) {
+        std::string text = gbk_to_utf8(gbk_replace_all(s.content, "\r\n", "\n"));
+        std::string indented;
+        for (char c : text) indented += c == '\n' ? std::string("\n    ") : std::string(1, c);
+        out << "#" << s.id << " " << time_text(s.created) << " " << gbk_to_utf8(s.user) << " type " << s.type
+            << "\n    " << indented << "\n";
+    }
+    return 0;
+}
+
+int import_catalogue(const parsed& p, std::ostream& out, std::ostream& err) {
+    if (p.positional.size() != 1) {
+        err << usage_text;
+        return 2;
+    }
+    std::ifstream in(p.positional[0], std::ios::binary);
+    if (!in) {
+        err << "mirvo-server: cannot read " << p.positional[0] << "\n";
+        return 1;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    catalogue c;
+    std::string error;
+    if (!parse_catalogue(text.str(), c, error)) {
+        err << "mirvo-server: " << p.positional[0] << ": " << error << "\n";
+        return 1;
+    }
+    auto db = open_db(p, err);
+    if (!db) return 1;
+    if (!db->import_catalogue(c, error)) {
+        err << "mirvo-server: import failed: " << error << "\n";
+        return 1;
+    }
+    std::size_t entries = 0;
+    for (const auto& cat : c.categories)
+        for (const auto& sub : cat.subcategories) entries += sub.entries.size();
+    out << "imported " << c.categories.size() << " categories, " << entries << " entries, " << c.ads.size() << " ads\n";
+    return 0;
+}
+
+int publish_version(const parsed& p, std::ostream& out, std::ostream& err) {
+    if (p.positional.empty() || p.positional.size() > 2) {
+        err << usage_text;
+        return 2;
+    }
+    std::string error;
+    const std::string site = opt(p, "--site", "site");
+    if (!publish_client_version(site, p.positional[0], p.positional.size() > 1 ? p.positional[1] : "", error)) {
+        err << "mirvo-server: " << error << "\n";
+        return 1;
+    }
+    out << "published client version " << p.positional[0] << " on " << site << "\n";
+    return 0;
+}
+
+// For checking the service by hand: a coded password for a plain HTTP
+// client, or what a coded value (my_ro) says.
+int digit_code_command(const parsed& p, bool encode, std::ostream& out, std::ostream& err) {
+    if (p.positional.size() != 1) {
+        err << usage_text;
+        return 2;
+    }
+    const std::string in = utf8_to_gbk(p.positional[0]);
+    out << gbk_to_utf8(encode ? digit_encode(in) : digit_decode(in)) << "\n";
+    return 0;
+}
+
+int digit_encode_command(const parsed& p, std::ostream& out, std::ostream& err) {
+    return digit_code_command(p, true, out, err);
+}
+
+int digit_decode_command(const parsed& p, std::ostream& out, std::ostream& err) {
+    return digit_code_command(p, false, out, err);
+}
+
+int init_demo_command(const parsed& p, std::ostream& out, std::ostream& err) {
+    if (p.positional.size() != 2) {
+        err << usage_text;
+        return 2;
+    }
+    long long iterations = 0;
+    if (!to_number(opt(p, "--iterations", "0"), 0, 10'000'000, iterations)) {
+        err << "mirvo-server: bad iteration count\n";
+        return 2;
+    }
+    demo_options o;
+    o.site = p.positional[0];
+    o.db = p.positional[1];
+    o.program_path = opt(p, "--program", "");
+    o.base_url = opt(p, "--base-url", MIRVO_SERVER_1);
+    o.iterations = static_cast<unsigned>(iterations);
+    std::string error;
+    if (!init_demo(o, error, [&](const std::string& line) { out << line << "\n"; })) {
+        err << "mirvo-server: init-demo: " << error << "\n";
+        return 1;
+    }
+    out << "demo users (name / password):\n";
+    for (const auto& u : demo_users()) out << "  " << u.name << " / " << u.password << "\n";
+    return 0;
+}
+
+struct command {
+    const char* name;
+    int (*run)(const parsed& p, std::ostream& out, std::ostream& err);
+};
+
+const command commands[] = {
+    {"serve", serve_command},
+    {"add-user", add_user},
+    {"set-password", set_password},
+    {"users", users},
+    {"online", online},
+    {"post-message", post_message},
+    {"suggestions", suggestions},
+    {"import-catalogue", import_catalogue},
+    {"publish-version", publish_version},
+    {"digit-encode", digit_encode_command},
+    {"digit-decode", digit_decode_command},
+    {"init-demo", init_demo_command},
+};
+
 }  // namespace
 
 int run_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -186,146 +362,23 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
     // responsive while it codes, would only delay replies.
     static no_wait_pump pump;
     set_message_pump(&pump);
-    std::string cmd = "serve";
+    std::string name = "serve";
     std::size_t first = 0;
     if (!args.empty() && args[0].rfind("--", 0) != 0) {
-        cmd = args[0];
+        name = args[0];
         first = 1;
     }
-    if (cmd == "help" || cmd == "-h") {
+    if (name == "help" || name == "-h") {
         out << usage_text;
         return 0;
     }
-    parsed p;
-    if (!parse_args(args, first, p, err)) return 2;
-
-    if (cmd == "serve") return p.positional.empty() ? serve(p, out, err) : (err << usage_text, 2);
-    if (cmd == "add-user") return set_user(p, true, out, err);
-    if (cmd == "set-password") return set_user(p, false, out, err);
-
-    if (cmd == "users" || cmd == "online") {
-        long long window = 300;
-        if (!to_number(opt(p, "--online-window", "300"), 1, 86400, window)) {
-            err << "mirvo-server: bad online window\n";
-            return 2;
-        }
-        auto db = open_db(p, err);
-        if (!db) return 1;
-        auto list = cmd == "users" ? db->users() : db->online_users(std::time(nullptr), window);
-        for (const auto& u : list)
-            out << gbk_to_utf8(u.name) << "\t" << (u.last_seen ? "last seen " + time_text(u.last_seen) : "offline")
-                << "\n";
-        if (cmd == "online") out << list.size() << " online\n";
-        return 0;
+    for (const command& c : commands) {
+        if (name != c.name) continue;
+        parsed p;
+        if (!parse_args(args, first, p, err)) return 2;
+        return c.run(p, out, err);
     }
-    if (cmd == "post-message") {
-        if (p.positional.size() != 2 || p.positional[1].empty()) {
-            err << usage_text;
-            return 2;
-        }
-        auto db = open_db(p, err);
-        if (!db) return 1;
-        if (!db->post_message(utf8_to_gbk(p.positional[0]), utf8_to_gbk(p.positional[1]), std::time(nullptr))) {
-            err << "mirvo-server: no user " << p.positional[0] << "\n";
-            return 1;
-        }
-        out << "message posted to " << p.positional[0] << "\n";
-        return 0;
-    }
-    if (cmd == "suggestions") {
-        auto db = open_db(p, err);
-        if (!db) return 1;
-        for (const auto& s : db->suggestions()) {
-            std::string text = gbk_to_utf8(gbk_replace_all(s.content, "\r\n", "\n"));
-            std::string indented;
-            for (char c : text) indented += c == '\n' ? std::string("\n    ") : std::string(1, c);
-            out << "#" << s.id << " " << time_text(s.created) << " " << gbk_to_utf8(s.user) << " type " << s.type
-                << "\n    " << indented << "\n";
-        }
-        return 0;
-    }
-    if (cmd == "import-catalogue") {
-        if (p.positional.size() != 1) {
-            err << usage_text;
-            return 2;
-        }
-        std::ifstream in(p.positional[0], std::ios::binary);
-        if (!in) {
-            err << "mirvo-server: cannot read " << p.positional[0] << "\n";
-            return 1;
-        }
-        std::stringstream text;
-        text << in.rdbuf();
-        catalogue c;
-        std::string error;
-        if (!parse_catalogue(text.str(), c, error)) {
-            err << "mirvo-server: " << p.positional[0] << ": " << error << "\n";
-            return 1;
-        }
-        auto db = open_db(p, err);
-        if (!db) return 1;
-        if (!db->import_catalogue(c, error)) {
-            err << "mirvo-server: import failed: " << error << "\n";
-            return 1;
-        }
-        std::size_t entries = 0;
-        for (const auto& cat : c.categories)
-            for (const auto& sub : cat.subcategories) entries += sub.entries.size();
-        out << "imported " << c.categories.size() << " categories, " << entries << " entries, " << c.ads.size()
-            << " ads\n";
-        return 0;
-    }
-    if (cmd == "publish-version") {
-        if (p.positional.empty() || p.positional.size() > 2) {
-            err << usage_text;
-            return 2;
-        }
-        std::string error;
-        const std::string site = opt(p, "--site", "site");
-        if (!publish_client_version(site, p.positional[0], p.positional.size() > 1 ? p.positional[1] : "", error)) {
-            err << "mirvo-server: " << error << "\n";
-            return 1;
-        }
-        out << "published client version " << p.positional[0] << " on " << site << "\n";
-        return 0;
-    }
-    if (cmd == "digit-encode" || cmd == "digit-decode") {
-        // For checking the service by hand: a coded password for a plain HTTP
-        // client, or what a coded value (my_ro) says.
-        if (p.positional.size() != 1) {
-            err << usage_text;
-            return 2;
-        }
-        const std::string in = utf8_to_gbk(p.positional[0]);
-        out << gbk_to_utf8(cmd == "digit-encode" ? digit_encode(in) : digit_decode(in)) << "\n";
-        return 0;
-    }
-    if (cmd == "init-demo") {
-        if (p.positional.size() != 2) {
-            err << usage_text;
-            return 2;
-        }
-        long long iterations = 0;
-        if (!to_number(opt(p, "--iterations", "0"), 0, 10'000'000, iterations)) {
-            err << "mirvo-server: bad iteration count\n";
-            return 2;
-        }
-        demo_options o;
-        o.site = p.positional[0];
-        o.db = p.positional[1];
-        o.program_path = opt(p, "--program", "");
-        o.base_url = opt(p, "--base-url", MIRVO_SERVER_1);
-        o.iterations = static_cast<unsigned>(iterations);
-        std::string error;
-        if (!init_demo(o, error, [&](const std::string& line) { out << line << "\n"; })) {
-            err << "mirvo-server: init-demo: " << error << "\n";
-            return 1;
-        }
-        out << "demo users (name / password):\n";
-        for (const auto& u : demo_users()) out << "  " << u.name << " / " << u.password << "\n";
-        return 0;
-    }
-    err << "mirvo-server: unknown command " << cmd << "\n" << usage_text;
+    err << "mirvo-server: unknown command " << name << "\n" << usage_text;
     return 2;
 }
 
