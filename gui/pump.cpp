@@ -51,6 +51,8 @@ bool qt_message_pump::drain() {
     return !g_quit;
 }
 
+bool qt_message_pump::ending() const { return g_quit; }
+
 void qt_message_pump::wait(double ms) {
     QElapsedTimer clock;
     clock.start();

@@ -24,6 +24,7 @@ class qt_message_pump final : public message_pump {
 public:
     bool drain() override;
     void wait(double ms) override;
+    bool ending() const override;
 };
 
 // Installs a qt_message_pump as the process's pump.

@@ -24,6 +24,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 
 namespace mirvo {
@@ -38,6 +39,8 @@ QString u8(const char* s) { return QString::fromUtf8(s); }
 constexpr int toolbar_entries[] = {cmd_suggest, cmd_help, cmd_settings, cmd_exit, 0,        cmd_back, cmd_forward,
                                    cmd_stop,    0,        cmd_refresh,  cmd_home, cmd_play, cmd_pause};
 constexpr int toolbar_image_width = 16;
+// The logout's reply is not read; waiting longer only delays the end.
+constexpr std::chrono::seconds logout_time_limit{5};
 constexpr int toolbar_image_height = 15;
 
 }  // namespace
@@ -248,10 +251,13 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 
     show_loading_window(load_string(str::please_wait));
 
+    // The logout pumps events while it waits: the lesson window must not
+    // start another lesson or poll meanwhile.
+    if (auto* lessons = qobject_cast<lesson_form*>(lesson_window_.data())) lessons->stop_playback_timer();
     // The reply does not matter; a server that is gone must not keep the
-    // program from ending.
+    // program from ending for more than a few seconds.
     const std::string logout_folder = "logout";
-    http_get_text(build_request_url("logout", &logout_folder));
+    http_get_text(build_request_url("logout", &logout_folder), logout_time_limit);
 
     if (loading_) {
         loading_->set_status_text(load_string(str::releasing));

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -301,6 +302,22 @@ private slots:
         auto f = started_frame(false);
         f->close();
         QCOMPARE(exits_, std::vector<int>{1});
+    }
+
+    // A server that takes the logout request and never answers holds the
+    // end for seconds, not for the half minute a page may take.
+    void closeEndsSoonWhenTheLogoutIsNeverAnswered() {
+        test_http_server server;
+        server.otherwise(scripted_response::never_answer());
+        session().server_base_url = server.base_url();
+        session().request_page = "service.aspx";
+        auto f = started_frame(false);
+        QElapsedTimer clock;
+        clock.start();
+        f->close();
+        QCOMPARE(exits_, std::vector<int>{1});
+        QCOMPARE(server.request_count(), 1u);
+        QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "client/lessons/catalogue.h"
 
 #include "common/protocol/request.h"
+#include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
 
 namespace mirvo {
@@ -28,7 +29,7 @@ catalogue_entry catalogue::entry(std::size_t i) const { return i < entries.size(
 
 catalogue read_catalogue(const std::string& reply) {
     catalogue cat;
-    cat.online_text = xml_get_value(reply, "online_num");
+    cat.online_text = gbk_prefix(xml_get_value(reply, "online_num"), max_shown_service_text);
 
     // Each level is queried inside its parent's content only, so a lesson
     // numbered 1 in one sub-category never answers for another.

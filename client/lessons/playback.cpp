@@ -93,7 +93,7 @@ bool lesson_playback::start_lesson_at(const std::string& title, std::optional<st
     }
 
     const std::string reply = http_get_text(build_request_url("lesson", &state_.lesson_folder));
-    state_.online_text = xml_get_value(reply, "online_num");
+    state_.online_text = gbk_prefix(xml_get_value(reply, "online_num"), max_shown_service_text);
     state_.movie_folder = digit_decode(xml_get_value(reply, "my_ro"));
     state_.new_message_count = text_to_int(xml_get_value(reply, "new_msg"));
 

@@ -8,6 +8,7 @@
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/protocol/digit_code.h"
+#include "common/protocol/request.h"
 #include "gui/pump.h"
 #include "gui/qt_text.h"
 #include "tests/support/fixtures.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -339,6 +341,74 @@ private slots:
         QVERIFY(desktop_->boxes[0].kind == box_kind::yes_no);
         QCOMPARE(d->result(), int(QDialog::Accepted));
         QVERIFY(desktop_->starts.empty());
+    }
+
+    // An exponent is no part of a version: 1e39 reads as 1, below 3.8.
+    void versionWithAnExponentGivesNoPrompt() {
+        service svc("1e39");
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "pw");
+        click_login(d.get());
+        QVERIFY(desktop_->boxes.empty());
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+    }
+
+    // A server's 50 MB message reaches the box at once, cut to a line a
+    // person can read.
+    void hugeVersionMessageIsShownCutAndSoon() {
+        const std::string xin = gbk_lit("新");
+        std::string prompt;
+        prompt.reserve(50u << 20);
+        while (prompt.size() < (50u << 20)) prompt += xin;
+        service svc("3.9", "<user_login>ok</user_login>", prompt);
+        prompt.clear();
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "pw");
+        QElapsedTimer clock;
+        clock.start();
+        click_login(d.get());
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(desktop_->boxes.size(), 1u);
+        std::string cut;
+        for (std::size_t i = 0; i < max_shown_service_text; ++i) cut += xin;
+        QVERIFY(desktop_->boxes[0].text == load_string(261) + cut);
+        QCOMPARE(d->result(), int(QDialog::Accepted));
+    }
+
+    // A test page that never answers, or answers a byte a second, keeps the
+    // dialog alive: Escape ends the program at once, as it would when idle.
+    void escapeDuringServerSelectionEndsAtOnce_data() {
+        QTest::addColumn<bool>("trickle");
+        QTest::newRow("silent") << false;
+        QTest::newRow("one byte a second") << true;
+    }
+    void escapeDuringServerSelectionEndsAtOnce() {
+        QFETCH(bool, trickle);
+        timeouts_.reset();  // the real time-outs: the page must not just time out
+        test_http_server slow;
+        if (trickle) {
+            scripted_response r = scripted_response::text(200, "");
+            for (char c : std::string("your internet is ok!")) r.pieces.push_back({std::string(1, c), 1000});
+            slow.on("/testinternet.txt", r);
+        } else {
+            slow.on("/testinternet.txt", scripted_response::never_answer());
+        }
+        auto d = open_dialog({slow.base_url(), slow.base_url()});
+        type_in(d.get(), "lily", "pw");
+        QElapsedTimer clock;
+        qint64 escape_at = -1;
+        QTimer::singleShot(1000, d.get(), [&] {
+            escape_at = clock.elapsed();
+            QTest::keyClick(d.get(), Qt::Key_Escape);
+        });
+        clock.start();
+        click_login(d.get());
+        QVERIFY(escape_at >= 0);
+        QVERIFY2(clock.elapsed() - escape_at < 1000, qPrintable(QString::number(clock.elapsed() - escape_at)));
+        QVERIFY(quit_requested());
+        QCOMPARE(quit_code(), 1);
+        QVERIFY(!d->isVisible());
+        QCOMPARE(slow.request_count(), 1u);
     }
 
     void yesStoresTheListAndStartsTheUpdater() {

@@ -7,6 +7,7 @@
 #include "common/http/http.h"
 #include "common/protocol/digit_code.h"
 #include "common/protocol/request.h"
+#include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
 
 #include <filesystem>
@@ -22,7 +23,7 @@ std::string first_answering_server(const std::vector<std::string>& candidates) {
     const std::string& expected = load_string(str::test_page_answer);
     for (const std::string& base : candidates) {
         // Exact bytes: a test page with a line end is some other page.
-        if (http_get_text(base + "/testinternet.txt") == expected) return base;
+        if (fetch_test_page(base) == expected) return base;
     }
     return {};
 }
@@ -43,11 +44,12 @@ bool take_over_updater(const std::string& folder) {
 
 version_check check_version(const std::string& base_url, const std::string& folder) {
     const std::string remote_doc = http_get_text(base_url + "/mirvo.xml");
-    const float remote = text_to_float(xml_get_value(remote_doc, "mirvo"));
-    const float local = text_to_float(xml_get_file_value(folder + "\\mirvo.xml", "mirvo"));
+    const float remote = version_number(xml_get_value(remote_doc, "mirvo"));
+    const float local = version_number(xml_get_file_value(folder + "\\mirvo.xml", "mirvo"));
     version_check out;
     out.newer = remote > local;
-    out.prompt = xml_get_value(remote_doc, "show_message");
+    // The service's text goes into a message box: a line of a sane length.
+    out.prompt = gbk_prefix(xml_get_value(remote_doc, "show_message"), max_shown_service_text);
     return out;
 }
 

@@ -1,8 +1,11 @@
-// Page fetch and file download over libcurl. Both block the calling (user
-// interface) thread; the download pumps events between its reads.
+// Page fetch and file download over libcurl. Both run on the calling (user
+// interface) thread and pump its events while the network is quiet, so the
+// windows stay painted and can be closed; a quit requested meanwhile ends the
+// transfer as failed.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 namespace mirvo {
@@ -11,8 +14,15 @@ class status_line;
 class progress_bar;
 
 // Whole body of an http:// GET as text: the body on status 200, the empty text
-// for any other status or a failed transfer, "0" for a URL that is not http.
+// for any other status, a failed or cancelled transfer or a body larger than
+// max_page_bytes; "0" for a URL that is not http.
 std::string http_get_text(const std::string& url);
+// The same, given up after time_limit (instead of the default overall cap).
+std::string http_get_text(const std::string& url, std::chrono::milliseconds time_limit);
+
+// No reply of the protocol comes near this; a body that does is read no
+// further, so a hostile server cannot fill the memory.
+inline constexpr std::size_t max_page_bytes = 64u << 20;
 
 // Which program's download behaviour to use: the two differ in their header
 // block and in how they report progress.

@@ -1,6 +1,7 @@
 #include "common/http/http.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_http_server.h"
+#include "tests/support/ui_fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,41 @@ TEST(HttpGetTextCap, ATricklingReplyIsCutOffByTheOverallLimit) {
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(http_get_text(server.base_url() + "/trickle"), "");
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 4s);
+
+    // A limit of its own replaces the overall one for that fetch.
+    t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(http_get_text(server.base_url() + "/trickle", 300ms), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1200ms);
+}
+
+// A body beyond any reply of the protocol is no reply, whether its length is
+// declared up front or only found while reading.
+TEST(HttpGetTextCap, ABodyBeyondTheSizeCapIsNoReply) {
+    testing::test_http_server server;
+    const std::string too_big(max_page_bytes + 1, 'a');
+    server.on("/declared", scripted_response::text(200, too_big));
+    server.on("/undeclared", scripted_response::without_length(too_big));
+    server.on("/fits", scripted_response::text(200, std::string(max_page_bytes, 'a')));
+    EXPECT_EQ(http_get_text(server.base_url() + "/declared"), "");
+    EXPECT_EQ(http_get_text(server.base_url() + "/undeclared"), "");
+    EXPECT_EQ(http_get_text(server.base_url() + "/fits").size(), max_page_bytes);
+}
+
+// The page fetch pumps events while the server is quiet; when the program
+// asks to end meanwhile, nobody waits for the reply any more.
+TEST(HttpGetTextPump, AQuitWhileWaitingEndsTheFetchAndStartsNoOther) {
+    testing::test_http_server server;
+    server.on("/silent", scripted_response::never_answer());
+    testing::recording_pump pump(nullptr, false);
+    pump.quit_after_drains = 3;
+
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(http_get_text(server.base_url() + "/silent"), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);  // the stall limit is 30 s
+    EXPECT_GE(pump.drains, 3);
+    ASSERT_TRUE(server.wait_for_requests(1, 2s));
+    EXPECT_EQ(http_get_text(server.base_url() + "/silent"), "");
+    EXPECT_EQ(server.request_count(), 1u);
 }
 
 }  // namespace

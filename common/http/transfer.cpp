@@ -275,8 +275,14 @@ struct transfer::impl {
                 // Time spent in event handlers (a dialog opened from one, say)
                 // is not time the server kept silent.
                 auto before = std::chrono::steady_clock::now();
-                drain_message_queue();
+                const bool go_on = drain_message_queue();
                 last_activity += std::chrono::steady_clock::now() - before;
+                // The program is ending (a closed dialog, say): nobody waits
+                // for this reply any more.
+                if (!go_on) {
+                    fail();
+                    return;
+                }
             }
         }
     }
@@ -309,8 +315,8 @@ transfer::transfer(const parsed_url& url, const options& opts) : d_(std::make_un
     curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(d_->limits.connect.count()));
-    if (opts.cap_total_time && d_->limits.total.count() > 0)
-        curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, long(d_->limits.total.count()));
+    const std::chrono::milliseconds total = opts.total_time.count() > 0 ? opts.total_time : d_->limits.total;
+    if (opts.cap_total_time && total.count() > 0) curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, long(total.count()));
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, receive_buffer_bytes);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &impl::on_header);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, d_.get());
@@ -326,6 +332,11 @@ transfer::~transfer() {
 }
 
 bool transfer::start() {
+    // A program that is ending starts no more transfers of this kind.
+    if (d_->pump && program_ending()) {
+        d_->fail();
+        return false;
+    }
     if (!d_->easy || !d_->multi || curl_multi_add_handle(d_->multi, d_->easy) != CURLM_OK) {
         d_->fail();
         return false;

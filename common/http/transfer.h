@@ -54,7 +54,11 @@ public:
     struct options {
         std::string header_block;
         bool cap_total_time = false;
-        // Dispatch waiting events while the network is quiet.
+        // Overrides the overall cap when cap_total_time is set and this is
+        // not zero.
+        std::chrono::milliseconds total_time{0};
+        // Dispatch waiting events while the network is quiet. A quit
+        // requested meanwhile (the pump says so) fails the transfer.
         bool pump_while_waiting = false;
     };
 

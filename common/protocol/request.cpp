@@ -1,5 +1,6 @@
 #include "common/protocol/request.h"
 
+#include "common/http/http.h"
 #include "common/protocol/digit_code.h"
 #include "common/xmltext/xmltext.h"
 
@@ -32,6 +33,10 @@ std::string build_request_url(const session_values& s, const std::string& action
     if (lesson_folder) url += "&lesson_id=0010&lesson_dir=" + url_encode_value(*lesson_folder);
     url += "&action=" + action;
     return url;
+}
+
+std::string fetch_test_page(const std::string& base_url) {
+    return http_get_text(base_url + "/testinternet.txt", test_page_time_limit);
 }
 
 std::string record::get(const std::string& attr) const { return index_.get(order_, attr); }

@@ -2,6 +2,8 @@
 // numbered reply records: what the programs and the service agree on.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -24,6 +26,18 @@ std::string url_encode_value(const std::string& value, bool keep_slash = false);
 // [+ "&lesson_id=0010&lesson_dir=" + folder] + "&action=" + action.
 // lesson_folder == nullptr leaves the lesson keys out.
 std::string build_request_url(const session_values& s, const std::string& action, const std::string* lesson_folder);
+
+// Texts from the service that a program shows in a box or a caption are cut
+// to this many characters (gbk_prefix): a reply of megabytes would freeze the
+// window and draw a line nobody can read.
+inline constexpr std::size_t max_shown_service_text = 1000;
+
+// The body of base_url + "/testinternet.txt", by which a program tells that a
+// server is the service and reachable. The answer is 20 bytes, so a server
+// that takes longer than a few seconds to give it is not one to use: the
+// fetch has a deadline of its own, well under a page's.
+std::string fetch_test_page(const std::string& base_url);
+inline constexpr std::chrono::seconds test_page_time_limit{10};
 
 enum class record_stop {
     first_empty,   // stop at the first order whose key value is empty

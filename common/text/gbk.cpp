@@ -129,6 +129,12 @@ std::string gbk_replace_all(std::string_view s, std::string_view from, std::stri
     return out;
 }
 
+std::string gbk_prefix(std::string_view s, std::size_t max_chars) {
+    std::size_t end = 0;
+    for (std::size_t n = 0; n < max_chars && end < s.size(); ++n) end += gbk_char_len(s, end);
+    return std::string(s.substr(0, end));
+}
+
 std::string gbk_to_lower(std::string_view s) {
     std::string out(s);
     for (std::size_t i = 0; i < out.size();) {

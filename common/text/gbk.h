@@ -32,6 +32,10 @@ std::string gbk_replace_char(std::string_view s, char from, char to);
 // Replaces every character-aligned occurrence of from by to.
 std::string gbk_replace_all(std::string_view s, std::string_view from, std::string_view to);
 
+// The first max_chars characters of s (all of s when it is shorter): a cut
+// that never splits a double-byte character.
+std::string gbk_prefix(std::string_view s, std::size_t max_chars);
+
 // ASCII-only case folding, stepping by character: bytes of double-byte
 // characters are never touched.
 std::string gbk_to_lower(std::string_view s);

@@ -42,4 +42,14 @@ TEST(Gbk, SearchesNeverMatchInsideADoubleByteCharacter) {
     EXPECT_EQ(gbk_replace_all("a.html" + zhong + ".html", ".html", ".swf"), "a.swf" + zhong + ".swf");
 }
 
+TEST(Gbk, PrefixCountsCharactersNotBytes) {
+    const std::string zhong = "\xD6\xD0";  // one double-byte character
+    EXPECT_EQ(gbk_prefix("a" + zhong + "b", 2), "a" + zhong);
+    EXPECT_EQ(gbk_prefix(zhong + zhong, 1), zhong);
+    EXPECT_EQ(gbk_prefix("ab", 5), "ab");
+    EXPECT_EQ(gbk_prefix("ab", 0), "");
+    // A lead byte at the very end has no trail: it is a character of its own.
+    EXPECT_EQ(gbk_prefix("a\xD6", 2), "a\xD6");
+}
+
 TEST(Gbk, FoldsOnlyAsciiLetters) { EXPECT_EQ(gbk_to_lower("AbC" + trail_letter + "Z"), "abc" + trail_letter + "z"); }

@@ -23,5 +23,6 @@ void set_message_pump(message_pump* pump) { installed = pump; }
 message_pump& current_message_pump() { return installed ? *installed : default_pump; }
 bool drain_message_queue() { return current_message_pump().drain(); }
 void wait_pumping_messages(double ms) { current_message_pump().wait(ms); }
+bool program_ending() { return current_message_pump().ending(); }
 
 }  // namespace mirvo

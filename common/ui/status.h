@@ -37,6 +37,9 @@ public:
     // Returns after at least ms milliseconds, dispatching events as they come
     // and sleeping otherwise.
     virtual void wait(double ms) = 0;
+    // True once a quit has been requested: work that would make the program
+    // wait should not start any more.
+    virtual bool ending() const { return false; }
 };
 
 // Installs the process's pump (nullptr restores the default). Not owned.
@@ -64,5 +67,6 @@ public:
 
 bool drain_message_queue();
 void wait_pumping_messages(double ms);
+bool program_ending();
 
 }  // namespace mirvo

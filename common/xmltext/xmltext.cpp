@@ -307,6 +307,19 @@ float text_to_float(const std::string& text) {
     return negative ? -f : f;
 }
 
+float version_number(const std::string& text) {
+    bool negative = false;
+    const std::string_view v = number_text(text, negative);
+    std::size_t i = 0;
+    while (i < v.size() && v[i] >= '0' && v[i] <= '9') ++i;
+    if (i < v.size() && v[i] == '.') {
+        ++i;
+        while (i < v.size() && v[i] >= '0' && v[i] <= '9') ++i;
+    }
+    const float plain = text_to_float(std::string(v.substr(0, i)));
+    return negative ? -plain : plain;
+}
+
 std::string int_to_text(std::int32_t value) { return std::to_string(value); }
 
 }  // namespace mirvo

@@ -39,6 +39,10 @@ bool save_text_file(status_line* status, const std::string& path, const std::str
 
 std::int32_t text_to_int(const std::string& text);
 float text_to_float(const std::string& text);
+// A version number from a version document: text_to_float of its plain
+// decimal part only, so that an exponent ("1e39") cannot make a server's
+// version absurdly large; "1e39" reads as 1.
+float version_number(const std::string& text);
 std::string int_to_text(std::int32_t value);
 
 }  // namespace mirvo

@@ -178,6 +178,14 @@ TEST(Numbers, ConvertLeadingNumbersWithoutFailing) {
     EXPECT_EQ(text_to_float("1e999"), std::numeric_limits<float>::max());
     EXPECT_EQ(text_to_float("1e-999"), 0.0f);
     EXPECT_EQ(text_to_float("inf"), 0.0f);
+
+    // Versions: the plain decimal part only.
+    EXPECT_EQ(version_number(" 3.9\n"), 3.9f);
+    EXPECT_EQ(version_number("1e39"), 1.0f);
+    EXPECT_EQ(version_number("3.8E+2"), 3.8f);
+    EXPECT_EQ(version_number("inf"), 0.0f);
+    EXPECT_EQ(version_number("nan"), 0.0f);
+    EXPECT_EQ(version_number("-2.5e1"), -2.5f);
     // "." is the decimal point whatever the locale says (set-up generates a
     // locale whose decimal point is ",").
     ASSERT_TRUE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) << "run scripts/setup.sh: it generates de_DE.UTF-8";

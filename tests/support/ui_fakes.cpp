@@ -52,7 +52,7 @@ recording_pump::~recording_pump() { set_message_pump(nullptr); }
 bool recording_pump::drain() {
     ++drains;
     if (log_) log_->add("pump");
-    return true;
+    return !ending();
 }
 
 void recording_pump::wait(double ms) {

@@ -64,9 +64,13 @@ public:
     ~recording_pump() override;
     bool drain() override;
     void wait(double ms) override;
+    bool ending() const override { return quit_after_drains >= 0 && drains >= quit_after_drains; }
 
     int drains = 0;
     std::vector<double> waits;  // the milliseconds asked for, in order
+    // From this many drains on, drain() says a quit was requested (never when
+    // negative).
+    int quit_after_drains = -1;
 
 private:
     event_log* log_;
