@@ -15,6 +15,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
   fonts-wqy-microhei fonts-noto-cjk
+  # The fixed font the controls' widget tests measure with.
+  fonts-dejavu-core
   clang libclang-rt-14-dev llvm
   openssl curl locales
 )
