@@ -6,7 +6,10 @@
 //                [--style SELECTOR=DECLARATIONS]... [--background COLOUR]
 //                (--text MARKUP | --file FILE [--gbk])
 //   mirvo-markup --effects --width W --out FILE.png [--colours C1,C2,C3]
-//   mirvo-markup --controls --out FILE.png
+//   mirvo-markup --controls --out FILE.png [--show SECONDS]
+//
+// --show keeps the sample on screen (a display is needed) and saves it when
+// the time is up, so a mouse can be moved over it meanwhile.
 //
 // Markup on the command line and in files is UTF-8 unless --gbk is given.
 #include "client/controls/html_drawer.h"
@@ -19,6 +22,7 @@
 #include <QApplication>
 #include <QEnterEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -40,6 +44,7 @@ struct options {
     bool controls = false;
     bool disabled = false;
     int hover = -1;
+    int show_seconds = 0;
     std::vector<std::pair<std::string, std::string>> styles;
     std::string background = "white";
     std::string colours = "red,white,blue";
@@ -50,7 +55,7 @@ int usage() {
         "usage: mirvo-markup --width W --out FILE.png [--hover N] [--disabled] [--style SEL=DECLS]...\n"
         "                    [--background COLOUR] (--text MARKUP | --file FILE [--gbk])\n"
         "       mirvo-markup --effects --width W --out FILE.png [--colours C1,C2,C3]\n"
-        "       mirvo-markup --controls --out FILE.png\n",
+        "       mirvo-markup --controls --out FILE.png [--show SECONDS]\n",
         stderr);
     return 2;
 }
@@ -88,6 +93,8 @@ bool parse(int argc, char** argv, options& o) {
             o.disabled = true;
         else if (a == "--hover")
             o.hover = std::atoi(value().c_str());
+        else if (a == "--show")
+            o.show_seconds = std::atoi(value().c_str());
         else if (a == "--background")
             o.background = value();
         else if (a == "--colours")
@@ -154,9 +161,9 @@ QImage render_effects(const options& o) {
 }
 
 // A dialog-like sample: buttons in their states, coloured statics and links.
-QImage render_controls() {
+QImage render_controls(int show_seconds) {
     QWidget w;
-    w.resize(360, 190);
+    w.resize(360, 215);
     w.setAutoFillBackground(true);
     QPalette pal = w.palette();
     pal.setColor(QPalette::Window, QColor(228, 239, 255));
@@ -213,9 +220,27 @@ QImage render_controls() {
     grey->SetWindowText(utf8_to_gbk("已禁用的链接: <a href=\"http://127.0.0.1/\">交新朋友</a>"));
     grey->setEnabled(false);
 
+    // The lesson window's news row: "宋体" at 11 pixels, blue links turning red under the mouse.
+    QFont song(QString::fromUtf8("宋体"));
+    song.setPixelSize(11);
+    const char* news[] = {"新闻信息", "今日推荐", "学习乐园", "交新朋友", "新闻信息"};
+    for (int i = 0; i < 5; ++i) {
+        auto* link = new CHtmlStatic(&w);
+        link->setFont(song);
+        link->setGeometry(10 + 70 * i, 185, 66, 16);
+        link->SetLinkColours(0xFF0000, true, 0x0000FF);
+        link->SetHyperlinkText(utf8_to_gbk(news[i]), "http://127.0.0.1/ad" + std::to_string(i));
+    }
+
+    w.setWindowTitle(QString::fromUtf8("控件样品"));
     w.show();
     focused->setFocus();
     QApplication::processEvents();
+    if (show_seconds > 0) {
+        QTimer::singleShot(show_seconds * 1000, &w, &QWidget::close);
+        QApplication::exec();
+        return w.grab().toImage();
+    }
     // Hover is what the mouse gives; here it is given by hand.
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
     QApplication::sendEvent(hovered, &enter);
@@ -226,11 +251,11 @@ QImage render_controls() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     options o;
     if (!parse(argc, argv, o)) return usage();
-    QImage img = o.controls ? render_controls() : o.effects ? render_effects(o) : render_markup(o);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && o.show_seconds <= 0) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QImage img = o.controls ? render_controls(o.show_seconds) : o.effects ? render_effects(o) : render_markup(o);
     if (!img.save(QString::fromStdString(o.out), "PNG")) {
         std::fprintf(stderr, "mirvo-markup: cannot write %s\n", o.out.c_str());
         return 1;
