@@ -250,6 +250,22 @@ private slots:
         }
     }
 
+    void roleColoursComeFromTheApplicationPalette() {
+        const QPalette saved = QGuiApplication::palette();
+        QPalette p = saved;
+        p.setColor(QPalette::Highlight, QColor(1, 2, 3));
+        p.setColor(QPalette::WindowText, QColor(4, 5, 6));
+        p.setColor(QPalette::Button, QColor(7, 8, 9));
+        QGuiApplication::setPalette(p);
+        CHtmlDrawer d;
+        QGuiApplication::setPalette(saved);
+        QCOMPARE(d.colours().find("highlight"), std::optional<colour_ref>(rgb(1, 2, 3)));
+        QCOMPARE(d.colours().find("windowtext"), std::optional<colour_ref>(rgb(4, 5, 6)));
+        QCOMPARE(d.colours().find("buttonface"), std::optional<colour_ref>(rgb(7, 8, 9)));
+        QCOMPARE(d.colours().find("threedface"), std::optional<colour_ref>(rgb(7, 8, 9)));
+        QCOMPARE(d.colours().size(), std::size_t(168));
+    }
+
     void disabledTextTakesTheDisabledColour() {
         CHtmlDrawer d;
         use_test_font(d, 30);
