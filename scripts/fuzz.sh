@@ -2,13 +2,14 @@
 # Builds the libFuzzer targets with clang and runs each for a while.
 # Usage: fuzz.sh [SECONDS_PER_TARGET]   (default 20)
 # Parsers of what the network sends are fuzzed: the document query, the digit
-# decoder and the movie reader. A crash or sanitizer report fails the run.
+# decoder, the movie reader and the controls' markup and styles. A crash or
+# sanitizer report fails the run.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${MIRVO_FUZZ_BUILD_DIR:-$here/build-fuzz}
 seconds=${1:-20}
-targets=(xmltext_fuzz digit_decode_fuzz swf_fuzz)
+targets=(xmltext_fuzz digit_decode_fuzz swf_fuzz markup_fuzz)
 
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMIRVO_FUZZ=ON -DMIRVO_GUI=OFF -DMIRVO_SERVER=OFF -DMIRVO_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null

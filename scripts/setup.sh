@@ -16,6 +16,8 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
   fonts-wqy-microhei fonts-noto-cjk
   clang libclang-rt-14-dev llvm clang-format
+  # The fixed font the controls' widget tests measure with.
+  fonts-dejavu-core
   openssl curl locales
 )
 

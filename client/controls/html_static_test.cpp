@@ -1,0 +1,193 @@
+// The HTML static on the offscreen platform: the markup and styles it writes
+// for its owners, where its text box goes, clicks, hover and the disabled
+// and transparent looks.
+#include "client/controls/html_static.h"
+
+#include "client/controls/qt_colour.h"
+#include "client/controls/test_font.h"
+#include "gui/qt_text.h"
+#include "tests/support/recording_desktop.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QTest>
+
+using namespace mirvo;
+using mirvo::testing::recording_desktop;
+
+namespace {
+
+constexpr int px = 15;
+
+QImage shot(QWidget& w) {
+    QApplication::processEvents();
+    return w.grab().toImage();
+}
+
+int count(const QImage& img, const QColor& c) {
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) n += img.pixelColor(x, y) == c;
+    return n;
+}
+
+}  // namespace
+
+class HtmlStaticTest : public QObject {
+    Q_OBJECT
+    QWidget* window = nullptr;
+    CHtmlStatic* label = nullptr;
+    int adv = 0;
+
+    void make(const QString& text, QRect geometry = QRect(10, 10, 200, 30)) {
+        label = new CHtmlStatic(window);
+        label->setFont(mirvo::testing::test_font(px));
+        label->setText(text);
+        label->setGeometry(geometry);
+        label->show();
+        QApplication::processEvents();
+    }
+
+private slots:
+    void initTestCase() { adv = mirvo::testing::test_advance(px); }
+    void init() {
+        window = new QWidget;
+        window->resize(300, 100);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+    void cleanup() { delete window; }
+
+    void windowTextShowsInTheFontAndTextColour() {
+        make("abc");
+        const std::string colour = colour_hex(window_text_colour(label->palette()));
+        QCOMPARE(label->html_text(), std::string("abc"));
+        QCOMPARE(label->markup_to_draw(), "<font color=" + colour + ">abc</font>");
+        QCOMPARE(std::string(*label->drawer().GetStyle("body")), "font-size:-15pt; color:" + colour + "; font-family:" +
+                                                                     gbk(label->font().family()) + "; font-weight:400");
+        QFont italic = label->font();
+        italic.setItalic(true);
+        italic.setBold(true);
+        label->setFont(italic);
+        QVERIFY(label->drawer().GetStyle("body")->ends_with("; font-weight:700; font-style:italic"));
+        label->SetTextColour(std::nullopt);
+        QCOMPARE(label->markup_to_draw(), std::string("abc"));
+        // The label's text written through QLabel itself is taken as markup too.
+        static_cast<QLabel*>(label)->setText(QString::fromUtf8("新闻信息"));
+        shot(*label);
+        QCOMPARE(label->html_text(), gbk_lit("新闻信息"));
+    }
+
+    void ownersWriteLinksAndTheirColours() {
+        make("");
+        label->SetHyperlinkText("X", "Y");
+        QCOMPARE(label->html_text(), std::string("<a href=\"Y\">X</a>"));
+        label->SetLinkColours(0xFF0000, true, 0x0000FF);
+        QCOMPARE(std::string(*label->drawer().GetStyle("a:link")),
+                 std::string("color:0xFF0000; text-decoration:underline"));
+        QCOMPARE(std::string(*label->drawer().GetStyle("a:hover")),
+                 std::string("color:0x0000FF; text-decoration:underline"));
+        label->SetLinkColours(rgb(0, 0, 255), false, rgb(0, 0, 255));
+        QCOMPARE(std::string(*label->drawer().GetStyle("a:link")), std::string("color:0xFF0000; text-decoration:none"));
+    }
+
+    void textBoxFollowsAlignment() {
+        make("abc");
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        shot(*label);
+        QCOMPARE(label->text_box().topLeft(), QPoint((200 - 3 * adv) / 2, 0));
+        label->SetMargins(4, 3);
+        label->SetAlignment(CHtmlStatic::align_right | CHtmlStatic::align_bottom);
+        shot(*label);
+        const int height = mirvo::testing::test_line_height(px);
+        QCOMPARE(label->text_box(), QRect(200 - 3 * adv - 4, 30 - 3 - height, 3 * adv, height));
+        label->SetAlignment(CHtmlStatic::align_left | CHtmlStatic::align_vcentre);
+        shot(*label);
+        QCOMPARE(label->text_box().topLeft(), QPoint(4, (30 - height) / 2));
+    }
+
+    void clicksOpenOnlyInsideTheTextBox() {
+        recording_desktop desk;
+        // A no-wrap label whose link is wider than the label, right-aligned
+        // with a margin: the link runs on past the right end of its text box.
+        make("", QRect(10, 10, 100, 30));
+        label->SetHyperlinkText("abcdefghijklmnopqrstuvwxyz", "http://127.0.0.1/news");
+        label->SetMargins(10, 0);
+        label->SetAlignment(CHtmlStatic::align_right);
+        shot(*label);
+        QCOMPARE(label->text_box().right(), 100 - 10 - 1);
+        QVERIFY(label->drawer().LinkUnderPoint(QPoint(95, 5)) >= 0);
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(95, 5));
+        QVERIFY(desk.opened.empty());
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(50, 5));
+        QCOMPARE(desk.opened, (std::vector<std::string>{"http://127.0.0.1/news"}));
+        QTest::mouseClick(label, Qt::RightButton, {}, QPoint(50, 5));
+        QCOMPARE(desk.opened.size(), std::size_t(1));
+    }
+
+    void hoverChangesLookAndCursor() {
+        make("");
+        label->SetLinkColours(0xFF0000, true, 0x0000FF);
+        label->SetHyperlinkText("\xA8\x80\xA8\x80", "http://127.0.0.1/");  // full blocks
+        QImage resting = shot(*label);
+        QVERIFY(count(resting, QColor(0, 0, 255)) > 0);
+        QCOMPARE(count(resting, QColor(255, 0, 0)), 0);
+        QTest::mouseMove(label, QPoint(adv, 5));
+        QCOMPARE(label->cursor().shape(), Qt::PointingHandCursor);
+        QImage hovered = shot(*label);
+        QVERIFY(count(hovered, QColor(255, 0, 0)) > 0);
+        QCOMPARE(count(hovered, QColor(0, 0, 255)), 0);
+        QTest::mouseMove(label, QPoint(150, 5));
+        QVERIFY(label->cursor().shape() != Qt::PointingHandCursor);
+        QCOMPARE(label->drawer().hovered_link(), link_hover::none);
+    }
+
+    void disabledIsEmbossedAndInert() {
+        recording_desktop desk;
+        make("");
+        label->SetHyperlinkText("\xA8\x80\xA8\x80", "http://127.0.0.1/");
+        label->setEnabled(false);
+        QImage img = shot(*label);
+        // The light copy shows below and right of the shadow-coloured text,
+        // lighter than the background (its edges blend with it).
+        const int face = img.pixelColor(150, 25).red();
+        int lighter = 0;
+        for (int x = 0; x < 100; ++x) lighter += img.pixelColor(x, mirvo::testing::test_line_height(px)).red() > face;
+        QVERIFY(lighter > adv);
+        QVERIFY(count(img, label->palette().color(QPalette::Dark)) > 0);
+        QCOMPARE(count(img, QColor(0, 0, 255)), 0);
+        QTest::mouseMove(label, QPoint(adv, 5));
+        QVERIFY(label->cursor().shape() != Qt::PointingHandCursor);
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(adv, 5));
+        QVERIFY(desk.opened.empty());
+    }
+
+    void backgroundsFillOrCopy() {
+        make("", QRect(10, 10, 100, 30));
+        label->SetBackgroundColours(rgb(228, 239, 255));
+        QCOMPARE(shot(*label).pixelColor(50, 20), QColor(228, 239, 255));
+        label->SetBackgroundEffect(2);
+        label->SetBackgroundColours(rgb(255, 0, 0), rgb(0, 0, 0), rgb(0, 0, 255));
+        QImage grad = shot(*label);
+        QCOMPARE(grad.pixelColor(50, 0), QColor(255, 0, 0));
+        QCOMPARE(grad.pixelColor(50, 29), QColor(0, 0, 255));
+
+        // Transparent: the parent's pixels at the first paint, kept until a resize.
+        window->setAutoFillBackground(true);
+        QPalette p = window->palette();
+        p.setColor(QPalette::Window, Qt::green);
+        window->setPalette(p);
+        label->SetBackgroundMode(CHtmlStatic::transparent_background);
+        label->RebuildBackground();
+        QCOMPARE(shot(*label).pixelColor(50, 20), QColor(Qt::green));
+        p.setColor(QPalette::Window, Qt::yellow);
+        window->setPalette(p);
+        window->update();
+        QCOMPARE(shot(*label).pixelColor(50, 20), QColor(Qt::green));
+        label->resize(120, 30);
+        QCOMPARE(shot(*label).pixelColor(50, 20), QColor(Qt::yellow));
+    }
+};
+
+QTEST_MAIN(HtmlStaticTest)
+#include "html_static_test.moc"
