@@ -13,10 +13,10 @@
 #include "server/service.h"
 #include "server/store.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/raw_http.h"
+#include "tests/support/ui_fakes.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,55 +35,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct raw_reply {
-    int status = 0;
-    std::string body;
-};
+using testing::connect_loopback;
+using testing::raw_request;
+using testing::raw_response;
 
-// A loopback connection with a receive bound, or -1.
-int connect_loopback(int port, int receive_seconds) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{receive_seconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// A request sent byte for byte as given: page fetchers normalise "/../" and
-// refuse raw bytes, and those are exactly what must be tried here.
-raw_reply raw_request(int port, const std::string& method, const std::string& target, int receive_seconds = 5) {
-    raw_reply r;
-    int fd = connect_loopback(port, receive_seconds);
-    if (fd < 0) return r;
-    std::string req = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    send(fd, req.data(), req.size(), MSG_NOSIGNAL);
-    std::string all;
-    char buf[4096];
-    ssize_t n;
-    // Read until the announced length is in, or the peer closes.
-    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) {
-        all.append(buf, static_cast<std::size_t>(n));
-        std::size_t head_end = all.find("\r\n\r\n");
-        std::size_t cl = all.find("Content-Length: ");
-        if (head_end != std::string::npos && cl != std::string::npos && cl < head_end &&
-            all.size() - head_end - 4 >= std::strtoul(all.c_str() + cl + 16, nullptr, 10))
-            break;
-    }
-    close(fd);
-    if (all.rfind("HTTP/1.1 ", 0) == 0) r.status = std::atoi(all.c_str() + 9);
-    std::size_t end = all.find("\r\n\r\n");
-    if (end != std::string::npos) r.body = all.substr(end + 4);
-    return r;
-}
-
-raw_reply raw_get(int port, const std::string& target) { return raw_request(port, "GET", target); }
+raw_response raw_get(int port, const std::string& target) { return raw_request(port, "GET", target); }
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -205,7 +161,7 @@ TEST_F(ServerTest, LoginChecksTheDigitCodedPassword) {
     login_as("小红", "hong88");
     EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
     // The name sent as raw GBK bytes instead of percent-encoded.
-    raw_reply raw = raw_get(
+    raw_response raw = raw_get(
         port_, "/service.aspx?user=" + utf8_to_gbk("小红") + "&password=" + digit_encode("hong88") + "&action=login");
     EXPECT_EQ(xml_get_value(raw.body, "user_login"), "ok");
     login_as("demo", "demo124");
@@ -266,7 +222,7 @@ TEST_F(ServerTest, LessonsListMoviesThePlayerCanLoad) {
             ad |= is_ad;
             // Movies hold NUL bytes, which the page fetch does not carry; the
             // player loads them with a plain binary request.
-            raw_reply movie = raw_get(port_, "/" + movies + "/" + (is_ad ? name : folder + "/0010/" + name));
+            raw_response movie = raw_get(port_, "/" + movies + "/" + (is_ad ? name : folder + "/0010/" + name));
             EXPECT_EQ(movie.status, 200);
             const std::string& bytes = movie.body;
             auto h = swf::read_header(bytes);
@@ -326,7 +282,7 @@ TEST_F(ServerTest, SuggestionsAreStoredByteForByte) {
     const session_values& s = session();
     const std::string raw_target = "/service.aspx?user=demo&password=" + digit_encode(s.password) +
                                    "&action=save_suggest&type=2&content=" + utf8_to_gbk("课程&很好") + "%0D%0A";
-    raw_reply raw = raw_get(port_, raw_target);
+    raw_response raw = raw_get(port_, raw_target);
     EXPECT_EQ(raw.status, 200);
     EXPECT_EQ(xml_get_value(raw.body, "process_result"), "ok");
 
@@ -372,7 +328,7 @@ TEST_F(ServerTest, WrongPasswordsGetNoData) {
     // Coded passwords that are not the client's code at all.
     for (const std::string& coded : std::vector<std::string>{"", "abc", "12", "1234567890123x", std::string(5000, '7'),
                                                              digit_encode("demo123").substr(1)}) {
-        raw_reply r = raw_get(port_, "/service.aspx?user=demo&password=" + coded + "&action=login");
+        raw_response r = raw_get(port_, "/service.aspx?user=demo&password=" + coded + "&action=login");
         if (r.status == 200)
             EXPECT_EQ(xml_get_value(r.body, "user_login"), "wrong") << coded;
         else
@@ -402,7 +358,7 @@ TEST_F(ServerTest, NothingOutsideTheSiteIsServed) {
          {"/../secret.txt", "/%2e%2e/secret.txt", "/movies/..%2f..%2fsecret.txt", "/dl/%2E%2E/%2E%2E/secret.txt",
           "/..\\secret.txt", "/%5c..%5csecret.txt", "/escape/secret.txt", "//etc/passwd", "/%2fetc/passwd",
           "/movies/%00/x", "/", "/movies", "/movies/eng01/0010/nothere.swf"}) {
-        raw_reply r = raw_get(port_, target);
+        raw_response r = raw_get(port_, target);
         EXPECT_EQ(r.status, 404) << target;
         EXPECT_EQ(r.body.find("top secret"), std::string::npos) << target;
         EXPECT_EQ(r.body.find("root:"), std::string::npos) << target;
@@ -422,18 +378,18 @@ TEST_F(ServerTest, ConcurrentBurstLosesNothing) {
                 const std::string q = "/service.aspx?user=demo&password=";
                 switch (i % 3) {
                     case 0: {
-                        raw_reply r = raw_get(port_, q + good + "&action=save_suggest&type=1&content=t" +
-                                                         std::to_string(t) + "-" + std::to_string(i));
+                        raw_response r = raw_get(port_, q + good + "&action=save_suggest&type=1&content=t" +
+                                                            std::to_string(t) + "-" + std::to_string(i));
                         (r.status == 200 && xml_get_value(r.body, "process_result") == "ok" ? ok : odd)++;
                         break;
                     }
                     case 1: {
-                        raw_reply r = raw_get(port_, q + good + "&lesson_id=0010&lesson_dir=&action=");
+                        raw_response r = raw_get(port_, q + good + "&lesson_id=0010&lesson_dir=&action=");
                         (r.status == 200 && !xml_get_value(r.body, "new_msg").empty() ? ok : odd)++;
                         break;
                     }
                     default: {
-                        raw_reply r = raw_get(port_, q + "1234567890123456&action=ad");
+                        raw_response r = raw_get(port_, q + "1234567890123456&action=ad");
                         (r.status == 403 ? refused : odd)++;
                     }
                 }
@@ -462,7 +418,7 @@ TEST_F(ServerTest, SilentConnectionsDoNotStallOthers) {
 
     // Answered at once; the bound only has to stay below the time a silent
     // peer may hold a worker, or the answer could just be waiting its turn.
-    raw_reply r = raw_request(port_, "GET", "/testinternet.txt", 4);
+    raw_response r = raw_request(port_, "GET", "/testinternet.txt", {}, 4);
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, "your internet is ok!");
 
