@@ -7,10 +7,12 @@
 #include "server/password.h"
 #include "server/query.h"
 
+#include <fcntl.h>
 #include <nettle/hmac.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace mirvo::server {
 
@@ -23,9 +25,15 @@ constexpr const char* html_type = "text/html; charset=GBK";
 constexpr std::size_t max_cache_entries = 10000;
 constexpr std::int64_t touch_interval = 10;       // seconds between writes of a user's last_seen
 constexpr std::size_t max_coded_password = 1100;  // 333 bytes of text code to about 1000 digits
-constexpr std::uintmax_t max_file_bytes = 64u << 20;
 
-reply xml(int status, std::string body) { return {status, xml_type, std::move(body)}; }
+reply text_reply(int status, const char* type, std::string body) {
+    reply r;
+    r.status = status;
+    r.content_type = type;
+    r.body = std::move(body);
+    return r;
+}
+reply xml(int status, std::string body) { return text_reply(status, xml_type, std::move(body)); }
 reply error_reply(int status, const std::string& what) { return xml(status, "<error>" + what + "</error>"); }
 
 bool all_digits(std::string_view s) {
@@ -77,6 +85,10 @@ std::string base_path_of(std::string_view url) {
     std::string path(url.substr(slash));
     while (!path.empty() && path.back() == '/') path.pop_back();
     return path;
+}
+
+site_file::~site_file() {
+    if (fd >= 0) ::close(fd);
 }
 
 service::service(store& db, service_options options) : db_(db), options_(std::move(options)) {
@@ -149,7 +161,7 @@ std::string service::coded_movie_folder(const std::string& folder) {
     return movie_folder_coded_;
 }
 
-reply service::handle(std::string_view method, std::string_view target) {
+reply service::handle(std::string_view method, std::string_view target, std::string_view) {
     if (target.size() > options_.max_target_bytes) return error_reply(414, "request too long");
     if (method != "GET" && method != "HEAD") return error_reply(405, "method not allowed");
     auto [raw_path, raw_query] = split_target(target);
@@ -162,7 +174,7 @@ reply service::handle(std::string_view method, std::string_view target) {
     }
     std::string path = percent_decode(raw_path);
 
-    if (path == "/testinternet.txt") return {200, "text/plain", "your internet is ok!"};
+    if (path == "/testinternet.txt") return text_reply(200, "text/plain", "your internet is ok!");
     if (path == "/" + options_.request_page) return request_page(raw_query);
     // HEAD asks what GET would answer without anybody seeing the page, so
     // only GET marks the messages read.
@@ -254,9 +266,9 @@ reply service::messages_page(std::string_view raw_query, bool shown) {
         gbk("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
             "<title>我的信息</title></head><body>");
     if (!q.has("user") || !q.has("pw"))
-        return {400, html_type, head + gbk("<p>缺少用户名称或密码。</p></body></html>")};
+        return text_reply(400, html_type, head + gbk("<p>缺少用户名称或密码。</p></body></html>"));
     std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"));
-    if (!u) return {403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>")};
+    if (!u) return text_reply(403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>"));
     seen(*u);
     std::vector<message_record> messages = db_.read_messages(u->id, shown);
     std::string body = head + "<h2>" + html_escape(u->name) + gbk(" 的信息</h2>");
@@ -267,7 +279,7 @@ reply service::messages_page(std::string_view raw_query, bool shown) {
         body += "<br>" + html_escape(m.body) + "</p>";
     }
     body += gbk("<p><a href=\"/searchfriend.aspx\">交新朋友</a></p></body></html>");
-    return {200, html_type, body};
+    return text_reply(200, html_type, std::move(body));
 }
 
 reply service::static_file(std::string_view raw_path) {
@@ -290,13 +302,17 @@ reply service::static_file(std::string_view raw_path) {
         real_text[site_root_.size()] != '/')
         return error_reply(404, "not found");
     if (!fs::is_regular_file(real, ec)) return error_reply(404, "not found");
-    std::uintmax_t size = fs::file_size(real, ec);
-    if (ec || size > max_file_bytes) return error_reply(404, "not found");
-
-    std::ifstream in(real, std::ios::binary);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return error_reply(500, "read error");
-    return {200, content_type_for(real), std::move(bytes)};
+    // The file that was checked is the one sent: it is opened here (never
+    // waiting on a pipe put in its place) and checked again once open.
+    const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return error_reply(404, "not found");
+    auto file = std::make_shared<site_file>(fd, 0);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return error_reply(404, "not found");
+    file->size = static_cast<std::uint64_t>(st.st_size);
+    reply r = text_reply(200, content_type_for(real).c_str(), {});
+    r.file = std::move(file);
+    return r;
 }
 
 }  // namespace mirvo::server

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,10 +33,23 @@ struct service_options {
 // empty when it has none.
 std::string base_path_of(std::string_view url);
 
+// A file of the site, open for reading, that a reply sends.
+struct site_file {
+    int fd = -1;
+    std::uint64_t size = 0;
+    site_file(int f, std::uint64_t s) : fd(f), size(s) {}
+    ~site_file();
+    site_file(const site_file&) = delete;
+    site_file& operator=(const site_file&) = delete;
+};
+
 struct reply {
     int status = 200;
     std::string content_type;
-    std::string body;  // GBK text or file bytes
+    std::string body;  // GBK text
+    // Set instead of body for the site's files, which the HTTP layer sends
+    // straight from the file (and in part, when a range is asked for).
+    std::shared_ptr<const site_file> file;
 };
 
 class service {
@@ -43,8 +57,9 @@ public:
     service(store& db, service_options options);
 
     // Answers one request. method is the HTTP method, target the raw request
-    // target (path and query, bytes as they came). Thread-safe.
-    reply handle(std::string_view method, std::string_view target);
+    // target (path and query, bytes as they came), peer the address it came
+    // from (empty when unknown). Thread-safe.
+    reply handle(std::string_view method, std::string_view target, std::string_view peer = {});
 
     const service_options& options() const { return options_; }
 
