@@ -63,6 +63,8 @@ protected:
         so.site_folder = site_;
         so.request_page = "service.aspx";
         so.base_paths = {"/xinxi50"};
+        // Many tests here fail logins on purpose; the limits have tests of their own.
+        so.login_limits.per_address = so.login_limits.per_user = 1e9;
         svc_ = new service(*db_, so);
         http_limits limits;
         limits.head_deadline = std::chrono::milliseconds(2000);
@@ -529,6 +531,43 @@ TEST_F(ServerTest, LogLinesMaskPasswords) {
     EXPECT_EQ(loggable_target("/login.aspx?user=a&pw=secret&page=g"), "/login.aspx?user=a&pw=***&page=g");
     EXPECT_EQ(loggable_target("/x?user=\xD5\xC5 \n"), "/x?user=%D5%C5%20%0A");
     EXPECT_EQ(loggable_target("/x?mypw=1"), "/x?mypw=1");
+}
+
+// Failed logins are counted per address and per user name; once either has
+// failed too often, a check is refused without hashing and answered as a
+// wrong password, right password or not. A user whose password was checked
+// before goes on.
+TEST_F(ServerTest, FailedLoginsAreLimitedPerAddressAndPerUser) {
+    testing::instant_pump pump;
+    std::string error;
+    ASSERT_TRUE(db_->add_user("lim1", hash_password("right1", 1000), error)) << error;
+    ASSERT_TRUE(db_->add_user("lim2", hash_password("right2", 1000), error)) << error;
+    service_options so = svc_->options();
+    so.login_limits.per_address = 3;
+    so.login_limits.per_user = 3;
+    so.login_limits.address_refill = so.login_limits.user_refill = std::chrono::hours(1);
+    service strict(*db_, so);
+    http_server server(strict, {});
+    const int port = server.bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(server.start());
+    auto login = [&](const std::string& user, const std::string& pw, const std::string& from) {
+        raw_response r = raw_request(
+            port, "GET", "/service.aspx?user=" + user + "&password=" + digit_encode(pw) + "&action=login", {}, 5, from);
+        return xml_get_value(r.body, "user_login");
+    };
+
+    EXPECT_EQ(login("nobody1", "x", "127.0.0.2"), "wrong");
+    EXPECT_EQ(login("nobody2", "x", "127.0.0.2"), "wrong");
+    EXPECT_EQ(login("lim1", "bad", "127.0.0.2"), "wrong");
+    EXPECT_EQ(login("lim1", "right1", "127.0.0.2"), "wrong") << "the address has failed three times";
+    EXPECT_EQ(login("lim1", "right1", "127.0.0.3"), "ok");
+
+    for (const char* from : {"127.0.0.4", "127.0.0.5", "127.0.0.6"}) EXPECT_EQ(login("lim2", "bad", from), "wrong");
+    EXPECT_EQ(login("lim2", "right2", "127.0.0.7"), "wrong") << "the user has failed three times";
+    EXPECT_EQ(raw_request(port, "GET", "/login.aspx?user=lim2&pw=right2&page=g", {}, 5, "127.0.0.8").status, 403);
+
+    EXPECT_EQ(login("lim1", "right1", "127.0.0.2"), "ok") << "a known good password costs no hash";
 }
 
 // The database and its log hold no password in any form the service could

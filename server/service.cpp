@@ -91,7 +91,8 @@ site_file::~site_file() {
     if (fd >= 0) ::close(fd);
 }
 
-service::service(store& db, service_options options) : db_(db), options_(std::move(options)) {
+service::service(store& db, service_options options)
+    : db_(db), options_(std::move(options)), limiter_(options_.login_limits) {
     std::error_code ec;
     fs::path root = fs::canonical(options_.site_folder, ec);
     site_root_ = ec ? std::string() : root.string();
@@ -110,14 +111,11 @@ std::array<std::uint8_t, 32> service::digest(const std::string& name, const std:
     return out;
 }
 
-std::optional<user_record> service::check_canonical(const std::string& name, const std::string& canonical) {
+std::optional<user_record> service::check_canonical(const std::string& name, const std::string& canonical,
+                                                    std::string_view peer) {
     std::optional<user_record> u = db_.find_user(name);
-    if (!u) {
-        spend_password_check(canonical);
-        return std::nullopt;
-    }
     auto d = digest(name, canonical);
-    {
+    if (u) {
         std::lock_guard lock(cache_mutex_);
         auto it = cache_.find(name);
         if (it != cache_.end() && it->second.stored_hash == u->password_hash) {
@@ -126,23 +124,37 @@ std::optional<user_record> service::check_canonical(const std::string& name, con
             if (diff == 0) return u;
         }
     }
-    if (!verify_password(canonical, u->password_hash)) return std::nullopt;
+    // Past here a check costs a password hash; a peer or a name that keeps
+    // failing is answered without one.
+    const std::string address(peer);
+    if (!limiter_.may_check(address, name)) return std::nullopt;
+    if (!u) {
+        spend_password_check(canonical);
+        limiter_.failed(address, name);
+        return std::nullopt;
+    }
+    if (!verify_password(canonical, u->password_hash)) {
+        limiter_.failed(address, name);
+        return std::nullopt;
+    }
     std::lock_guard lock(cache_mutex_);
     if (cache_.size() >= max_cache_entries) cache_.clear();
     cache_[name] = cached_check{u->password_hash, d};
     return u;
 }
 
-std::optional<user_record> service::authenticate(const std::string& name, const std::string& coded) {
+std::optional<user_record> service::authenticate(const std::string& name, const std::string& coded,
+                                                 std::string_view peer) {
     // A coded password is digits only, with at least the random number and
     // the length trailer behind the first digit.
     if (coded.size() < 14 || coded.size() > max_coded_password || !all_digits(coded)) return std::nullopt;
-    return check_canonical(name, digit_decode(coded));
+    return check_canonical(name, digit_decode(coded), peer);
 }
 
-std::optional<user_record> service::authenticate_plain(const std::string& name, const std::string& typed) {
+std::optional<user_record> service::authenticate_plain(const std::string& name, const std::string& typed,
+                                                       std::string_view peer) {
     if (typed.size() > 333) return std::nullopt;
-    return check_canonical(name, canonical_password(typed));
+    return check_canonical(name, canonical_password(typed), peer);
 }
 
 void service::seen(const user_record& u) {
@@ -161,7 +173,7 @@ std::string service::coded_movie_folder(const std::string& folder) {
     return movie_folder_coded_;
 }
 
-reply service::handle(std::string_view method, std::string_view target, std::string_view) {
+reply service::handle(std::string_view method, std::string_view target, std::string_view peer) {
     if (target.size() > options_.max_target_bytes) return error_reply(414, "request too long");
     if (method != "GET" && method != "HEAD") return error_reply(405, "method not allowed");
     auto [raw_path, raw_query] = split_target(target);
@@ -175,14 +187,14 @@ reply service::handle(std::string_view method, std::string_view target, std::str
     std::string path = percent_decode(raw_path);
 
     if (path == "/testinternet.txt") return text_reply(200, "text/plain", "your internet is ok!");
-    if (path == "/" + options_.request_page) return request_page(raw_query);
+    if (path == "/" + options_.request_page) return request_page(raw_query, peer);
     // HEAD asks what GET would answer without anybody seeing the page, so
     // only GET marks the messages read.
-    if (path == "/login.aspx") return messages_page(raw_query, method == "GET");
+    if (path == "/login.aspx") return messages_page(raw_query, peer, method == "GET");
     return static_file(raw_path);
 }
 
-reply service::request_page(std::string_view raw_query) {
+reply service::request_page(std::string_view raw_query, std::string_view peer) {
     query q = query::parse(raw_query);
     if (!q.has("action")) return error_reply(400, "missing action");
     const std::string action = q.get("action");
@@ -192,7 +204,7 @@ reply service::request_page(std::string_view raw_query) {
     if (!is_known) return error_reply(400, "unknown action");
     if (!q.has("user") || !q.has("password")) return error_reply(400, "missing user or password");
 
-    std::optional<user_record> u = authenticate(q.get("user"), q.get("password"));
+    std::optional<user_record> u = authenticate(q.get("user"), q.get("password"), peer);
     if (action == "login") {
         if (!u) return xml(200, "<user_login>wrong</user_login>");
         seen(*u);
@@ -260,14 +272,14 @@ reply service::request_page(std::string_view raw_query) {
     return xml(200, "<process_result>ok</process_result>");
 }
 
-reply service::messages_page(std::string_view raw_query, bool shown) {
+reply service::messages_page(std::string_view raw_query, std::string_view peer, bool shown) {
     query q = query::parse(raw_query);
     const std::string head =
         gbk("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
             "<title>我的信息</title></head><body>");
     if (!q.has("user") || !q.has("pw"))
         return text_reply(400, html_type, head + gbk("<p>缺少用户名称或密码。</p></body></html>"));
-    std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"));
+    std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"), peer);
     if (!u) return text_reply(403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>"));
     seen(*u);
     std::vector<message_record> messages = db_.read_messages(u->id, shown);

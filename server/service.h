@@ -4,6 +4,7 @@
 // the same way from the server and from tests.
 #pragma once
 
+#include "server/login_limit.h"
 #include "server/store.h"
 
 #include <array>
@@ -27,6 +28,9 @@ struct service_options {
     // Paths under which the whole service is also reachable (a candidate
     // server address may carry a path, e.g. "/xinxi50"), without trailing "/".
     std::vector<std::string> base_paths;
+    // Failed password checks allowed per address and per user name; a check
+    // refused for that costs no hashing and answers as a wrong password does.
+    login_limit_options login_limits;
 };
 
 // The path part of a server base URL ("http://host:port/path" -> "/path"),
@@ -64,16 +68,18 @@ public:
     const service_options& options() const { return options_; }
 
 private:
-    reply request_page(std::string_view raw_query);
+    reply request_page(std::string_view raw_query, std::string_view peer);
     // shown: the page reaches a reader, so its messages count as read.
-    reply messages_page(std::string_view raw_query, bool shown);
+    reply messages_page(std::string_view raw_query, std::string_view peer, bool shown);
     reply static_file(std::string_view raw_path);
 
     // The user when name exists and coded decodes to its password.
-    std::optional<user_record> authenticate(const std::string& name, const std::string& coded);
+    std::optional<user_record> authenticate(const std::string& name, const std::string& coded, std::string_view peer);
     // Same check for a password as typed (the messages page gets it so).
-    std::optional<user_record> authenticate_plain(const std::string& name, const std::string& typed);
-    std::optional<user_record> check_canonical(const std::string& name, const std::string& canonical);
+    std::optional<user_record> authenticate_plain(const std::string& name, const std::string& typed,
+                                                  std::string_view peer);
+    std::optional<user_record> check_canonical(const std::string& name, const std::string& canonical,
+                                               std::string_view peer);
     void seen(const user_record& u);
     std::string coded_movie_folder(const std::string& folder);
 
@@ -93,6 +99,8 @@ private:
     std::mutex cache_mutex_;
     std::unordered_map<std::string, cached_check> cache_;
     std::array<std::uint8_t, 32> digest(const std::string& name, const std::string& canonical) const;
+
+    login_limiter limiter_;
 
     std::mutex movie_folder_mutex_;
     std::string movie_folder_plain_, movie_folder_coded_;
