@@ -570,6 +570,55 @@ TEST_F(ServerTest, FailedLoginsAreLimitedPerAddressAndPerUser) {
     EXPECT_EQ(login("lim1", "right1", "127.0.0.2"), "ok") << "a known good password costs no hash";
 }
 
+// A lesson reply reads its movie folder and its movies together: while two
+// catalogues are imported in turn, no reply pairs one's folder with the
+// other's movies.
+TEST(CatalogueImport, LessonRepliesNeverMixTwoCatalogues) {
+    testing::instant_pump pump;
+    testing::temp_folder folder;
+    const std::string db_path = (fs::path(folder.path()) / "mix.db").string();
+    std::string error;
+    auto reading = store::open(db_path, error);
+    auto importing = store::open(db_path, error);  // as the admin command would, beside the service
+    ASSERT_TRUE(reading && importing) << error;
+    ASSERT_TRUE(importing->add_user("r", hash_password("pw", 1000), error)) << error;
+    auto make = [](const char* movie_folder, const char* prefix, int files) {
+        catalogue c;
+        c.movie_folder = movie_folder;
+        c.categories.push_back({"c", {{"s", {{"t", "l", "lesson", "", {}}}}}});
+        for (int i = 1; i <= files; ++i)
+            c.categories[0].subcategories[0].entries[0].files.push_back({prefix + std::to_string(i) + ".swf", "0"});
+        return c;
+    };
+    const catalogue a = make("fa", "a", 3), b = make("fb", "b", 2);
+    ASSERT_TRUE(importing->import_catalogue(a, error)) << error;
+    service_options so;
+    so.site_folder = folder.path();
+    so.request_page = "service.aspx";
+    service svc(*reading, so);
+    const std::string target =
+        "/service.aspx?user=r&password=" + digit_encode("pw") + "&lesson_id=0010&lesson_dir=l&action=lesson";
+
+    std::atomic<bool> done{false};
+    std::thread importer([&] {
+        std::string e;
+        for (int i = 0; i < 1500; ++i) importing->import_catalogue(i % 2 ? a : b, e);
+        done = true;
+    });
+    int replies = 0, mixed = 0;
+    while (!done) {
+        reply r = svc.handle("GET", target);
+        ASSERT_EQ(r.status, 200) << r.body;
+        const std::string movies = digit_decode(xml_get_value(r.body, "my_ro"));
+        const std::string first = xml_get_value(r.body, "file", "order", "1", "name");
+        if ((movies == "fa") != (first.rfind("a", 0) == 0)) ++mixed;
+        ++replies;
+    }
+    importer.join();
+    EXPECT_GT(replies, 50);
+    EXPECT_EQ(mixed, 0) << "of " << replies << " replies";
+}
+
 // The database and its log hold no password in any form the service could
 // compare: neither as typed nor folded to lower case, after adding a user and
 // after laying out the demo.

@@ -229,15 +229,16 @@ reply service::request_page(std::string_view raw_query, std::string_view peer) {
     }
     if (action == "lesson") {
         if (!q.has("lesson_dir")) return error_reply(400, "missing lesson_dir");
-        std::vector<lesson_file> files;
-        if (!db_.lesson_files(q.get("lesson_dir"), files)) return error_reply(404, "no such lesson");
-        catalogue c = db_.load_catalogue();
+        // Folder and movies from one reading: an import in between must not
+        // pair one catalogue's folder with the other's movies.
+        std::optional<lesson_listing> listing = db_.read_lesson(q.get("lesson_dir"));
+        if (!listing) return error_reply(404, "no such lesson");
         std::string body =
             "<online_num>" + std::to_string(db_.online_count(now, options_.online_window)) + "</online_num>\r\n";
-        body += "<my_ro>" + coded_movie_folder(c.movie_folder) + "</my_ro>\r\n";
+        body += "<my_ro>" + coded_movie_folder(listing->movie_folder) + "</my_ro>\r\n";
         body += new_msg;
         int order = 0;
-        for (const auto& f : files) {
+        for (const auto& f : listing->files) {
             body += "<file order=\"" + std::to_string(++order) + "\" delay_time=\"" + f.delay_time + "\" name=\"" +
                     f.name + "\" />\r\n";
         }
