@@ -533,6 +533,35 @@ TEST_F(ServerTest, LogLinesMaskPasswords) {
     EXPECT_EQ(loggable_target("/x?mypw=1"), "/x?mypw=1");
 }
 
+// HEAD asks what GET would answer and leaves no trace: no suggestion, no
+// program start, no logout, no message marked read.
+TEST_F(ServerTest, HeadRequestsChangeNothing) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("header", hash_password("hd1", 1000), error)) << error;
+    login_as("header", "hd1");
+    ASSERT_TRUE(db_->post_message("header", "unread", 100));
+    const std::string file = demo_program_file;
+    const std::string logout = "logout";
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "1");  // seen: online now
+    const std::size_t suggestions = db_->suggestions().size();
+    const int starts = db_->game_start_count();
+    const int online = text_to_int(xml_get_value(action("baselist", &empty_folder), "online_num"));
+
+    auto head = [&](const std::string& url) { return raw_request(port_, "HEAD", url.substr(base().size())).status; };
+    EXPECT_EQ(head(suggestion_url(1, "head")), 200);
+    EXPECT_EQ(head(build_request_url("game", &file)), 200);
+    EXPECT_EQ(head(build_request_url("logout", &logout)), 200);
+    EXPECT_EQ(head(base() + "/login.aspx?user=header&pw=hd1&page=gonggao.htm"), 200);
+
+    EXPECT_EQ(db_->suggestions().size(), suggestions);
+    EXPECT_EQ(db_->game_start_count(), starts);
+    EXPECT_EQ(text_to_int(xml_get_value(action("baselist", &empty_folder), "online_num")), online);
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "1");
+    // The same requests as GET do what they say.
+    EXPECT_EQ(xml_get_value(http_get_text(suggestion_url(1, "get")), "process_result"), "ok");
+    EXPECT_EQ(db_->suggestions().size(), suggestions + 1);
+}
+
 // Failed logins are counted per address and per user name; once either has
 // failed too often, a check is refused without hashing and answered as a
 // wrong password, right password or not. A user whose password was checked

@@ -187,14 +187,15 @@ reply service::handle(std::string_view method, std::string_view target, std::str
     std::string path = percent_decode(raw_path);
 
     if (path == "/testinternet.txt") return text_reply(200, "text/plain", "your internet is ok!");
-    if (path == "/" + options_.request_page) return request_page(raw_query, peer);
-    // HEAD asks what GET would answer without anybody seeing the page, so
-    // only GET marks the messages read.
-    if (path == "/login.aspx") return messages_page(raw_query, peer, method == "GET");
+    // HEAD asks what GET would answer without doing it: nothing is stored,
+    // nobody is seen or logged out, and no message is marked read.
+    const bool is_get = method == "GET";
+    if (path == "/" + options_.request_page) return request_page(raw_query, peer, is_get);
+    if (path == "/login.aspx") return messages_page(raw_query, peer, is_get);
     return static_file(raw_path);
 }
 
-reply service::request_page(std::string_view raw_query, std::string_view peer) {
+reply service::request_page(std::string_view raw_query, std::string_view peer, bool may_change) {
     query q = query::parse(raw_query);
     if (!q.has("action")) return error_reply(400, "missing action");
     const std::string action = q.get("action");
@@ -207,17 +208,17 @@ reply service::request_page(std::string_view raw_query, std::string_view peer) {
     std::optional<user_record> u = authenticate(q.get("user"), q.get("password"), peer);
     if (action == "login") {
         if (!u) return xml(200, "<user_login>wrong</user_login>");
-        seen(*u);
+        if (may_change) seen(*u);
         return xml(200, "<user_login>ok</user_login>");
     }
     if (!u) return error_reply(403, "wrong user or password");
 
     const std::int64_t now = now_seconds();
     if (action == "logout") {
-        db_.mark_offline(u->id);
+        if (may_change) db_.mark_offline(u->id);
         return xml(200, "<result>ok</result>");
     }
-    seen(*u);
+    if (may_change) seen(*u);
     const std::string new_msg = "<new_msg>" + std::to_string(db_.unread_count(u->id)) + "</new_msg>\r\n";
 
     if (action.empty()) return xml(200, new_msg);
@@ -248,7 +249,7 @@ reply service::request_page(std::string_view raw_query, std::string_view peer) {
         if (!q.has("lesson_dir")) return error_reply(400, "missing lesson_dir");
         std::string file = q.get("lesson_dir");
         if (file.size() > 255) return error_reply(400, "file name too long");
-        db_.record_game_start(u->id, file, now);
+        if (may_change) db_.record_game_start(u->id, file, now);
         return xml(200, "<result>ok</result>");
     }
     if (action == "ad") {
@@ -268,7 +269,7 @@ reply service::request_page(std::string_view raw_query, std::string_view peer) {
     const std::string content = q.get("content");
     if (content.empty() || content.size() > options_.max_suggestion_bytes)
         return xml(400, "<process_result>bad length</process_result>");
-    if (!db_.save_suggestion(u->id, type_text[0] - '0', content, now))
+    if (may_change && !db_.save_suggestion(u->id, type_text[0] - '0', content, now))
         return xml(500, "<process_result>not saved</process_result>");
     return xml(200, "<process_result>ok</process_result>");
 }
@@ -282,7 +283,7 @@ reply service::messages_page(std::string_view raw_query, std::string_view peer, 
         return text_reply(400, html_type, head + gbk("<p>缺少用户名称或密码。</p></body></html>"));
     std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"), peer);
     if (!u) return text_reply(403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>"));
-    seen(*u);
+    if (shown) seen(*u);
     std::vector<message_record> messages = db_.read_messages(u->id, shown);
     std::string body = head + "<h2>" + html_escape(u->name) + gbk(" 的信息</h2>");
     if (messages.empty()) body += gbk("<p>您没有信息。</p>");

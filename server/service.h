@@ -68,7 +68,9 @@ public:
     const service_options& options() const { return options_; }
 
 private:
-    reply request_page(std::string_view raw_query, std::string_view peer);
+    // may_change: the request may leave a trace (a HEAD request asks what a
+    // GET would answer and changes nothing).
+    reply request_page(std::string_view raw_query, std::string_view peer, bool may_change);
     // shown: the page reaches a reader, so its messages count as read.
     reply messages_page(std::string_view raw_query, std::string_view peer, bool shown);
     reply static_file(std::string_view raw_path);
