@@ -562,6 +562,26 @@ TEST_F(ServerTest, HeadRequestsChangeNothing) {
     EXPECT_EQ(db_->suggestions().size(), suggestions + 1);
 }
 
+// The client's download asks for "//dl/download.xml"; a doubled separator is
+// read as one, under the base path too, and still reaches nothing outside.
+TEST_F(ServerTest, DoubledSlashesReadAsOne) {
+    const std::string list = get("/dl/download.xml");
+    ASSERT_FALSE(list.empty());
+    for (const char* target : {"//dl/download.xml", "/dl//download.xml", "///dl/download.xml",
+                               "/xinxi50//dl/download.xml", "//xinxi50/dl/download.xml"}) {
+        raw_response r = raw_get(port_, target);
+        EXPECT_EQ(r.status, 200) << target;
+        EXPECT_EQ(r.body, list) << target;
+    }
+    EXPECT_EQ(raw_get(port_, "//testinternet.txt").body, "your internet is ok!");
+    EXPECT_EQ(xml_get_value(
+                  raw_get(port_, "//service.aspx?user=demo&password=" + digit_encode("demo123") + "&action=login").body,
+                  "user_login"),
+              "ok");
+    for (const char* target : {"//etc/passwd", "//../secret.txt", "/%2f/dl/download.xml"})
+        EXPECT_EQ(raw_get(port_, target).status, 404) << target;
+}
+
 // Failed logins are counted per address and per user name; once either has
 // failed too often, a check is refused without hashing and answered as a
 // wrong password, right password or not. A user whose password was checked

@@ -61,6 +61,17 @@ const std::string& gbk(const char* utf8_literal) {
     return it->second;
 }
 
+// "//dl/download.xml" is "/dl/download.xml": the client's download asks for
+// its list that way. Only separators as sent are merged; encoded ones ("%2f")
+// stay what they are, and are refused further on.
+std::string merge_slashes(std::string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path)
+        if (c != '/' || out.empty() || out.back() != '/') out.push_back(c);
+    return out;
+}
+
 std::string content_type_for(const fs::path& p) {
     std::string ext = p.extension().string();
     for (char& c : ext)
@@ -176,7 +187,9 @@ std::string service::coded_movie_folder(const std::string& folder) {
 reply service::handle(std::string_view method, std::string_view target, std::string_view peer) {
     if (target.size() > options_.max_target_bytes) return error_reply(414, "request too long");
     if (method != "GET" && method != "HEAD") return error_reply(405, "method not allowed");
-    auto [raw_path, raw_query] = split_target(target);
+    auto [sent_path, raw_query] = split_target(target);
+    const std::string merged = merge_slashes(sent_path);
+    std::string_view raw_path = merged;
     for (const std::string& base : options_.base_paths) {
         if (!base.empty() && raw_path.size() > base.size() && raw_path.compare(0, base.size(), base) == 0 &&
             raw_path[base.size()] == '/') {
