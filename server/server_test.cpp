@@ -582,6 +582,20 @@ TEST_F(ServerTest, DoubledSlashesReadAsOne) {
         EXPECT_EQ(raw_get(port_, target).status, 404) << target;
 }
 
+// A name the site's file names could not hold (bytes that are not GBK) is
+// not found, rather than turned into "?" and served as some other file.
+TEST_F(ServerTest, PathsThatAreNotGbkAreNotFound) {
+    std::ofstream(fs::path(site_) / "?.txt") << "question";
+    std::ofstream(fs::path(site_) / "\xE4\xBD\xA0.txt") << "ni";  // 你 on disk, in UTF-8
+    EXPECT_EQ(raw_get(port_, "/%3F.txt").body, "question");
+    EXPECT_EQ(raw_get(port_, "/%C4%E3.txt").body, "ni");  // 你 in GBK
+    for (const char* target : {"/%FF.txt", "/%80%FF.txt", "/%C4.txt", "/\xFF.txt"}) {
+        raw_response r = raw_get(port_, target);
+        EXPECT_EQ(r.status, 404) << target;
+        EXPECT_NE(r.body, "question") << target;
+    }
+}
+
 // Failed logins are counted per address and per user name; once either has
 // failed too often, a check is refused without hashing and answered as a
 // wrong password, right password or not. A user whose password was checked

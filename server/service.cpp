@@ -61,6 +61,10 @@ const std::string& gbk(const char* utf8_literal) {
     return it->second;
 }
 
+// True when s is GBK that converts exactly: a byte sequence that is not GBK
+// would reach the disk as "?" and name some other file.
+bool is_exact_gbk(std::string_view s) { return utf8_to_gbk(gbk_to_utf8(s)) == s; }
+
 // "//dl/download.xml" is "/dl/download.xml": the client's download asks for
 // its list that way. Only separators as sent are merged; encoded ones ("%2f")
 // stay what they are, and are refused further on.
@@ -314,7 +318,7 @@ reply service::static_file(std::string_view raw_path) {
     // Names come as GBK bytes; anything that could step outside the site or
     // that no file name holds is refused before the disk is touched.
     if (rel.empty() || rel.front() != '/' || rel.find('\0') != std::string::npos || !is_confined(rel) ||
-        site_root_.empty())
+        !is_exact_gbk(rel) || site_root_.empty())
         return error_reply(404, "not found");
     while (!rel.empty() && (rel.front() == '/' || rel.front() == '\\')) rel.erase(0, 1);
     if (rel.empty()) return error_reply(404, "not found");
