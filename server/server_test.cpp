@@ -633,6 +633,49 @@ TEST_F(ServerTest, FailedLoginsAreLimitedPerAddressAndPerUser) {
     EXPECT_EQ(login("lim1", "right1", "127.0.0.2"), "ok") << "a known good password costs no hash";
 }
 
+// The code sends what it cannot carry as "?": such passwords are refused
+// when set, and a coded password that decodes to any "?" never logs in.
+TEST_F(ServerTest, PasswordsTheCodeCannotCarryAreRefused) {
+    testing::instant_pump pump;
+    const std::string db = "--db";
+    int n = 0;
+    for (const char* pw : {"密码", "ab_cd", "x~y", "p|q", "back\\slash", "what?", "tab\there", "`tick"}) {
+        std::ostringstream out, err;
+        const std::string name = "coded" + std::to_string(++n);
+        EXPECT_EQ(run_command({"add-user", db, db_path_, "--iterations", "1000", name, pw}, out, err), 2) << pw;
+        EXPECT_NE(err.str().find("cannot carry"), std::string::npos) << err.str();
+        EXPECT_FALSE(db_->find_user(name)) << pw;
+    }
+    std::ostringstream out, err;
+    ASSERT_EQ(run_command({"add-user", db, db_path_, "--iterations", "1000", "carried", "Good pw1!"}, out, err), 0)
+        << err.str();
+    EXPECT_EQ(run_command({"set-password", db, db_path_, "--iterations", "1000", "carried", "新密码"}, out, err), 2);
+    login_as("carried", "good PW1!");
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
+
+    // A password stored as the code sent it before: any two characters
+    // outside the tables would have matched.
+    std::string error;
+    ASSERT_TRUE(db_->add_user("legacy", hash_password("????", 1000), error)) << error;
+    for (const char* typed : {"测试", "????", "密码"}) {
+        login_as("legacy", utf8_to_gbk(typed));
+        EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "wrong") << typed;
+    }
+}
+
+TEST_F(ServerTest, ImportRefusesAMovieFolderTheCodeWouldChange) {
+    testing::instant_pump pump;
+    const std::string saved = action("baselist", &empty_folder);
+    const fs::path file = fs::path(folder_->path()) / "folded.txt";
+    for (const char* folder : {"Movies", "movies/Eng", "my_movies", "电影"}) {
+        std::ofstream(file) << "movie_folder\t" << folder << "\ncategory\tc\nsubcategory\ts\nlesson\tt\tonly\n";
+        std::ostringstream out, err;
+        EXPECT_NE(run_command({"import-catalogue", "--db", db_path_, file.string()}, out, err), 0) << folder;
+        EXPECT_NE(err.str().find("movie folder"), std::string::npos) << err.str();
+    }
+    EXPECT_EQ(action("baselist", &empty_folder), saved);
+}
+
 // A lesson reply reads its movie folder and its movies together: while two
 // catalogues are imported in turn, no reply pairs one's folder with the
 // other's movies.

@@ -128,6 +128,9 @@ std::array<std::uint8_t, 32> service::digest(const std::string& name, const std:
 
 std::optional<user_record> service::check_canonical(const std::string& name, const std::string& canonical,
                                                     std::string_view peer) {
+    // The code turns what it cannot carry into "?", so such a password would
+    // also let in whoever typed other characters the code cannot carry.
+    if (canonical.find('?') != std::string::npos) return std::nullopt;
     std::optional<user_record> u = db_.find_user(name);
     auto d = digest(name, canonical);
     if (u) {
