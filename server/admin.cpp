@@ -273,11 +273,15 @@ int run_command(const std::vector<std::string>& args, std::ostream& out, std::os
         auto db = open_db(p, err);
         if (!db) return 1;
         for (const auto& s : db->suggestions()) {
-            std::string text = gbk_to_utf8(gbk_replace_all(s.content, "\r\n", "\n"));
+            // Texts come from the network: what could steer the terminal is shown escaped.
             std::string indented;
-            for (char c : text) indented += c == '\n' ? std::string("\n    ") : std::string(1, c);
-            out << "#" << s.id << " " << time_text(s.created) << " " << gbk_to_utf8(s.user) << " type " << s.type
-                << "\n    " << indented << "\n";
+            bool first = true;
+            for (const std::string& line : gbk_split(gbk_replace_all(s.content, "\r\n", "\n"), "\n")) {
+                indented += (first ? "" : "\n    ") + terminal_text(gbk_to_utf8(line));
+                first = false;
+            }
+            out << "#" << s.id << " " << time_text(s.created) << " " << terminal_text(gbk_to_utf8(s.user)) << " type "
+                << s.type << "\n    " << indented << "\n";
         }
         return 0;
     }

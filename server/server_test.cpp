@@ -725,6 +725,20 @@ TEST(CatalogueImport, LessonRepliesNeverMixTwoCatalogues) {
     EXPECT_EQ(mixed, 0) << "of " << replies << " replies";
 }
 
+// Suggestions come from the network; listed on the operator's terminal, their
+// control characters are shown escaped instead of acting on it.
+TEST_F(ServerTest, SuggestionsAreListedWithControlCharactersEscaped) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("escaper", hash_password("esc1", 1000), error)) << error;
+    const std::int64_t id = db_->find_user("escaper")->id;
+    ASSERT_TRUE(db_->save_suggestion(id, 2, "clear\x1b[2J\abell\rback\r\nnext", 100));
+    std::ostringstream listed, err;
+    ASSERT_EQ(run_command({"suggestions", "--db", db_path_}, listed, err), 0);
+    const std::string text = listed.str();
+    EXPECT_NE(text.find("escaper type 2\n    clear\\x1b[2J\\x07bell\\x0dback\n    next"), std::string::npos) << text;
+    for (char c : text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+}
+
 // The database and its log hold no password in any form the service could
 // compare: neither as typed nor folded to lower case, after adding a user and
 // after laying out the demo.
