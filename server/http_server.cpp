@@ -222,7 +222,8 @@ struct http_server::engine {
 
     std::mutex mutex;  // guards everything below
     std::unordered_map<MHD_Connection*, connection_state> connections;
-    bool stopping = false;
+    bool sweeping = false;
+    bool serving = false;
     std::condition_variable wake;  // the sweeper's sleep; run()'s wait
     std::thread sweeper;
 
@@ -437,7 +438,7 @@ void http_server::engine::on_completed(void* cls, MHD_Connection* c, void** req_
 
 void http_server::engine::sweep() {
     std::unique_lock lock(mutex);
-    while (!stopping) {
+    while (sweeping) {
         wake.wait_for(lock, sweep_interval);
         const auto now = clock_type::now();
         for (auto& [c, s] : connections) {
@@ -484,18 +485,26 @@ bool http_server::engine::start() {
         {threads > 1 ? MHD_OPTION_THREAD_POOL_SIZE : MHD_OPTION_END, threads, nullptr},
         {MHD_OPTION_END, 0, nullptr},
     };
-    {
-        std::lock_guard lock(mutex);
-        stopping = false;
-    }
     daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &engine::on_request, this, MHD_OPTION_ARRAY, options,
                               MHD_OPTION_END);
     if (!daemon) return false;
+    {
+        std::lock_guard lock(mutex);
+        sweeping = serving = true;
+    }
     sweeper = std::thread([this] { sweep(); });
     return true;
 }
 
 void http_server::engine::stop() {
+    // The sweeper goes first: once the engine closes its sockets, their
+    // numbers may be anybody's.
+    {
+        std::lock_guard lock(mutex);
+        sweeping = false;
+    }
+    wake.notify_all();
+    if (sweeper.joinable()) sweeper.join();
     if (daemon) {
         // The listening socket is ours: taken back first, closed after the
         // engine's threads are gone.
@@ -510,10 +519,10 @@ void http_server::engine::stop() {
     }
     {
         std::lock_guard lock(mutex);
-        stopping = true;
+        connections.clear();
+        serving = false;
     }
     wake.notify_all();
-    if (sweeper.joinable()) sweeper.join();
 }
 
 http_server::http_server(service& svc, std::function<void(const std::string&)> log, http_limits limits)
@@ -555,7 +564,7 @@ bool http_server::start() { return engine_->start(); }
 bool http_server::run() {
     if (!engine_->start()) return false;
     std::unique_lock lock(engine_->mutex);
-    engine_->wake.wait(lock, [this] { return engine_->stopping; });
+    engine_->wake.wait(lock, [this] { return !engine_->serving; });
     return true;
 }
 
