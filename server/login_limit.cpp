@@ -36,7 +36,11 @@ void token_buckets::forget_full(time_point now) {
     if (buckets_.size() >= max_keys_) buckets_.clear();
 }
 
-bool token_buckets::has_token(const std::string& key, time_point now) { return refilled(key, now).tokens >= 1.0; }
+bool token_buckets::has_token(const std::string& key, time_point now) {
+    // A key that never failed is not tracked: its bucket would be full.
+    if (buckets_.find(key) == buckets_.end()) return capacity_ >= 1.0;
+    return refilled(key, now).tokens >= 1.0;
+}
 
 void token_buckets::take(const std::string& key, time_point now) {
     bucket& b = refilled(key, now);
