@@ -333,7 +333,7 @@ catalogue store::load_catalogue() {
 
 std::optional<lesson_listing> store::read_lesson(const std::string& dir) {
     std::lock_guard lock(mutex_);
-    if (!exec("BEGIN")) return std::nullopt;
+    const bool in_transaction = exec("BEGIN");
     std::optional<lesson_listing> out;
     {
         stmt f(db_, "SELECT value FROM settings WHERE key = 'movie_folder'");
@@ -341,7 +341,7 @@ std::optional<lesson_listing> store::read_lesson(const std::string& dir) {
         std::vector<lesson_file> files;
         if (lesson_files_locked(dir, files)) out = lesson_listing{std::move(folder), std::move(files)};
     }
-    exec("COMMIT");
+    if (in_transaction) exec("COMMIT");
     return out;
 }
 
