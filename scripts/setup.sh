@@ -11,7 +11,7 @@ packages=(
   qt6-qpa-plugins qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
   libgl-dev libegl-dev libxkbcommon-dev
   libcurl4-openssl-dev nettle-dev zlib1g-dev liblzma-dev
-  libcpp-httplib-dev libsqlite3-dev sqlite3
+  libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
   fonts-wqy-microhei fonts-noto-cjk

@@ -11,12 +11,14 @@
 #include "server/store.h"
 
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 namespace mirvo::server {
@@ -77,6 +79,30 @@ bool to_number(const std::string& text, long long lo, long long hi, long long& o
 }
 
 std::string time_text(std::int64_t t) { return local_time_text(t, true); }
+
+// UTF-8 text with its control characters (C0, DEL and C1) as \xHH, so that
+// printing it cannot move the cursor, clear the screen or retitle the terminal.
+std::string terminal_text(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        unsigned control = 0x100;
+        if (c < 0x20 || c == 0x7f) control = c;
+        // C1 controls are U+0080..U+009F: 0xC2 0x80..0x9F in UTF-8.
+        else if (c == 0xc2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) <= 0x9f &&
+                 static_cast<unsigned char>(utf8[i + 1]) >= 0x80)
+            control = static_cast<unsigned char>(utf8[++i]);
+        if (control == 0x100) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\x%02x", control);
+        out += buf;
+    }
+    return out;
+}
 
 std::unique_ptr<store> open_db(const parsed& p, std::ostream& err) {
     std::string error;
@@ -155,10 +181,15 @@ int set_user(const parsed& p, bool create, std::ostream& out, std::ostream& err)
         err << "mirvo-server: the client cannot send passwords longer than 333 bytes\n";
         return 2;
     }
+    // Stored as the code sends it, such a password would also let in other
+    // texts the code cannot carry, while the real client could not log in.
+    if (const std::optional<std::string> lost = uncarried_character(typed)) {
+        err << "mirvo-server: the client's code cannot carry \"" << terminal_text(gbk_to_utf8(*lost))
+            << "\" in a password; use letters, digits, spaces and the punctuation the code knows "
+               "(not \\ _ ` | ~ or ?)\n";
+        return 2;
+    }
     const std::string canonical = canonical_password(typed);
-    if (canonical.find('?') != std::string::npos && typed.find('?') == std::string::npos)
-        err << "mirvo-server: note: characters outside the client's code tables are sent as \"?\"; "
-               "the password is stored that way\n";
     auto db = open_db(p, err);
     if (!db) return 1;
     const std::string hash = hash_password(canonical, static_cast<unsigned>(iterations));
@@ -234,11 +265,15 @@ int suggestions(const parsed& p, std::ostream& out, std::ostream& err) {
     auto db = open_db(p, err);
     if (!db) return 1;
     for (const auto& s : db->suggestions()) {
-        std::string text = gbk_to_utf8(gbk_replace_all(s.content, "\r\n", "\n"));
+        // Texts come from the network: what could steer the terminal is shown escaped.
         std::string indented;
-        for (char c : text) indented += c == '\n' ? std::string("\n    ") : std::string(1, c);
-        out << "#" << s.id << " " << time_text(s.created) << " " << gbk_to_utf8(s.user) << " type " << s.type
-            << "\n    " << indented << "\n";
+        bool first = true;
+        for (const std::string& line : gbk_split(gbk_replace_all(s.content, "\r\n", "\n"), "\n")) {
+            indented += (first ? "" : "\n    ") + terminal_text(gbk_to_utf8(line));
+            first = false;
+        }
+        out << "#" << s.id << " " << time_text(s.created) << " " << terminal_text(gbk_to_utf8(s.user)) << " type "
+            << s.type << "\n    " << indented << "\n";
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "server/catalogue.h"
 
 #include "common/fs/paths.h"
+#include "common/protocol/digit_code.h"
 #include "common/text/gbk.h"
 
 namespace mirvo::server {
@@ -128,6 +129,13 @@ bool validate_catalogue(const catalogue& c, std::string& error) {
     if (!check_value(c.movie_folder, "movie folder", false, {}, error) ||
         !check_segment_path(c.movie_folder, "movie folder", error))
         return false;
+    // The client gets the movie folder digit-coded; the code folds upper case
+    // and sends what it cannot carry as "?", which would name another folder.
+    if (const std::string received = digit_decode(digit_encode(c.movie_folder)); received != c.movie_folder) {
+        error = "movie folder " + gbk_to_utf8(c.movie_folder) + " would reach the client as " + gbk_to_utf8(received) +
+                " (its code folds upper case and cannot carry every character)";
+        return false;
+    }
     for (const auto& cat : c.categories) {
         if (!check_value(cat.title, "category title", false, {}, error)) return false;
         for (const auto& sub : cat.subcategories) {

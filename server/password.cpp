@@ -49,6 +49,15 @@ bool same_bytes(const std::string& a, const std::string& b) {
 
 std::string canonical_password(std::string_view typed) { return digit_decode(digit_encode(std::string(typed))); }
 
+std::optional<std::string> uncarried_character(std::string_view typed) {
+    for (std::size_t i = 0; i < typed.size();) {
+        const std::string c(typed.substr(i, gbk_char_len(typed, i)));
+        if (c == "?" || canonical_password(c) != gbk_to_lower(c)) return c;
+        i += c.size();
+    }
+    return std::nullopt;
+}
+
 bool random_bytes(void* out, std::size_t n) {
     auto* p = static_cast<unsigned char*>(out);
     while (n > 0) {

@@ -1,6 +1,7 @@
 // Password storage of the service: salted PBKDF2-HMAC-SHA256, never the text.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,13 @@ constexpr unsigned default_pbkdf2_iterations = 100000;
 // service hashes and compares exactly what a digit-coded password decodes to.
 // Computed by a round trip through the client's own code.
 std::string canonical_password(std::string_view typed);
+
+// The first character of typed (GBK) that the client's code cannot carry: one
+// outside its tables, which it sends as "?", or "?" itself, which the service
+// cannot tell from a lost character and so never accepts. nullopt when every
+// character comes through (upper case counts: it is folded, and the service
+// compares folded).
+std::optional<std::string> uncarried_character(std::string_view typed);
 
 // "pbkdf2-sha256$<iterations>$<salt hex>$<hash hex>" with a fresh random salt.
 std::string hash_password(std::string_view canonical, unsigned iterations = default_pbkdf2_iterations);

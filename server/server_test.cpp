@@ -13,10 +13,10 @@
 #include "server/service.h"
 #include "server/store.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/raw_http.h"
+#include "tests/support/ui_fakes.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,55 +35,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct raw_reply {
-    int status = 0;
-    std::string body;
-};
+using testing::connect_loopback;
+using testing::raw_request;
+using testing::raw_response;
 
-// A loopback connection with a receive bound, or -1.
-int connect_loopback(int port, int receive_seconds) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval tv{receive_seconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// A request sent byte for byte as given: page fetchers normalise "/../" and
-// refuse raw bytes, and those are exactly what must be tried here.
-raw_reply raw_request(int port, const std::string& method, const std::string& target, int receive_seconds = 5) {
-    raw_reply r;
-    int fd = connect_loopback(port, receive_seconds);
-    if (fd < 0) return r;
-    std::string req = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    send(fd, req.data(), req.size(), MSG_NOSIGNAL);
-    std::string all;
-    char buf[4096];
-    ssize_t n;
-    // Read until the announced length is in, or the peer closes.
-    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) {
-        all.append(buf, static_cast<std::size_t>(n));
-        std::size_t head_end = all.find("\r\n\r\n");
-        std::size_t cl = all.find("Content-Length: ");
-        if (head_end != std::string::npos && cl != std::string::npos && cl < head_end &&
-            all.size() - head_end - 4 >= std::strtoul(all.c_str() + cl + 16, nullptr, 10))
-            break;
-    }
-    close(fd);
-    if (all.rfind("HTTP/1.1 ", 0) == 0) r.status = std::atoi(all.c_str() + 9);
-    std::size_t end = all.find("\r\n\r\n");
-    if (end != std::string::npos) r.body = all.substr(end + 4);
-    return r;
-}
-
-raw_reply raw_get(int port, const std::string& target) { return raw_request(port, "GET", target); }
+raw_response raw_get(int port, const std::string& target) { return raw_request(port, "GET", target); }
 
 class ServerTest : public ::testing::Test {
 protected:
@@ -107,8 +63,12 @@ protected:
         so.site_folder = site_;
         so.request_page = "service.aspx";
         so.base_paths = {"/xinxi50"};
+        // Many tests here fail logins on purpose; the limits have tests of their own.
+        so.login_limits.per_address = so.login_limits.per_user = 1e9;
         svc_ = new service(*db_, so);
-        server_ = new http_server(*svc_, {});
+        http_limits limits;
+        limits.head_deadline = std::chrono::milliseconds(2000);
+        server_ = new http_server(*svc_, {}, limits);
         port_ = server_->bind("127.0.0.1", 0);
         ASSERT_GT(port_, 0);
         server_->start();
@@ -208,7 +168,7 @@ TEST_F(ServerTest, LoginChecksTheDigitCodedPassword) {
     login_as("小红", "hong88");
     EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
     // The name sent as raw GBK bytes instead of percent-encoded.
-    raw_reply raw = raw_get(
+    raw_response raw = raw_get(
         port_, "/service.aspx?user=" + utf8_to_gbk("小红") + "&password=" + digit_encode("hong88") + "&action=login");
     EXPECT_EQ(xml_get_value(raw.body, "user_login"), "ok");
     login_as("demo", "demo124");
@@ -269,7 +229,7 @@ TEST_F(ServerTest, LessonsListMoviesThePlayerCanLoad) {
             ad |= is_ad;
             // Movies hold NUL bytes, which the page fetch does not carry; the
             // player loads them with a plain binary request.
-            raw_reply movie = raw_get(port_, "/" + movies + "/" + (is_ad ? name : folder + "/0010/" + name));
+            raw_response movie = raw_get(port_, "/" + movies + "/" + (is_ad ? name : folder + "/0010/" + name));
             EXPECT_EQ(movie.status, 200);
             const std::string& bytes = movie.body;
             auto h = swf::read_header(bytes);
@@ -329,7 +289,7 @@ TEST_F(ServerTest, SuggestionsAreStoredByteForByte) {
     const session_values& s = session_;
     const std::string raw_target = "/service.aspx?user=demo&password=" + digit_encode(s.password) +
                                    "&action=save_suggest&type=2&content=" + utf8_to_gbk("课程&很好") + "%0D%0A";
-    raw_reply raw = raw_get(port_, raw_target);
+    raw_response raw = raw_get(port_, raw_target);
     EXPECT_EQ(raw.status, 200);
     EXPECT_EQ(xml_get_value(raw.body, "process_result"), "ok");
 
@@ -375,7 +335,7 @@ TEST_F(ServerTest, WrongPasswordsGetNoData) {
     // Coded passwords that are not the client's code at all.
     for (const std::string& coded : std::vector<std::string>{"", "abc", "12", "1234567890123x", std::string(5000, '7'),
                                                              digit_encode("demo123").substr(1)}) {
-        raw_reply r = raw_get(port_, "/service.aspx?user=demo&password=" + coded + "&action=login");
+        raw_response r = raw_get(port_, "/service.aspx?user=demo&password=" + coded + "&action=login");
         if (r.status == 200)
             EXPECT_EQ(xml_get_value(r.body, "user_login"), "wrong") << coded;
         else
@@ -405,7 +365,7 @@ TEST_F(ServerTest, NothingOutsideTheSiteIsServed) {
          {"/../secret.txt", "/%2e%2e/secret.txt", "/movies/..%2f..%2fsecret.txt", "/dl/%2E%2E/%2E%2E/secret.txt",
           "/..\\secret.txt", "/%5c..%5csecret.txt", "/escape/secret.txt", "//etc/passwd", "/%2fetc/passwd",
           "/movies/%00/x", "/", "/movies", "/movies/eng01/0010/nothere.swf"}) {
-        raw_reply r = raw_get(port_, target);
+        raw_response r = raw_get(port_, target);
         EXPECT_EQ(r.status, 404) << target;
         EXPECT_EQ(r.body.find("top secret"), std::string::npos) << target;
         EXPECT_EQ(r.body.find("root:"), std::string::npos) << target;
@@ -425,18 +385,18 @@ TEST_F(ServerTest, ConcurrentBurstLosesNothing) {
                 const std::string q = "/service.aspx?user=demo&password=";
                 switch (i % 3) {
                     case 0: {
-                        raw_reply r = raw_get(port_, q + good + "&action=save_suggest&type=1&content=t" +
-                                                         std::to_string(t) + "-" + std::to_string(i));
+                        raw_response r = raw_get(port_, q + good + "&action=save_suggest&type=1&content=t" +
+                                                            std::to_string(t) + "-" + std::to_string(i));
                         (r.status == 200 && xml_get_value(r.body, "process_result") == "ok" ? ok : odd)++;
                         break;
                     }
                     case 1: {
-                        raw_reply r = raw_get(port_, q + good + "&lesson_id=0010&lesson_dir=&action=");
+                        raw_response r = raw_get(port_, q + good + "&lesson_id=0010&lesson_dir=&action=");
                         (r.status == 200 && !xml_get_value(r.body, "new_msg").empty() ? ok : odd)++;
                         break;
                     }
                     default: {
-                        raw_reply r = raw_get(port_, q + "1234567890123456&action=ad");
+                        raw_response r = raw_get(port_, q + "1234567890123456&action=ad");
                         (r.status == 403 ? refused : odd)++;
                     }
                 }
@@ -465,7 +425,7 @@ TEST_F(ServerTest, SilentConnectionsDoNotStallOthers) {
 
     // Answered at once; the bound only has to stay below the time a silent
     // peer may hold a worker, or the answer could just be waiting its turn.
-    raw_reply r = raw_request(port_, "GET", "/testinternet.txt", 4);
+    raw_response r = raw_request(port_, "GET", "/testinternet.txt", {}, 4);
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.body, "your internet is ok!");
 
@@ -499,7 +459,7 @@ TEST_F(ServerTest, RefusedRequestsAreLogged) {
     ASSERT_EQ(lines.size(), 3u);
     std::sort(lines.begin(), lines.end());  // workers log in the order they finish
     EXPECT_EQ(lines[0], "- - - 414 0B - (not handled: request line too long)");
-    EXPECT_EQ(lines[1], "- GET /a 400 0B - (not handled: malformed request)");
+    EXPECT_EQ(lines[1], "127.0.0.1 GET /a%20b%20c 400 0B - (not handled: malformed request)");
     EXPECT_EQ(lines[2].rfind("127.0.0.1 GET /testinternet.txt?pw=*** 200 20B ", 0), 0u) << lines[2];
     EXPECT_EQ(lines[2].back(), 's') << lines[2];
     for (const std::string& line : lines) EXPECT_EQ(line.find("  "), std::string::npos) << line;
@@ -574,6 +534,216 @@ TEST_F(ServerTest, LogLinesMaskPasswords) {
     EXPECT_EQ(loggable_target("/login.aspx?user=a&pw=secret&page=g"), "/login.aspx?user=a&pw=***&page=g");
     EXPECT_EQ(loggable_target("/x?user=\xD5\xC5 \n"), "/x?user=%D5%C5%20%0A");
     EXPECT_EQ(loggable_target("/x?mypw=1"), "/x?mypw=1");
+}
+
+// HEAD asks what GET would answer and leaves no trace: no suggestion, no
+// program start, no logout, no message marked read.
+TEST_F(ServerTest, HeadRequestsChangeNothing) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("header", hash_password("hd1", 1000), error)) << error;
+    login_as("header", "hd1");
+    ASSERT_TRUE(db_->post_message("header", "unread", 100));
+    const std::string file = demo_program_file;
+    const std::string logout = "logout";
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "1");  // seen: online now
+    const std::size_t suggestions = db_->suggestions().size();
+    const int starts = db_->game_start_count();
+    const int online = text_to_int(xml_get_value(action("baselist", &empty_folder), "online_num"));
+
+    auto head = [&](const std::string& url) { return raw_request(port_, "HEAD", url.substr(base().size())).status; };
+    EXPECT_EQ(head(suggestion_url(1, "head")), 200);
+    EXPECT_EQ(head(build_request_url(session_, "game", &file)), 200);
+    EXPECT_EQ(head(build_request_url(session_, "logout", &logout)), 200);
+    EXPECT_EQ(head(base() + "/login.aspx?user=header&pw=hd1&page=gonggao.htm"), 200);
+
+    EXPECT_EQ(db_->suggestions().size(), suggestions);
+    EXPECT_EQ(db_->game_start_count(), starts);
+    EXPECT_EQ(text_to_int(xml_get_value(action("baselist", &empty_folder), "online_num")), online);
+    EXPECT_EQ(xml_get_value(action("", &empty_folder), "new_msg"), "1");
+    // The same requests as GET do what they say.
+    EXPECT_EQ(xml_get_value(http_get_text(suggestion_url(1, "get")), "process_result"), "ok");
+    EXPECT_EQ(db_->suggestions().size(), suggestions + 1);
+}
+
+// The client's download asks for "//dl/download.xml"; a doubled separator is
+// read as one, under the base path too, and still reaches nothing outside.
+TEST_F(ServerTest, DoubledSlashesReadAsOne) {
+    const std::string list = get("/dl/download.xml");
+    ASSERT_FALSE(list.empty());
+    for (const char* target : {"//dl/download.xml", "/dl//download.xml", "///dl/download.xml",
+                               "/xinxi50//dl/download.xml", "//xinxi50/dl/download.xml"}) {
+        raw_response r = raw_get(port_, target);
+        EXPECT_EQ(r.status, 200) << target;
+        EXPECT_EQ(r.body, list) << target;
+    }
+    EXPECT_EQ(raw_get(port_, "//testinternet.txt").body, "your internet is ok!");
+    EXPECT_EQ(xml_get_value(
+                  raw_get(port_, "//service.aspx?user=demo&password=" + digit_encode("demo123") + "&action=login").body,
+                  "user_login"),
+              "ok");
+    for (const char* target : {"//etc/passwd", "//../secret.txt", "/%2f/dl/download.xml"})
+        EXPECT_EQ(raw_get(port_, target).status, 404) << target;
+}
+
+// A name the site's file names could not hold (bytes that are not GBK) is
+// not found, rather than turned into "?" and served as some other file.
+TEST_F(ServerTest, PathsThatAreNotGbkAreNotFound) {
+    std::ofstream(fs::path(site_) / "?.txt") << "question";
+    std::ofstream(fs::path(site_) / "\xE4\xBD\xA0.txt") << "ni";  // 你 on disk, in UTF-8
+    EXPECT_EQ(raw_get(port_, "/%3F.txt").body, "question");
+    EXPECT_EQ(raw_get(port_, "/%C4%E3.txt").body, "ni");  // 你 in GBK
+    for (const char* target : {"/%FF.txt", "/%80%FF.txt", "/%C4.txt", "/\xFF.txt"}) {
+        raw_response r = raw_get(port_, target);
+        EXPECT_EQ(r.status, 404) << target;
+        EXPECT_NE(r.body, "question") << target;
+    }
+}
+
+// Failed logins are counted per address and per user name; once either has
+// failed too often, a check is refused without hashing and answered as a
+// wrong password, right password or not. A user whose password was checked
+// before goes on.
+TEST_F(ServerTest, FailedLoginsAreLimitedPerAddressAndPerUser) {
+    no_wait_pump pump;
+    scoped_message_pump use_pump(pump);
+    std::string error;
+    ASSERT_TRUE(db_->add_user("lim1", hash_password("right1", 1000), error)) << error;
+    ASSERT_TRUE(db_->add_user("lim2", hash_password("right2", 1000), error)) << error;
+    service_options so = svc_->options();
+    so.login_limits.per_address = 3;
+    so.login_limits.per_user = 3;
+    so.login_limits.address_refill = so.login_limits.user_refill = std::chrono::hours(1);
+    service strict(*db_, so);
+    http_server server(strict, {});
+    const int port = server.bind("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(server.start());
+    auto login = [&](const std::string& user, const std::string& pw, const std::string& from) {
+        raw_response r = raw_request(
+            port, "GET", "/service.aspx?user=" + user + "&password=" + digit_encode(pw) + "&action=login", {}, 5, from);
+        return xml_get_value(r.body, "user_login");
+    };
+
+    EXPECT_EQ(login("nobody1", "x", "127.0.0.2"), "wrong");
+    EXPECT_EQ(login("nobody2", "x", "127.0.0.2"), "wrong");
+    EXPECT_EQ(login("lim1", "bad", "127.0.0.2"), "wrong");
+    EXPECT_EQ(login("lim1", "right1", "127.0.0.2"), "wrong") << "the address has failed three times";
+    EXPECT_EQ(login("lim1", "right1", "127.0.0.3"), "ok");
+
+    for (const char* from : {"127.0.0.4", "127.0.0.5", "127.0.0.6"}) EXPECT_EQ(login("lim2", "bad", from), "wrong");
+    EXPECT_EQ(login("lim2", "right2", "127.0.0.7"), "wrong") << "the user has failed three times";
+    EXPECT_EQ(raw_request(port, "GET", "/login.aspx?user=lim2&pw=right2&page=g", {}, 5, "127.0.0.8").status, 403);
+
+    EXPECT_EQ(login("lim1", "right1", "127.0.0.2"), "ok") << "a known good password costs no hash";
+}
+
+// The code sends what it cannot carry as "?": such passwords are refused
+// when set, and a coded password that decodes to any "?" never logs in.
+TEST_F(ServerTest, PasswordsTheCodeCannotCarryAreRefused) {
+    no_wait_pump pump;
+    scoped_message_pump use_pump(pump);
+    const std::string db = "--db";
+    int n = 0;
+    for (const char* pw : {"密码", "ab_cd", "x~y", "p|q", "back\\slash", "what?", "tab\there", "`tick"}) {
+        std::ostringstream out, err;
+        const std::string name = "coded" + std::to_string(++n);
+        EXPECT_EQ(run_command({"add-user", db, db_path_, "--iterations", "1000", name, pw}, out, err), 2) << pw;
+        EXPECT_NE(err.str().find("cannot carry"), std::string::npos) << err.str();
+        EXPECT_FALSE(db_->find_user(name)) << pw;
+    }
+    std::ostringstream out, err;
+    ASSERT_EQ(run_command({"add-user", db, db_path_, "--iterations", "1000", "carried", "Good pw1!"}, out, err), 0)
+        << err.str();
+    EXPECT_EQ(run_command({"set-password", db, db_path_, "--iterations", "1000", "carried", "新密码"}, out, err), 2);
+    login_as("carried", "good PW1!");
+    EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "ok");
+
+    // A password stored as the code sent it before: any two characters
+    // outside the tables would have matched.
+    std::string error;
+    ASSERT_TRUE(db_->add_user("legacy", hash_password("????", 1000), error)) << error;
+    for (const char* typed : {"测试", "????", "密码"}) {
+        login_as("legacy", utf8_to_gbk(typed));
+        EXPECT_EQ(xml_get_value(action("login", nullptr), "user_login"), "wrong") << typed;
+    }
+}
+
+TEST_F(ServerTest, ImportRefusesAMovieFolderTheCodeWouldChange) {
+    no_wait_pump pump;
+    scoped_message_pump use_pump(pump);
+    const std::string saved = action("baselist", &empty_folder);
+    const fs::path file = fs::path(folder_->path()) / "folded.txt";
+    for (const char* folder : {"Movies", "movies/Eng", "my_movies", "电影"}) {
+        std::ofstream(file) << "movie_folder\t" << folder << "\ncategory\tc\nsubcategory\ts\nlesson\tt\tonly\n";
+        std::ostringstream out, err;
+        EXPECT_NE(run_command({"import-catalogue", "--db", db_path_, file.string()}, out, err), 0) << folder;
+        EXPECT_NE(err.str().find("movie folder"), std::string::npos) << err.str();
+    }
+    EXPECT_EQ(action("baselist", &empty_folder), saved);
+}
+
+// A lesson reply reads its movie folder and its movies together: while two
+// catalogues are imported in turn, no reply pairs one's folder with the
+// other's movies.
+TEST(CatalogueImport, LessonRepliesNeverMixTwoCatalogues) {
+    no_wait_pump pump;
+    scoped_message_pump use_pump(pump);
+    testing::temp_folder folder;
+    const std::string db_path = (fs::path(folder.path()) / "mix.db").string();
+    std::string error;
+    auto reading = store::open(db_path, error);
+    auto importing = store::open(db_path, error);  // as the admin command would, beside the service
+    ASSERT_TRUE(reading && importing) << error;
+    ASSERT_TRUE(importing->add_user("r", hash_password("pw", 1000), error)) << error;
+    auto make = [](const char* movie_folder, const char* prefix, int files) {
+        catalogue c;
+        c.movie_folder = movie_folder;
+        c.categories.push_back({"c", {{"s", {{"t", "l", "lesson", "", {}}}}}});
+        for (int i = 1; i <= files; ++i)
+            c.categories[0].subcategories[0].entries[0].files.push_back({prefix + std::to_string(i) + ".swf", "0"});
+        return c;
+    };
+    const catalogue a = make("fa", "a", 3), b = make("fb", "b", 2);
+    ASSERT_TRUE(importing->import_catalogue(a, error)) << error;
+    service_options so;
+    so.site_folder = folder.path();
+    so.request_page = "service.aspx";
+    service svc(*reading, so);
+    const std::string target =
+        "/service.aspx?user=r&password=" + digit_encode("pw") + "&lesson_id=0010&lesson_dir=l&action=lesson";
+
+    std::atomic<bool> done{false};
+    std::thread importer([&] {
+        std::string e;
+        for (int i = 0; i < 1500; ++i) importing->import_catalogue(i % 2 ? a : b, e);
+        done = true;
+    });
+    int replies = 0, mixed = 0;
+    while (!done) {
+        reply r = svc.handle("GET", target);
+        ASSERT_EQ(r.status, 200) << r.body;
+        const std::string movies = digit_decode(xml_get_value(r.body, "my_ro"));
+        const std::string first = xml_get_value(r.body, "file", "order", "1", "name");
+        if ((movies == "fa") != (first.rfind("a", 0) == 0)) ++mixed;
+        ++replies;
+    }
+    importer.join();
+    EXPECT_GT(replies, 50);
+    EXPECT_EQ(mixed, 0) << "of " << replies << " replies";
+}
+
+// Suggestions come from the network; listed on the operator's terminal, their
+// control characters are shown escaped instead of acting on it.
+TEST_F(ServerTest, SuggestionsAreListedWithControlCharactersEscaped) {
+    std::string error;
+    ASSERT_TRUE(db_->add_user("escaper", hash_password("esc1", 1000), error)) << error;
+    const std::int64_t id = db_->find_user("escaper")->id;
+    ASSERT_TRUE(db_->save_suggestion(id, 2, "clear\x1b[2J\abell\rback\r\nnext", 100));
+    std::ostringstream listed, err;
+    ASSERT_EQ(run_command({"suggestions", "--db", db_path_}, listed, err), 0);
+    const std::string text = listed.str();
+    EXPECT_NE(text.find("escaper type 2\n    clear\\x1b[2J\\x07bell\\x0dback\n    next"), std::string::npos) << text;
+    for (char c : text) EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
 }
 
 // The database and its log hold no password in any form the service could

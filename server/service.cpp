@@ -7,10 +7,12 @@
 #include "server/password.h"
 #include "server/query.h"
 
+#include <fcntl.h>
 #include <nettle/hmac.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace mirvo::server {
 
@@ -23,9 +25,15 @@ constexpr const char* html_type = "text/html; charset=GBK";
 constexpr std::size_t max_cache_entries = 10000;
 constexpr std::int64_t touch_interval = 10;       // seconds between writes of a user's last_seen
 constexpr std::size_t max_coded_password = 1100;  // 333 bytes of text code to about 1000 digits
-constexpr std::uintmax_t max_file_bytes = 64u << 20;
 
-reply xml(int status, std::string body) { return {status, xml_type, std::move(body)}; }
+reply text_reply(int status, const char* type, std::string body) {
+    reply r;
+    r.status = status;
+    r.content_type = type;
+    r.body = std::move(body);
+    return r;
+}
+reply xml(int status, std::string body) { return text_reply(status, xml_type, std::move(body)); }
 reply error_reply(int status, const std::string& what) { return xml(status, "<error>" + what + "</error>"); }
 
 bool all_digits(std::string_view s) {
@@ -51,6 +59,21 @@ const std::string& gbk(const char* utf8_literal) {
     auto it = cache.find(utf8_literal);
     if (it == cache.end()) it = cache.emplace(utf8_literal, utf8_to_gbk(utf8_literal)).first;
     return it->second;
+}
+
+// True when s is GBK that converts exactly: a byte sequence that is not GBK
+// would reach the disk as "?" and name some other file.
+bool is_exact_gbk(std::string_view s) { return utf8_to_gbk(gbk_to_utf8(s)) == s; }
+
+// "//dl/download.xml" is "/dl/download.xml": the client's download asks for
+// its list that way. Only separators as sent are merged; encoded ones ("%2f")
+// stay what they are, and are refused further on.
+std::string merge_slashes(std::string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path)
+        if (c != '/' || out.empty() || out.back() != '/') out.push_back(c);
+    return out;
 }
 
 std::string content_type_for(const fs::path& p) {
@@ -79,7 +102,12 @@ std::string base_path_of(std::string_view url) {
     return path;
 }
 
-service::service(store& db, service_options options) : db_(db), options_(std::move(options)) {
+site_file::~site_file() {
+    if (fd >= 0) ::close(fd);
+}
+
+service::service(store& db, service_options options)
+    : db_(db), options_(std::move(options)), limiter_(options_.login_limits) {
     std::error_code ec;
     fs::path root = fs::canonical(options_.site_folder, ec);
     site_root_ = ec ? std::string() : root.string();
@@ -98,14 +126,14 @@ std::array<std::uint8_t, 32> service::digest(const std::string& name, const std:
     return out;
 }
 
-std::optional<user_record> service::check_canonical(const std::string& name, const std::string& canonical) {
+std::optional<user_record> service::check_canonical(const std::string& name, const std::string& canonical,
+                                                    std::string_view peer) {
+    // The code turns what it cannot carry into "?", so such a password would
+    // also let in whoever typed other characters the code cannot carry.
+    if (canonical.find('?') != std::string::npos) return std::nullopt;
     std::optional<user_record> u = db_.find_user(name);
-    if (!u) {
-        spend_password_check(canonical);
-        return std::nullopt;
-    }
     auto d = digest(name, canonical);
-    {
+    if (u) {
         std::lock_guard lock(cache_mutex_);
         auto it = cache_.find(name);
         if (it != cache_.end() && it->second.stored_hash == u->password_hash) {
@@ -114,23 +142,37 @@ std::optional<user_record> service::check_canonical(const std::string& name, con
             if (diff == 0) return u;
         }
     }
-    if (!verify_password(canonical, u->password_hash)) return std::nullopt;
+    // Past here a check costs a password hash; a peer or a name that keeps
+    // failing is answered without one.
+    const std::string address(peer);
+    if (!limiter_.may_check(address, name)) return std::nullopt;
+    if (!u) {
+        spend_password_check(canonical);
+        limiter_.failed(address, name);
+        return std::nullopt;
+    }
+    if (!verify_password(canonical, u->password_hash)) {
+        limiter_.failed(address, name);
+        return std::nullopt;
+    }
     std::lock_guard lock(cache_mutex_);
     if (cache_.size() >= max_cache_entries) cache_.clear();
     cache_[name] = cached_check{u->password_hash, d};
     return u;
 }
 
-std::optional<user_record> service::authenticate(const std::string& name, const std::string& coded) {
+std::optional<user_record> service::authenticate(const std::string& name, const std::string& coded,
+                                                 std::string_view peer) {
     // A coded password is digits only, with at least the random number and
     // the length trailer behind the first digit.
     if (coded.size() < 14 || coded.size() > max_coded_password || !all_digits(coded)) return std::nullopt;
-    return check_canonical(name, digit_decode(coded));
+    return check_canonical(name, digit_decode(coded), peer);
 }
 
-std::optional<user_record> service::authenticate_plain(const std::string& name, const std::string& typed) {
+std::optional<user_record> service::authenticate_plain(const std::string& name, const std::string& typed,
+                                                       std::string_view peer) {
     if (typed.size() > 333) return std::nullopt;
-    return check_canonical(name, canonical_password(typed));
+    return check_canonical(name, canonical_password(typed), peer);
 }
 
 void service::seen(const user_record& u) {
@@ -149,10 +191,12 @@ std::string service::coded_movie_folder(const std::string& folder) {
     return movie_folder_coded_;
 }
 
-reply service::handle(std::string_view method, std::string_view target) {
+reply service::handle(std::string_view method, std::string_view target, std::string_view peer) {
     if (target.size() > options_.max_target_bytes) return error_reply(414, "request too long");
     if (method != "GET" && method != "HEAD") return error_reply(405, "method not allowed");
-    auto [raw_path, raw_query] = split_target(target);
+    auto [sent_path, raw_query] = split_target(target);
+    const std::string merged = merge_slashes(sent_path);
+    std::string_view raw_path = merged;
     for (const std::string& base : options_.base_paths) {
         if (!base.empty() && raw_path.size() > base.size() && raw_path.compare(0, base.size(), base) == 0 &&
             raw_path[base.size()] == '/') {
@@ -162,15 +206,16 @@ reply service::handle(std::string_view method, std::string_view target) {
     }
     std::string path = percent_decode(raw_path);
 
-    if (path == "/testinternet.txt") return {200, "text/plain", "your internet is ok!"};
-    if (path == "/" + options_.request_page) return request_page(raw_query);
-    // HEAD asks what GET would answer without anybody seeing the page, so
-    // only GET marks the messages read.
-    if (path == "/login.aspx") return messages_page(raw_query, method == "GET");
+    if (path == "/testinternet.txt") return text_reply(200, "text/plain", "your internet is ok!");
+    // HEAD asks what GET would answer without doing it: nothing is stored,
+    // nobody is seen or logged out, and no message is marked read.
+    const bool is_get = method == "GET";
+    if (path == "/" + options_.request_page) return request_page(raw_query, peer, is_get);
+    if (path == "/login.aspx") return messages_page(raw_query, peer, is_get);
     return static_file(raw_path);
 }
 
-reply service::request_page(std::string_view raw_query) {
+reply service::request_page(std::string_view raw_query, std::string_view peer, bool may_change) {
     query q = query::parse(raw_query);
     if (!q.has("action")) return error_reply(400, "missing action");
     const std::string action = q.get("action");
@@ -180,20 +225,20 @@ reply service::request_page(std::string_view raw_query) {
     if (!is_known) return error_reply(400, "unknown action");
     if (!q.has("user") || !q.has("password")) return error_reply(400, "missing user or password");
 
-    std::optional<user_record> u = authenticate(q.get("user"), q.get("password"));
+    std::optional<user_record> u = authenticate(q.get("user"), q.get("password"), peer);
     if (action == "login") {
         if (!u) return xml(200, "<user_login>wrong</user_login>");
-        seen(*u);
+        if (may_change) seen(*u);
         return xml(200, "<user_login>ok</user_login>");
     }
     if (!u) return error_reply(403, "wrong user or password");
 
     const std::int64_t now = now_seconds();
     if (action == "logout") {
-        db_.mark_offline(u->id);
+        if (may_change) db_.mark_offline(u->id);
         return xml(200, "<result>ok</result>");
     }
-    seen(*u);
+    if (may_change) seen(*u);
     const std::string new_msg = "<new_msg>" + std::to_string(db_.unread_count(u->id)) + "</new_msg>\r\n";
 
     if (action.empty()) return xml(200, new_msg);
@@ -205,15 +250,16 @@ reply service::request_page(std::string_view raw_query) {
     }
     if (action == "lesson") {
         if (!q.has("lesson_dir")) return error_reply(400, "missing lesson_dir");
-        std::vector<lesson_file> files;
-        if (!db_.lesson_files(q.get("lesson_dir"), files)) return error_reply(404, "no such lesson");
-        catalogue c = db_.load_catalogue();
+        // Folder and movies from one reading: an import in between must not
+        // pair one catalogue's folder with the other's movies.
+        std::optional<lesson_listing> listing = db_.read_lesson(q.get("lesson_dir"));
+        if (!listing) return error_reply(404, "no such lesson");
         std::string body =
             "<online_num>" + std::to_string(db_.online_count(now, options_.online_window)) + "</online_num>\r\n";
-        body += "<my_ro>" + coded_movie_folder(c.movie_folder) + "</my_ro>\r\n";
+        body += "<my_ro>" + coded_movie_folder(listing->movie_folder) + "</my_ro>\r\n";
         body += new_msg;
         int order = 0;
-        for (const auto& f : files) {
+        for (const auto& f : listing->files) {
             body += "<file order=\"" + std::to_string(++order) + "\" delay_time=\"" + f.delay_time + "\" name=\"" +
                     f.name + "\" />\r\n";
         }
@@ -223,7 +269,7 @@ reply service::request_page(std::string_view raw_query) {
         if (!q.has("lesson_dir")) return error_reply(400, "missing lesson_dir");
         std::string file = q.get("lesson_dir");
         if (file.size() > 255) return error_reply(400, "file name too long");
-        db_.record_game_start(u->id, file, now);
+        if (may_change) db_.record_game_start(u->id, file, now);
         return xml(200, "<result>ok</result>");
     }
     if (action == "ad") {
@@ -243,21 +289,21 @@ reply service::request_page(std::string_view raw_query) {
     const std::string content = q.get("content");
     if (content.empty() || content.size() > options_.max_suggestion_bytes)
         return xml(400, "<process_result>bad length</process_result>");
-    if (!db_.save_suggestion(u->id, type_text[0] - '0', content, now))
+    if (may_change && !db_.save_suggestion(u->id, type_text[0] - '0', content, now))
         return xml(500, "<process_result>not saved</process_result>");
     return xml(200, "<process_result>ok</process_result>");
 }
 
-reply service::messages_page(std::string_view raw_query, bool shown) {
+reply service::messages_page(std::string_view raw_query, std::string_view peer, bool shown) {
     query q = query::parse(raw_query);
     const std::string head =
         gbk("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
             "<title>我的信息</title></head><body>");
     if (!q.has("user") || !q.has("pw"))
-        return {400, html_type, head + gbk("<p>缺少用户名称或密码。</p></body></html>")};
-    std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"));
-    if (!u) return {403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>")};
-    seen(*u);
+        return text_reply(400, html_type, head + gbk("<p>缺少用户名称或密码。</p></body></html>"));
+    std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"), peer);
+    if (!u) return text_reply(403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>"));
+    if (shown) seen(*u);
     std::vector<message_record> messages = db_.read_messages(u->id, shown);
     std::string body = head + "<h2>" + html_escape(u->name) + gbk(" 的信息</h2>");
     if (messages.empty()) body += gbk("<p>您没有信息。</p>");
@@ -267,7 +313,7 @@ reply service::messages_page(std::string_view raw_query, bool shown) {
         body += "<br>" + html_escape(m.body) + "</p>";
     }
     body += gbk("<p><a href=\"/searchfriend.aspx\">交新朋友</a></p></body></html>");
-    return {200, html_type, body};
+    return text_reply(200, html_type, std::move(body));
 }
 
 reply service::static_file(std::string_view raw_path) {
@@ -275,7 +321,7 @@ reply service::static_file(std::string_view raw_path) {
     // Names come as GBK bytes; anything that could step outside the site or
     // that no file name holds is refused before the disk is touched.
     if (rel.empty() || rel.front() != '/' || rel.find('\0') != std::string::npos || !is_confined(rel) ||
-        site_root_.empty())
+        !is_exact_gbk(rel) || site_root_.empty())
         return error_reply(404, "not found");
     while (!rel.empty() && (rel.front() == '/' || rel.front() == '\\')) rel.erase(0, 1);
     if (rel.empty()) return error_reply(404, "not found");
@@ -290,13 +336,17 @@ reply service::static_file(std::string_view raw_path) {
         real_text[site_root_.size()] != '/')
         return error_reply(404, "not found");
     if (!fs::is_regular_file(real, ec)) return error_reply(404, "not found");
-    std::uintmax_t size = fs::file_size(real, ec);
-    if (ec || size > max_file_bytes) return error_reply(404, "not found");
-
-    std::ifstream in(real, std::ios::binary);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return error_reply(500, "read error");
-    return {200, content_type_for(real), std::move(bytes)};
+    // The file that was checked is the one sent: it is opened here (never
+    // waiting on a pipe put in its place) and checked again once open.
+    const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return error_reply(404, "not found");
+    auto file = std::make_shared<site_file>(fd, 0);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return error_reply(404, "not found");
+    file->size = static_cast<std::uint64_t>(st.st_size);
+    reply r = text_reply(200, content_type_for(real).c_str(), {});
+    r.file = std::move(file);
+    return r;
 }
 
 }  // namespace mirvo::server

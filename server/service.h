@@ -4,10 +4,12 @@
 // the same way from the server and from tests.
 #pragma once
 
+#include "server/login_limit.h"
 #include "server/store.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,16 +28,32 @@ struct service_options {
     // Paths under which the whole service is also reachable (a candidate
     // server address may carry a path, e.g. "/xinxi50"), without trailing "/".
     std::vector<std::string> base_paths;
+    // Failed password checks allowed per address and per user name; a check
+    // refused for that costs no hashing and answers as a wrong password does.
+    login_limit_options login_limits;
 };
 
 // The path part of a server base URL ("http://host:port/path" -> "/path"),
 // empty when it has none.
 std::string base_path_of(std::string_view url);
 
+// A file of the site, open for reading, that a reply sends.
+struct site_file {
+    int fd = -1;
+    std::uint64_t size = 0;
+    site_file(int f, std::uint64_t s) : fd(f), size(s) {}
+    ~site_file();
+    site_file(const site_file&) = delete;
+    site_file& operator=(const site_file&) = delete;
+};
+
 struct reply {
     int status = 200;
     std::string content_type;
-    std::string body;  // GBK text or file bytes
+    std::string body;  // GBK text
+    // Set instead of body for the site's files, which the HTTP layer sends
+    // straight from the file (and in part, when a range is asked for).
+    std::shared_ptr<const site_file> file;
 };
 
 class service {
@@ -43,22 +61,27 @@ public:
     service(store& db, service_options options);
 
     // Answers one request. method is the HTTP method, target the raw request
-    // target (path and query, bytes as they came). Thread-safe.
-    reply handle(std::string_view method, std::string_view target);
+    // target (path and query, bytes as they came), peer the address it came
+    // from (empty when unknown). Thread-safe.
+    reply handle(std::string_view method, std::string_view target, std::string_view peer = {});
 
     const service_options& options() const { return options_; }
 
 private:
-    reply request_page(std::string_view raw_query);
+    // may_change: the request may leave a trace (a HEAD request asks what a
+    // GET would answer and changes nothing).
+    reply request_page(std::string_view raw_query, std::string_view peer, bool may_change);
     // shown: the page reaches a reader, so its messages count as read.
-    reply messages_page(std::string_view raw_query, bool shown);
+    reply messages_page(std::string_view raw_query, std::string_view peer, bool shown);
     reply static_file(std::string_view raw_path);
 
     // The user when name exists and coded decodes to its password.
-    std::optional<user_record> authenticate(const std::string& name, const std::string& coded);
+    std::optional<user_record> authenticate(const std::string& name, const std::string& coded, std::string_view peer);
     // Same check for a password as typed (the messages page gets it so).
-    std::optional<user_record> authenticate_plain(const std::string& name, const std::string& typed);
-    std::optional<user_record> check_canonical(const std::string& name, const std::string& canonical);
+    std::optional<user_record> authenticate_plain(const std::string& name, const std::string& typed,
+                                                  std::string_view peer);
+    std::optional<user_record> check_canonical(const std::string& name, const std::string& canonical,
+                                               std::string_view peer);
     void seen(const user_record& u);
     std::string coded_movie_folder(const std::string& folder);
 
@@ -78,6 +101,8 @@ private:
     std::mutex cache_mutex_;
     std::unordered_map<std::string, cached_check> cache_;
     std::array<std::uint8_t, 32> digest(const std::string& name, const std::string& canonical) const;
+
+    login_limiter limiter_;
 
     std::mutex movie_folder_mutex_;
     std::string movie_folder_plain_, movie_folder_coded_;

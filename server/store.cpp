@@ -331,8 +331,26 @@ catalogue store::load_catalogue() {
     return c;
 }
 
+std::optional<lesson_listing> store::read_lesson(const std::string& dir) {
+    std::lock_guard lock(mutex_);
+    const bool in_transaction = exec("BEGIN");
+    std::optional<lesson_listing> out;
+    {
+        stmt f(db_, "SELECT value FROM settings WHERE key = 'movie_folder'");
+        std::string folder = f.step() == SQLITE_ROW ? f.str(0) : std::string();
+        std::vector<lesson_file> files;
+        if (lesson_files_locked(dir, files)) out = lesson_listing{std::move(folder), std::move(files)};
+    }
+    if (in_transaction) exec("COMMIT");
+    return out;
+}
+
 bool store::lesson_files(const std::string& dir, std::vector<lesson_file>& out) {
     std::lock_guard lock(mutex_);
+    return lesson_files_locked(dir, out);
+}
+
+bool store::lesson_files_locked(const std::string& dir, std::vector<lesson_file>& out) {
     out.clear();
     stmt se(db_,
             "SELECT e.id FROM entries e JOIN subcategories s ON s.id = e.subcategory_id "

@@ -38,6 +38,11 @@ struct suggestion_record {
     std::int64_t created = 0;
 };
 
+struct lesson_listing {
+    std::string movie_folder;
+    std::vector<lesson_file> files;
+};
+
 class store {
 public:
     // Opens (and creates) the database. nullptr with a message on failure.
@@ -81,10 +86,15 @@ public:
     // The movies of the first lesson entry with this folder; false when no
     // lesson has it.
     bool lesson_files(const std::string& dir, std::vector<lesson_file>& out);
+    // The movie folder with the movies of the first lesson entry with this
+    // folder, read in one transaction so that an import running at the same
+    // time is seen whole or not at all; nullopt when no lesson has it.
+    std::optional<lesson_listing> read_lesson(const std::string& dir);
 
 private:
     explicit store(sqlite3* db) : db_(db) {}
     bool exec(const char* sql);
+    bool lesson_files_locked(const std::string& dir, std::vector<lesson_file>& out);
 
     sqlite3* db_;
     std::mutex mutex_;  // one connection, used by one thread at a time
