@@ -364,6 +364,20 @@ private slots:
         QVERIFY(!child<QProgressBar>(d.get(), "download_progress")->isVisible());
     }
 
+    void aFailedListFetchLeavesNoOldListForTheUpdater() {
+        service svc("3.9");
+        svc.server.on("//dl/download.xml", scripted_response::text(404, "none"));
+        fs::create_directories(folder() / "dl");
+        spit(folder() / "dl" / "download.xml", "<file order=\"1\" get_name=\"old\" save_as=\"old\" />");
+        desktop_->answers = {box_answer::yes};
+        auto d = open_dialog({svc.server.base_url()});
+        type_in(d.get(), "lily", "pw");
+        click_login(d.get());
+        QVERIFY(!fs::exists(folder() / "dl" / "download.xml"));
+        QCOMPARE(desktop_->starts.size(), 1u);
+        QCOMPARE(desktop_->starts[0].program, folder_->path() + "\\mupdate");
+    }
+
     void waitingUpdaterIsTakenOver() {
         service svc;
         fs::create_directories(folder() / "dl");
