@@ -9,3 +9,9 @@ set(MIRVO_PROFILE_KEY "mirvo-profile-key-2026" CACHE STRING "Key text of the pas
 # The digit code carries no "_" or "~" and no upper case.
 set(MIRVO_PASSWORD_DOC "mirvo-pw.tmp" CACHE STRING "Name of the temporary password document")
 set(MIRVO_REG_URL "http://127.0.0.1:${MIRVO_SERVER_PORT}/reg.aspx" CACHE STRING "Registration page")
+# The updater's three server candidates, tried in this order; the third is a
+# single-label host with the path /xinxi50. The updater also carries the
+# second and third digit-coded in its own code, as older updaters did.
+set(MIRVO_UPDATER_SERVER_1 "${MIRVO_SERVER_1}" CACHE STRING "Updater: first server base URL")
+set(MIRVO_UPDATER_SERVER_2 "${MIRVO_SERVER_2}" CACHE STRING "Updater: second server base URL")
+set(MIRVO_UPDATER_SERVER_3 "http://localhost:${MIRVO_SERVER_PORT}/xinxi50" CACHE STRING "Updater: third server base URL")

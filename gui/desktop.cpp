@@ -14,6 +14,11 @@ namespace {
 desktop real_desktop;
 desktop* current = nullptr;
 
+std::string& title_storage() {
+    static std::string title = "mirvo";
+    return title;
+}
+
 bool looks_like_address(const std::string& s) {
     auto colon = s.find("://");
     return colon != std::string::npos && colon > 0 && s.find_first_of("\\/") > colon;
@@ -48,6 +53,7 @@ bool desktop::start_program(const std::string& program, const QStringList& args,
 desktop& the_desktop() { return current ? *current : real_desktop; }
 void set_desktop(desktop* d) { current = d; }
 
-std::string application_title() { return "mirvo"; }
+std::string application_title() { return title_storage(); }
+void set_application_title(std::string title) { title_storage() = std::move(title); }
 
 }  // namespace mirvo

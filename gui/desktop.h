@@ -30,7 +30,9 @@ desktop& the_desktop();
 // Replaces the desktop (nullptr restores the real one). Not owned.
 void set_desktop(desktop* d);
 
-// The application's title, the caption of its message boxes.
+// The application's title, the caption of its message boxes: "mirvo" unless
+// the program sets its own at start-up (the updater is "mupdate").
 std::string application_title();
+void set_application_title(std::string title);
 
 }  // namespace mirvo

@@ -75,6 +75,13 @@ void qt_message_pump::wait(double ms) {
     }
 }
 
+bool paced_qt_message_pump::drain() {
+    if (since_drain_.isValid() && since_drain_.elapsed() < gap_ms_) return !g_quit;
+    const bool go_on = pump_.drain();
+    since_drain_.start();
+    return go_on;
+}
+
 void install_qt_message_pump() {
     static qt_message_pump pump;
     set_message_pump(&pump);

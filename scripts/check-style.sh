@@ -3,8 +3,9 @@
 # a file:
 #  - every C++ file is formatted as .clang-format says;
 #  - includes point down the layers: nothing under common/ or server/
-#    includes from client/ (or updater/), and the windows under client/ never
-#    include from client/app/, which sits on top.
+#    includes from client/ or updater/; the client and the updater share
+#    only common/ and gui/ (neither includes the other or server/); and the
+#    windows under client/ never include from client/app/, which sits on top.
 # Prints each offence and fails when there is one.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +32,8 @@ fi
 # file-prefix regex : include regex that files there must not use
 rules=(
   '^(common|server)/:^#include "(client|updater)/'
-  '^(updater|gui)/:^#include "client/'
+  '^(updater|gui)/:^#include "(client|server)/'
+  '^client/:^#include "(updater|server)/'
   '^(common|gui)/:^#include "(server|updater)/'
   '^client/(login|lessons|forms|controls|res)/:^#include "client/app/'
 )

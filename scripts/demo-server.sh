@@ -34,6 +34,12 @@ for f in "$server" "$program"; do
     exit 1
   fi
 done
+# The built program folder: its client and updater are what publish-version
+# offers as an update.
+client_args=()
+if [ -x "$build/program/mirvo" ] && [ -x "$build/program/mupdate" ]; then
+  client_args=(--client "$build/program")
+fi
 if [ -z "$port" ]; then
   port=$(sed -n 's/^set(MIRVO_SERVER_PORT \([0-9]*\).*/\1/p' "$here/cmake/deployment.cmake")
 fi
@@ -66,7 +72,8 @@ fi
 mkdir -p "$folder"
 folder=$(cd "$folder" && pwd)
 # Re-laying the site is cheap; the database keeps its users and messages.
-"$server" init-demo "$folder/site" "$folder/mirvo.db" --program "$program" --base-url "http://127.0.0.1:$port"
+"$server" init-demo "$folder/site" "$folder/mirvo.db" --program "$program" "${client_args[@]}" \
+  --base-url "http://127.0.0.1:$port"
 
 args=(serve --address 127.0.0.1 --port "$port" --site "$folder/site" --db "$folder/mirvo.db")
 if [ "$background" -eq 0 ]; then

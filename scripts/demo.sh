@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs the demo: the reference
 # service on 127.0.0.1 with its demo content, and the client against it in a
-# program folder of its own (demo-run/client). The service stops when the
-# client exits.
+# program folder of its own (demo-run/client), with the updater beside it.
+# The service stops when the client (and an updater it started) has ended.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,5 +38,19 @@ demo: log in with one of these users (user / password):
   小红     / hong88
 USERS
 
+# The client may hand over to the updater, which starts the client again
+# when it is done: the service stays up while either runs from this folder.
+running_here() {
+  local p exe
+  for p in /proc/[0-9]*; do
+    exe=$(readlink "$p/exe" 2>/dev/null) || continue
+    case "${exe% (deleted)}" in
+      "$client/mirvo" | "$client/mupdate") return 0 ;;
+    esac
+  done
+  return 1
+}
+
 cd "$client"
 ./mirvo || true
+while running_here; do sleep 1; done

@@ -34,8 +34,9 @@ const char* const usage_text =
     "       mirvo-server suggestions [--db FILE]\n"
     "       mirvo-server online [--db FILE] [--online-window S]\n"
     "       mirvo-server import-catalogue [--db FILE] FILE\n"
-    "       mirvo-server publish-version [--site DIR] VERSION [MESSAGE]\n"
-    "       mirvo-server init-demo SITE DB [--program PATH] [--base-url URL]\n"
+    "       mirvo-server publish-version [--site DIR] [--client DIR] VERSION [MESSAGE]\n"
+    "       mirvo-server publish-program [--site DIR] VERSION\n"
+    "       mirvo-server init-demo SITE DB [--program PATH] [--client DIR] [--base-url URL]\n"
     "       mirvo-server digit-encode TEXT | digit-decode DIGITS\n";
 
 struct parsed {
@@ -44,8 +45,8 @@ struct parsed {
 };
 
 bool parse_args(const std::vector<std::string>& args, std::size_t from, parsed& p, std::ostream& err) {
-    static const char* const with_value[] = {"--address",       "--port",    "--site",     "--db",
-                                             "--online-window", "--program", "--base-url", "--iterations"};
+    static const char* const with_value[] = {"--address", "--port",     "--site",       "--db",    "--online-window",
+                                             "--program", "--base-url", "--iterations", "--client"};
     for (std::size_t i = from; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.rfind("--", 0) == 0) {
@@ -316,11 +317,30 @@ int publish_version(const parsed& p, std::ostream& out, std::ostream& err) {
     }
     std::string error;
     const std::string site = opt(p, "--site", "site");
-    if (!publish_client_version(site, p.positional[0], p.positional.size() > 1 ? p.positional[1] : "", error)) {
+    const std::string client = opt(p, "--client", "");
+    if ((!client.empty() && !stage_client_files(site, client, error)) ||
+        !publish_client_version(site, p.positional[0], p.positional.size() > 1 ? p.positional[1] : "", error)) {
         err << "mirvo-server: " << error << "\n";
         return 1;
     }
     out << "published client version " << p.positional[0] << " on " << site << "\n";
+    return 0;
+}
+
+// A newer demo program: clients that have an older one offer the update
+// when it is started.
+int publish_program(const parsed& p, std::ostream& out, std::ostream& err) {
+    if (p.positional.size() != 1) {
+        err << usage_text;
+        return 2;
+    }
+    std::string error;
+    const std::string site = opt(p, "--site", "site");
+    if (!publish_program_version(site, p.positional[0], error)) {
+        err << "mirvo-server: " << error << "\n";
+        return 1;
+    }
+    out << "published " << demo_program_file << " version " << p.positional[0] << " on " << site << "\n";
     return 0;
 }
 
@@ -365,6 +385,14 @@ int init_demo_command(const parsed& p, std::ostream& out, std::ostream& err) {
         err << "mirvo-server: init-demo: " << error << "\n";
         return 1;
     }
+    // A built client offered as the update that publish-version announces.
+    const std::string client = opt(p, "--client", "");
+    if (!client.empty() && (!stage_client_files(o.site, client, error) ||
+                            !publish_client_version(o.site, MIRVO_INSTALLED_VERSION, "", error))) {
+        err << "mirvo-server: init-demo: " << error << "\n";
+        return 1;
+    }
+    if (!client.empty()) out << "client files of " << client << " staged for publish-version\n";
     out << "demo users (name / password):\n";
     for (const auto& u : demo_users()) out << "  " << u.name << " / " << u.password << "\n";
     return 0;
@@ -385,6 +413,7 @@ const command commands[] = {
     {"suggestions", suggestions},
     {"import-catalogue", import_catalogue},
     {"publish-version", publish_version},
+    {"publish-program", publish_program},
     {"digit-encode", digit_encode_command},
     {"digit-decode", digit_decode_command},
     {"init-demo", init_demo_command},

@@ -169,29 +169,101 @@ std::string download_list(const std::vector<std::pair<std::string, std::string>>
     return t;
 }
 
-bool publish_client_version(const std::string& site, const std::string& version, const std::string& message,
-                            std::string& error) {
+namespace {
+
+bool is_version_text(const std::string& version, std::string& error) {
     for (char c : version) {
         if ((c < '0' || c > '9') && c != '.') {
             error = "a version is written as digits and dots, e.g. 3.9";
             return false;
         }
     }
-    if (version.empty()) {
-        error = "no version given";
-        return false;
+    if (version.empty()) error = "no version given";
+    return !version.empty();
+}
+
+// The client's release files on the site and where the update puts them.
+struct release_file {
+    const char* from;      // in the built program folder
+    const char* get_name;  // on the site
+    const char* save_as;   // in the client's program folder
+};
+const release_file release_files[] = {
+    {"mirvo", "dl/client/mirvo", "mirvo"},
+    {"help/help.htm", "dl/client/help/help.htm", "help\\help.htm"},
+    // The running updater cannot replace itself: the new one waits in dl/
+    // until the client's next login takes it over.
+    {"mupdate", "dl/mupdate.new", "mupdate"},
+};
+
+bool site_file_exists(const std::string& site, const std::string& rel) {
+    std::error_code ec;
+    return fs::is_regular_file(fs::path(site) / rel, ec);
+}
+
+}  // namespace
+
+bool stage_client_files(const std::string& site, const std::string& client_folder, std::string& error) {
+    for (const release_file& f : release_files) {
+        std::string bytes;
+        const std::string from = (fs::path(client_folder) / f.from).string();
+        if (!read_file(utf8_to_gbk(from), bytes)) {
+            error = "cannot read " + from + " (give a built program folder)";
+            return false;
+        }
+        if (!write_site_file(site, f.get_name, bytes)) {
+            error = "cannot write " + std::string(f.get_name) + " below " + site;
+            return false;
+        }
     }
+    return true;
+}
+
+bool publish_client_version(const std::string& site, const std::string& version, const std::string& message,
+                            std::string& error) {
+    if (!is_version_text(version, error)) return false;
     const std::string msg = utf8_to_gbk(message);
     if (msg.find_first_of("<>") != std::string::npos) {
         error = "the message may not hold markup";
         return false;
     }
     const std::string doc = "<mirvo>" + version + "</mirvo>";
+    bool staged = true;
+    for (const release_file& f : release_files) staged = staged && site_file_exists(site, f.get_name);
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string version_file = "dl/client/mirvo.xml";
+    if (staged) {
+        for (const release_file& f : release_files) files.emplace_back(f.get_name, f.save_as);
+        // Fetched into the program folder only after every file is in place:
+        // a client updated in part keeps its old version and is offered the
+        // update again.
+        version_file = "mirvo.xml";
+    } else {
+        files.emplace_back("dl/client/mirvo.xml", "mirvo.xml");
+    }
     bool ok = write_site_file(site, "dl/client/mirvo.xml", doc + "\r\n") &&
               write_site_file(site, "dl/download.xml",
-                              download_list({{"dl/client/mirvo.xml", "mirvo.xml"}}, "dl/client/mirvo.xml", "mirvo",
-                                            utf8_to_gbk("已更新到版本 ") + version)) &&
+                              download_list(files, version_file, "mirvo", utf8_to_gbk("已更新到版本 ") + version)) &&
               write_site_file(site, "mirvo.xml", doc + "<show_message>" + msg + "</show_message>\r\n");
+    if (!ok) error = "cannot write below " + site;
+    return ok;
+}
+
+bool publish_program_version(const std::string& site, const std::string& version, std::string& error) {
+    if (!is_version_text(version, error)) return false;
+    const std::string file = demo_program_file;
+    const std::string base = file.substr(0, file.size() - 4);
+    if (!site_file_exists(site, "dl/" + base + "/" + file)) {
+        error = "the site has no demo program (run init-demo first)";
+        return false;
+    }
+    const std::string version_doc = "<version>" + version + "</version>\r\n";
+    // The program folder's version document comes from the server's once
+    // the program is in place.
+    bool ok = write_site_file(site, "dl/download_" + base + ".xml",
+                              download_list({{"dl/" + base + "/" + file, file}}, base + ".xml", "",
+                                            utf8_to_gbk("演示程序已安装，请再按“播放”运行它。"))) &&
+              write_site_file(site, base + ".xml", version_doc);
     if (!ok) error = "cannot write below " + site;
     return ok;
 }
@@ -242,15 +314,8 @@ bool init_demo(const demo_options& o, std::string& error, const std::function<vo
         error = "cannot read the demo program " + program + " (give it with --program)";
         return false;
     }
-    const std::string version_doc = std::string("<version>") + demo_program_version + "</version>\r\n";
     ok = ok && write_site_file(o.site, "dl/" + base + "/" + demo_program_file, program_bytes) &&
-         write_site_file(o.site, "dl/" + base + "/" + base + ".xml", version_doc) &&
-         write_site_file(o.site, base + ".xml", version_doc) &&
-         write_site_file(o.site, "dl/download_" + base + ".xml",
-                         download_list({{"dl/" + base + "/" + demo_program_file, demo_program_file},
-                                        {"dl/" + base + "/" + base + ".xml", base + ".xml"}},
-                                       "dl/" + base + "/" + base + ".xml", "",
-                                       utf8_to_gbk("演示程序已安装，请再按“播放”运行它。")));
+         publish_program_version(o.site, demo_program_version, error);
     if (!ok) {
         if (error.empty()) error = "cannot write the site's files";
         return false;

@@ -32,13 +32,27 @@ bool init_demo(const demo_options& o, std::string& error, const std::function<vo
 // Writes a file below the site, atomically. rel uses "/" separators.
 bool write_site_file(const std::string& site, const std::string& rel, const std::string& bytes);
 
+// Puts the client's release files on the site (dl/client/mirvo,
+// dl/client/help/help.htm and the updater as dl/mupdate.new), taken from a
+// built program folder (native path), for publish_client_version to list.
+bool stage_client_files(const std::string& site, const std::string& client_folder, std::string& error);
+
 // Publishes client version `version` (e.g. "3.9") on the site: the version
 // document "/mirvo.xml" with message (UTF-8) as its prompt text, and the
-// download list "/dl/download.xml" that installs that version document and
-// starts the client again. The list is written first, so a client that sees
-// the new version always finds the list.
+// download list "/dl/download.xml" that starts the client again. When the
+// site holds the client's release files the list installs them, offers the
+// updater's self-update and records the version by fetching "/mirvo.xml"
+// once everything is in place; otherwise it installs only the version
+// document. The list is written first, so a client that sees the new
+// version always finds the list.
 bool publish_client_version(const std::string& site, const std::string& version, const std::string& message,
                             std::string& error);
+
+// Publishes version `version` of the demo program: its version document
+// "/mdemo.xml" and the download list "/dl/download_mdemo.xml" that installs
+// the program and then records the version. A client with an older version
+// offers the update when the program is started.
+bool publish_program_version(const std::string& site, const std::string& version, std::string& error);
 
 // The download list text for files given as (get_name, save_as) pairs.
 std::string download_list(const std::vector<std::pair<std::string, std::string>>& files,

@@ -503,6 +503,54 @@ TEST_F(ServerTest, AdminCommandsTakeEffectWhileServing) {
     ASSERT_EQ(run_command({"publish-version", "--site", site_, "3.8"}, published, err), 0);
 }
 
+// A published client or program is installed before its version is
+// recorded: the lists fetch the version document itself last, as the
+// version file, so an update that fails half-way is offered again.
+TEST_F(ServerTest, PublishedListsInstallTheFilesAndRecordTheVersionLast) {
+    const fs::path client = fs::path(folder_->path()) / "built";
+    fs::create_directories(client / "help");
+    std::ofstream(client / "mirvo", std::ios::binary) << "client bytes";
+    std::ofstream(client / "mupdate", std::ios::binary) << "updater bytes";
+    std::ofstream(client / "help" / "help.htm", std::ios::binary) << "help page";
+    std::ostringstream out, err;
+    ASSERT_EQ(run_command({"publish-version", "--site", site_, "--client", client.string(), "3.9"}, out, err), 0)
+        << err.str();
+    const std::string list = get("/dl/download.xml");
+    const char* expected[][3] = {{"dl/client/mirvo", "mirvo", "client bytes"},
+                                 {"dl/client/help/help.htm", "help\\help.htm", "help page"},
+                                 {"dl/mupdate.new", "mupdate", "updater bytes"}};
+    for (int i = 0; i < 3; ++i) {
+        const std::string order = int_to_text(i + 1);
+        EXPECT_EQ(xml_get_value(list, "file", "order", order, "get_name"), expected[i][0]);
+        EXPECT_EQ(xml_get_value(list, "file", "order", order, "save_as"), expected[i][1]);
+        EXPECT_EQ(get("/" + std::string(expected[i][0])), expected[i][2]);
+    }
+    EXPECT_EQ(xml_get_value(list, "file", "order", "4", "get_name"), "");
+    EXPECT_EQ(xml_get_value(list, "version_file"), "mirvo.xml");
+    EXPECT_EQ(xml_get_value(get("/mirvo.xml"), "mirvo"), "3.9");
+    EXPECT_EQ(xml_get_value(list, "run_after_download"), "mirvo");
+    // Without a built client the folder cannot be staged.
+    EXPECT_NE(
+        run_command({"publish-version", "--site", site_, "--client", (client / "none").string(), "4.0"}, out, err), 0);
+    EXPECT_EQ(xml_get_value(get("/mirvo.xml"), "mirvo"), "3.9");
+
+    ASSERT_EQ(run_command({"publish-program", "--site", site_, "1.1"}, out, err), 0) << err.str();
+    EXPECT_EQ(text_to_float(xml_get_value(get("/mdemo.xml"), "version")), 1.1f);
+    const std::string program_list = get("/dl/download_mdemo.xml");
+    EXPECT_EQ(xml_get_value(program_list, "version_file"), "mdemo.xml");
+    EXPECT_EQ(xml_get_value(program_list, "file", "order", "1", "save_as"), demo_program_file);
+    EXPECT_EQ(xml_get_value(program_list, "file", "order", "2", "get_name"), "");
+    EXPECT_NE(run_command({"publish-program", "--site", site_, "1.x"}, out, err), 0);
+    EXPECT_NE(run_command({"publish-program", "--site", (client / "nosite").string(), "1.2"}, out, err), 0);
+
+    // The demo as the other cases know it.
+    for (const char* rel : {"dl/client/mirvo", "dl/client/help/help.htm", "dl/mupdate.new"})
+        fs::remove(fs::path(site_) / rel);
+    ASSERT_EQ(run_command({"publish-version", "--site", site_, "3.8"}, out, err), 0);
+    ASSERT_EQ(run_command({"publish-program", "--site", site_, "1.0"}, out, err), 0);
+    EXPECT_EQ(xml_get_value(get("/dl/download.xml"), "file", "order", "1", "save_as"), "mirvo.xml");
+}
+
 TEST_F(ServerTest, CatalogueImportReplacesWhatIsServed) {
     const fs::path file = fs::path(folder_->path()) / "cat.txt";
     std::ofstream(file) << "movie_folder\tother\ncategory\t唯一\nsubcategory\ts\nlesson\tt\tonly\nfile\ta.swf\t0\n";

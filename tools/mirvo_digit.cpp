@@ -1,6 +1,6 @@
-// mirvo-digit: the client's digit code on the command line, for operators, for
-// the reference service's content and for the build, which stores the
-// deployment constants coded with it.
+// mirvo-digit: the client's and the updater's digit codes on the command
+// line, for operators, for the reference service's content and for the build,
+// which stores the deployment constants coded with them.
 //
 //   mirvo-digit encode TEXT          prints the coded digits of TEXT
 //   mirvo-digit decode DIGITS        prints the text DIGITS stand for
@@ -8,9 +8,16 @@
 //                                    writes the C++ source of
 //                                    coded_constant_text(): each TEXT coded
 //                                    and split over its ids at random places
+//   mirvo-digit updater-encode TEXT  the same two in the updater's code
+//   mirvo-digit updater-decode DIGITS
+//   mirvo-digit updater-fragments OUT TEXT TEXT
+//                                    writes the C++ source of the updater's
+//                                    two sets of coded server fragments: each
+//                                    TEXT coded and cut into three pieces
 //
 // Texts on the command line and on output are UTF-8; the code works on GBK.
 #include "common/protocol/digit_code.h"
+#include "common/protocol/updater_code.h"
 #include "common/text/gbk.h"
 
 #include <algorithm>
@@ -27,7 +34,10 @@ int usage() {
     std::fputs(
         "usage: mirvo-digit encode TEXT\n"
         "       mirvo-digit decode DIGITS\n"
-        "       mirvo-digit resources OUT.cpp ID[,ID...]=TEXT ...\n",
+        "       mirvo-digit resources OUT.cpp ID[,ID...]=TEXT ...\n"
+        "       mirvo-digit updater-encode TEXT\n"
+        "       mirvo-digit updater-decode DIGITS\n"
+        "       mirvo-digit updater-fragments OUT.cpp TEXT TEXT\n",
         stderr);
     return 2;
 }
@@ -66,6 +76,14 @@ std::vector<std::string> split_randomly(const std::string& coded, std::size_t pi
     }
     out.push_back(coded.substr(from));
     return out;
+}
+
+bool write_source(const std::string& out_path, const std::string& source) {
+    std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
+    out << source;
+    out.close();
+    if (!out) std::fprintf(stderr, "mirvo-digit: cannot write %s\n", out_path.c_str());
+    return bool(out);
 }
 
 int write_resources(const std::string& out_path, const std::vector<std::string>& args) {
@@ -117,14 +135,50 @@ int write_resources(const std::string& out_path, const std::vector<std::string>&
     }
     source += "    default: return {};\n    }\n}\n\n}  // namespace mirvo\n";
 
-    std::ofstream out(out_path, std::ios::binary | std::ios::trunc);
-    out << source;
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "mirvo-digit: cannot write %s\n", out_path.c_str());
+    return write_source(out_path, source) ? 0 : 1;
+}
+
+// The updater's code only knows printable ASCII; anything else is refused
+// with the place where it stands.
+int updater_code(const std::string& text, std::string_view mode) {
+    const mirvo::updater_code_result r = mirvo::updater_digit_code(text, mode);
+    if (!r.ok()) {
+        std::fprintf(stderr, "mirvo-digit: the updater's code cannot %s byte %zu of \"%s\"\n",
+                     mode == mirvo::updater_encrypt_mode ? "encode" : "decode the group at", r.fault, text.c_str());
         return 1;
     }
+    std::printf("%s\n", r.text.c_str());
     return 0;
+}
+
+int write_updater_fragments(const std::string& out_path, const std::vector<std::string>& texts) {
+    std::random_device seed;
+    std::mt19937 rng(seed());
+    std::string source =
+        "// Written by mirvo-digit from the configured deployment values: the\n"
+        "// updater's two sets of coded server fragments, cut at random places.\n"
+        "#include \"updater/probe.h\"\n\n"
+        "namespace mirvo {\n\n"
+        "coded_fragment_sets configured_coded_fragments() {\n"
+        "    return {{\n";
+    for (const std::string& text : texts) {
+        const mirvo::updater_code_result coded = mirvo::updater_digit_code(text, mirvo::updater_encrypt_mode);
+        if (!coded.ok()) {
+            std::fprintf(stderr, "mirvo-digit: byte %zu of \"%s\" is not in the updater's table\n", coded.fault,
+                         text.c_str());
+            return 1;
+        }
+        if (coded.text.size() < 3) {
+            std::fprintf(stderr, "mirvo-digit: \"%s\" is too short to cut into three pieces\n", text.c_str());
+            return 1;
+        }
+        source += "        {";
+        const std::vector<std::string> pieces = split_randomly(coded.text, 3, rng);
+        for (std::size_t i = 0; i < pieces.size(); ++i) source += (i ? ", \"" : "\"") + pieces[i] + "\"";
+        source += "},\n";
+    }
+    source += "    }};\n}\n\n}  // namespace mirvo\n";
+    return write_source(out_path, source) ? 0 : 1;
 }
 
 }  // namespace
@@ -140,6 +194,10 @@ int main(int argc, char** argv) {
         std::printf("%s\n", mirvo::gbk_to_utf8(mirvo::digit_decode(argv[2])).c_str());
         return 0;
     }
+    if ((command == "updater-encode" || command == "updater-decode") && argc == 3)
+        return updater_code(argv[2],
+                            command == "updater-encode" ? mirvo::updater_encrypt_mode : mirvo::updater_decrypt_mode);
+    if (command == "updater-fragments" && argc == 5) return write_updater_fragments(argv[2], {argv[3], argv[4]});
     if (command == "resources" && argc >= 4)
         return write_resources(argv[2], std::vector<std::string>(argv + 3, argv + argc));
     return usage();

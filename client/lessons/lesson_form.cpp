@@ -1,5 +1,6 @@
 #include "client/lessons/lesson_form.h"
 
+#include "client/lessons/programs.h"
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
 #include "ui_lesson_form.h"
@@ -50,6 +51,25 @@ QTreeWidgetItem* add_item(Parent* parent, const std::string& text) {
     item->setData(0, gbk_text_role, QByteArray::fromStdString(text));
     return item;
 }
+
+// What starting a catalogue program asks of the window.
+class program_binding final : public program_window {
+public:
+    explicit program_binding(QWidget& form) : form_(form) {}
+    void set_caption(const std::string& text) override { form_.setWindowTitle(qstr(text)); }
+    bool ask_yes_no(const std::string& text) override {
+        return the_desktop().message_box(&form_, text, application_title(), box_kind::yes_no) == box_answer::yes;
+    }
+    void launch(const std::string& path, const std::vector<std::string>& args,
+                const std::string& working_folder) override {
+        QStringList list;
+        for (const std::string& a : args) list << qstr(a);
+        the_desktop().start_program(path, list, working_folder);
+    }
+
+private:
+    QWidget& form_;
+};
 
 }  // namespace
 
@@ -310,10 +330,9 @@ bool lesson_form::eventFilter(QObject* watched, QEvent* event) {
     return true;
 }
 
-void lesson_form::start_program(const std::string&) {
-    // Catalogue programs (their version check and the hand-over to the
-    // updater) come with their own piece; until then such an entry does
-    // nothing.
+void lesson_form::start_program(const std::string& file_name) {
+    program_binding binding(*this);
+    mirvo::start_program(binding, file_name, playback_->state().online_text);
 }
 
 void lesson_form::tick_notices() {

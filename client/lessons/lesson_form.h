@@ -96,10 +96,12 @@ private:
     void fill_tree();
     void apply_link_font();
     void leave_for_program();
-    // Seams of later parts: the program start of a catalogue program, the
-    // notice duties at the start of every tick, and the notice link's text
-    // when the toolbar comes back. They do nothing yet.
+    // A catalogue program: its start, version check and hand-over to the
+    // updater (programs.h holds the logic).
     void start_program(const std::string& file_name);
+    // Seams of later parts: the notice duties at the start of every tick,
+    // and the notice link's text when the toolbar comes back. They do
+    // nothing yet.
     void tick_notices();
     void set_notice_link();
 

@@ -40,6 +40,71 @@ bool write_all(int fd, const char* data, std::size_t size) {
     }
     return true;
 }
+// The whole of src into out_fd from where both stand: in the kernel where the
+// file systems allow it, through a buffer where they do not.
+bool copy_contents(int src_fd, int out_fd) {
+    for (;;) {
+        ssize_t n = ::copy_file_range(src_fd, nullptr, out_fd, nullptr, 1 << 30, 0);
+        if (n == 0) return true;
+        if (n > 0) continue;
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
+        break;
+    }
+    std::vector<char> buf(256 * 1024);
+    for (;;) {
+        ssize_t n = ::read(src_fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        if (!write_all(out_fd, buf.data(), static_cast<std::size_t>(n))) return false;
+    }
+}
+
+// True when the file's first bytes are those of an ELF program or a script.
+bool starts_as_program(int fd) {
+    char head[4] = {};
+    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    if (n >= 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') return true;
+    return n >= 2 && head[0] == '#' && head[1] == '!';
+}
+
+bool copy_replacing(std::string_view src, std::string_view dst, bool executable_programs) {
+    int in = ::open(to_native(src).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat src_st;
+    if (::fstat(in, &src_st) != 0 || S_ISDIR(src_st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    std::string target = to_native(dst);
+    struct stat st;
+    bool existed = ::stat(target.c_str(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    std::string temp = temp_name_for(target);
+    // Created as any new file is (the umask applies), then given the mode it must have.
+    int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = copy_contents(in, out);
+    struct stat made;
+    if (ok && ::fstat(out, &made) == 0) {
+        mode_t mode = existed ? (st.st_mode & 07777) : (made.st_mode & 07777);
+        if (executable_programs && starts_as_program(in)) mode |= (mode & 0444) >> 2;
+        if (mode != (made.st_mode & 07777)) ok = ::fchmod(out, mode) == 0;
+    }
+    ::close(in);
+    ok = ok && ::fsync(out) == 0;
+    ok = (::close(out) == 0) && ok;
+    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
 }  // namespace
 
 const std::string& program_folder() { return folder_storage(); }
@@ -149,10 +214,8 @@ bool read_file(std::string_view gbk_path, std::string& bytes) {
     return true;
 }
 
-bool copy_file_atomic(std::string_view src, std::string_view dst) {
-    std::string bytes;
-    if (!read_file(src, bytes)) return false;
-    return write_file_atomic(dst, bytes);
-}
+bool copy_file_atomic(std::string_view src, std::string_view dst) { return copy_replacing(src, dst, false); }
+
+bool install_file_atomic(std::string_view src, std::string_view dst) { return copy_replacing(src, dst, true); }
 
 }  // namespace mirvo

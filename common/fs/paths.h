@@ -36,7 +36,14 @@ bool make_directory(std::string_view gbk_path);  // one level
 // the target: the target holds the old bytes or the new ones, never half.
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes);
 bool read_file(std::string_view gbk_path, std::string& bytes);
-// Copies src over dst by the same replace-and-rename.
+// Copies src over dst by the same replace-and-rename, streaming (a file of
+// any size costs no more memory than a small one). dst keeps its permissions
+// when it existed.
 bool copy_file_atomic(std::string_view src, std::string_view dst);
+// copy_file_atomic for files an update installs: besides keeping the mode of
+// the file it replaces, a file whose content begins as a program does (an
+// ELF header or "#!") is made executable for whoever may read it, since
+// downloads arrive without execute permission.
+bool install_file_atomic(std::string_view src, std::string_view dst);
 
 }  // namespace mirvo

@@ -99,3 +99,64 @@ TEST(Paths, AFolderWithoutAnExactGbkNameOrNoFolderAtAllIsUnreadable) {
     EXPECT_EQ(read_current_folder(), "");
     fs::current_path(saved);
 }
+
+TEST(Paths, InstalledProgramsCanRunAndReplacedFilesKeepTheirMode) {
+    temp_folder t;
+    auto mode_of = [&](const char* name) {
+        struct stat st {};
+        ::stat((t.path / name).c_str(), &st);
+        return st.st_mode & 0777;
+    };
+    auto put = [&](const char* name, const std::string& bytes) {
+        mirvo::testing::write_bytes((t.path / name).string(), bytes);
+    };
+    auto g = [&](const char* name) { return t.gbk() + "\\" + name; };
+    const mode_t saved_mask = ::umask(022);
+
+    put("elf.new", std::string("\x7f"
+                               "ELF\x02\x01\x01",
+                               7) +
+                       std::string(100, '\0'));
+    put("script.new", "#!/bin/sh\necho hi\n");
+    put("data.new", "<version>1.1</version>");
+    ASSERT_TRUE(install_file_atomic(g("elf.new"), g("game")));
+    ASSERT_TRUE(install_file_atomic(g("script.new"), g("run.sh")));
+    ASSERT_TRUE(install_file_atomic(g("data.new"), g("game.xml")));
+    EXPECT_EQ(mode_of("game"), 0755u);
+    EXPECT_EQ(mode_of("run.sh"), 0755u);
+    EXPECT_EQ(mode_of("game.xml"), 0644u);
+    // A plain copy makes nothing executable.
+    ASSERT_TRUE(copy_file_atomic(g("elf.new"), g("plain")));
+    EXPECT_EQ(mode_of("plain"), 0644u);
+
+    // What replaces a file keeps that file's mode, executable or not.
+    fs::permissions(t.path / "game", fs::perms::owner_all, fs::perm_options::replace);
+    ASSERT_TRUE(install_file_atomic(g("data.new"), g("game")));
+    EXPECT_EQ(mode_of("game"), 0700u);
+    EXPECT_EQ(slurp(t.path / "game"), "<version>1.1</version>");
+    // A program over a data file of mode 0640 becomes runnable by those who may read it.
+    fs::permissions(t.path / "game.xml", fs::perms(0640), fs::perm_options::replace);
+    ASSERT_TRUE(install_file_atomic(g("elf.new"), g("game.xml")));
+    EXPECT_EQ(mode_of("game.xml"), 0750u);
+    ::umask(saved_mask);
+}
+
+TEST(Paths, CopiesStreamLargeFilesAndAFailedCopyLeavesTheOldFile) {
+    temp_folder t;
+    std::string big(6 << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+    mirvo::testing::write_bytes((t.path / "big").string(), big);
+    ASSERT_TRUE(install_file_atomic(t.gbk() + "\\big", t.gbk() + "\\" + utf8_to_gbk("大文件")));
+    EXPECT_TRUE(slurp(t.path / "大文件") == big);
+
+    mirvo::testing::write_bytes((t.path / "old").string(), "old bytes");
+    EXPECT_FALSE(install_file_atomic(t.gbk() + "\\missing", t.gbk() + "\\old"));
+    EXPECT_FALSE(install_file_atomic(t.gbk() + "\\big", t.gbk() + "\\no\\such\\folder\\x"));
+    fs::create_directory(t.path / "dir");
+    EXPECT_FALSE(install_file_atomic(t.gbk() + "\\dir", t.gbk() + "\\old"));
+    EXPECT_FALSE(install_file_atomic(t.gbk() + "\\big", t.gbk() + "\\dir"));
+    EXPECT_EQ(slurp(t.path / "old"), "old bytes");
+    int entries = 0;
+    for (auto& e : fs::directory_iterator(t.path)) (void)e, ++entries;
+    EXPECT_EQ(entries, 4);  // big, 大文件, old, dir: no temporary files
+}

@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# End to end on a display: the reference service with its demo content, the
+# real client and the real updater in a program folder of their own.
+#
+# Programs: the catalogue's first entry is the demo program, not installed.
+# The lesson window hands it to the updater, which installs it; "播放" then
+# starts it with the user's name and password as arguments. A newer version
+# published on the service is offered, installed and started the same way.
+#
+# Client update: a newer client published on the service is offered at
+# login; Yes starts the updater, which installs the client's files (through
+# a proxy that slows the first seconds of every download, so its window can
+# be seen at work), leaves the new updater in dl/ and starts the client
+# again, which comes back with the new version in its caption and takes the
+# new updater over.
+#
+# Usage: update_e2e.sh PROGRAM_FOLDER MIRVO_SERVER MDEMO SLOW_RELAY PORT
+# With MIRVO_SCREENSHOTS=DIR set, screenshots are left in DIR.
+set -u
+program=$1 server=$2 mdemo=$3 relay=$4 port=$5
+relay_port=$((port + 1))
+work=$(mktemp -d /tmp/mirvo-update-e2e-XXXXXX)
+prog="$work/program"
+server_pid= relay_pid=
+cleanup() {
+  for pid in $(ours); do kill "$pid" 2>/dev/null; done
+  [ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "update_e2e: $*" >&2
+  shot failure
+  echo "--- server log" >&2
+  tail -n 40 "$work/server.log" >&2
+  echo "--- windows" >&2
+  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do echo "$w $(xdotool getwindowname "$w")" >&2; done
+  exit 1
+}
+step() { echo "update_e2e: $(date +%T) $*" >&2; }
+shot() { [ -n "${MIRVO_SCREENSHOTS:-}" ] && mkdir -p "$MIRVO_SCREENSHOTS" && import -window root "$MIRVO_SCREENSHOTS/$1.png"; }
+requests() { sed -n 's/.* GET \([^ ]*\) .*/\1/p' "$work/server.log" | sed 's/password=[^&]*/password=*/'; }
+
+# Process ids of the programs running from the program folder (a replaced
+# binary shows as deleted).
+running() {
+  local p exe
+  for p in /proc/[0-9]*; do
+    exe=$(readlink "$p/exe" 2>/dev/null) || continue
+    [ "${exe% (deleted)}" = "$prog/$1" ] && echo "${p#/proc/}"
+  done
+}
+ours() { running mirvo; running mupdate; running mdemo.exe; }
+
+# Waits up to $2 tenths of a second for a visible window whose title matches $1.
+wait_window() {
+  local id
+  for _ in $(seq "$2"); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+# Waits up to $2 tenths of a second until no program $1 runs from the folder.
+wait_gone() {
+  for _ in $(seq "$2"); do
+    [ -z "$(running "$1")" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# Presses a key on the window whose title matches $1.
+answer() {
+  local box
+  box=$(wait_window "$1" 300) || fail "no window \"$1\""
+  sleep 0.3
+  xdotool windowactivate --sync "$box" 2>/dev/null
+  xdotool key "$2"
+}
+log_in() {
+  local login
+  login=$(wait_window "欢迎您进入Mirvo学习娱乐空间" 150) || fail "no login dialog"
+  sleep 0.5
+  xdotool windowactivate --sync "$login" 2>/dev/null
+  xdotool type --delay 30 "demo123"
+  xdotool key Return
+}
+# The user name and password the running demo program was given, one a line.
+program_arguments() { tr '\0' '\n' < "/proc/$1/cmdline" | tail -n +2; }
+
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+  sleep 0.1
+done
+for p in "$port" "$relay_port"; do
+  (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null && fail "port $p is already taken; stop the service that holds it"
+done
+
+# The site offers the built client and updater as the client's update, and
+# a catalogue whose first entry is the demo program.
+"$server" init-demo "$work/site" "$work/db" --program "$mdemo" --client "$program" > "$work/init.log" 2>&1 ||
+  fail "init-demo failed: $(cat "$work/init.log")"
+printf '%s\n' 'movie_folder	movies' 'category	科学与游戏' 'subcategory	益智游戏' \
+  'program	演示程序	mdemo	game	mdemo.exe' 'category	英语乐园' 'subcategory	基础英语' \
+  'lesson	字母歌	eng01' 'file	01.swf	0' > "$work/catalogue.txt"
+"$server" import-catalogue --db "$work/db" "$work/catalogue.txt" > /dev/null || fail "import-catalogue failed"
+"$server" serve --port "$port" --site "$work/site" --db "$work/db" > "$work/server.log" 2>&1 &
+server_pid=$!
+"$relay" "$relay_port" "$port" 262144 4 > "$work/relay.log" 2>&1 &
+relay_pid=$!
+for _ in $(seq 100); do grep -q listening "$work/server.log" && grep -q listening "$work/relay.log" && break; sleep 0.1; done
+grep -q listening "$work/server.log" || fail "the service did not start"
+grep -q listening "$work/relay.log" || fail "the relay did not start"
+
+cp -a "$program" "$prog"
+[ -x "$prog/mupdate" ] || fail "the program folder has no updater"
+rm -f "$prog/mdemo.exe" "$prog/mdemo.xml"
+printf '<user name="demo" order="1" /><default_user_name>demo</default_user_name>\r\n<auto_login>false</auto_login>' \
+  > "$prog/mirvo_user.xml"
+export QT_QPA_PLATFORM=xcb
+
+# --- A program of the catalogue: installed through the updater, then started.
+step "the program's hand-over"
+(cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
+log_in
+wait_window "正在从互联网上下载资料......" 300 > /dev/null || fail "the updater did not come up for the program"
+answer "^mupdate$" Return
+wait_gone mupdate 300 || fail "the updater did not end"
+[ -x "$prog/mdemo.exe" ] || fail "the program was not installed (or cannot run)"
+grep -q '<version>1.0</version>' "$prog/mdemo.xml" || fail "the program's version was not recorded"
+[ ! -e "$prog/dl/download.xml" ] || fail "the updater left its list"
+[ -n "$(running mirvo)" ] || fail "the client did not keep running"
+
+play_again() {
+  local lessons
+  lessons=$(wait_window "在线人数:" 100) || fail "no lesson window"
+  xdotool windowactivate --sync "$lessons" 2>/dev/null
+  xdotool mousemove --window "$lessons" 76 19 click 1
+}
+step "the program's start"
+play_again
+wait_window "^mdemo$" 150 > /dev/null || fail "the program did not start"
+sleep 1
+shot program_started
+pid=$(running mdemo.exe | head -1)
+[ "$(program_arguments "$pid")" = "$(printf 'user_name=demo\nuser_password=demo123')" ] ||
+  fail "the program got other arguments: $(program_arguments "$pid")"
+[ "$(readlink "/proc/$pid/cwd")" = "$prog" ] || fail "the program does not run in the program folder"
+kill "$pid"
+
+# A newer version of the program is offered; Yes installs it.
+step "the program's update"
+"$server" publish-program --site "$work/site" 1.1 > /dev/null || fail "publish-program failed"
+play_again
+answer "^mirvo$" Return
+wait_window "正在从互联网上下载资料......" 300 > /dev/null || fail "the updater did not come up for the new version"
+answer "^mupdate$" Return
+wait_gone mupdate 300 || fail "the updater did not end"
+grep -q '<version>1.1</version>' "$prog/mdemo.xml" || fail "the new version was not recorded"
+step "the updated program's start"
+play_again
+wait_window "^mdemo$" 150 > /dev/null || fail "the updated program did not start"
+for pid in $(running mdemo.exe); do kill "$pid"; done
+requests | grep -c 'action=game$' | grep -qx 4 || fail "the service did not hear of every start"
+
+frame=$(wait_window "Mirvo学习娱乐空间 版本3.8" 50) || fail "no main frame"
+xdotool windowactivate --sync "$frame" 2>/dev/null
+xdotool key alt+F4
+wait_gone mirvo 150 || fail "the client did not end"
+
+# --- The client's update, through the slow proxy.
+step "the client's update"
+# The published updater differs from the installed one by a few trailing bytes.
+printf 'e2e' >> "$work/site/dl/mupdate.new"
+new_updater=$(md5sum < "$work/site/dl/mupdate.new")
+"$server" publish-version --site "$work/site" 3.9 "新版本" > /dev/null || fail "publish-version failed"
+(cd "$prog" && exec env http_proxy="http://127.0.0.1:$relay_port" ./mirvo) > "$work/client.log" 2>&1 &
+log_in
+answer "^mirvo$" Return
+updater=$(wait_window "正在从互联网上下载资料......" 300) || fail "the updater did not come up for the client"
+sleep 1.5
+shot updater_downloading
+xdotool getwindowname "$updater" | grep -q "正在从互联网上下载资料" || fail "the updater's caption changed"
+# The client comes back before the updater's final box; the box is answered
+# once the login dialog has settled, so the key goes where it is meant.
+wait_window "欢迎您进入Mirvo学习娱乐空间" 600 > /dev/null || fail "the client did not come back"
+sleep 1
+answer "^mupdate$" Return
+wait_gone mupdate 100 || fail "the updater did not end"
+[ -x "$prog/dl/mupdate" ] || fail "the new updater does not wait in dl"
+[ ! -e "$prog/dl/mupdate.new" ] || fail "the updater's download was left behind"
+grep -q '<mirvo>3.9</mirvo>' "$prog/mirvo.xml" || fail "the new version was not recorded"
+cmp -s "$prog/mirvo" "$program/mirvo" || fail "the client was not installed"
+
+# The client comes back by itself: log in, see the new version.
+step "the updated client"
+log_in
+frame=$(wait_window "Mirvo学习娱乐空间 版本3.9" 200) || fail "the client did not come back with version 3.9"
+sleep 1
+shot client_updated
+[ ! -e "$prog/dl/mupdate" ] || fail "the login did not take the new updater over"
+[ -x "$prog/mupdate" ] || fail "the updater cannot run after the take-over"
+[ "$(md5sum < "$prog/mupdate")" = "$new_updater" ] || fail "the updater is not the published one"
+for pid in $(running mdemo.exe); do kill "$pid"; done
+xdotool windowactivate --sync "$frame" 2>/dev/null
+xdotool key alt+F4
+wait_gone mirvo 150 || fail "the updated client did not end"
+requests | grep -qx '//dl/download.xml' || fail "the client did not fetch the list"
+echo "update_e2e: ok"

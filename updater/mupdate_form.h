@@ -1,0 +1,51 @@
+// Cmupdate_form: the updater's one window (template 102), a status line and a
+// progress bar. Its initialisation runs the whole update procedure and ends
+// the dialog; the user has no way to cancel it.
+#pragma once
+
+#include "updater/update_procedure.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QLabel;
+class QProgressBar;
+
+namespace Ui {
+class mupdate_form;
+}
+
+namespace mirvo {
+
+class Cmupdate_form : public QDialog {
+    Q_OBJECT
+public:
+    explicit Cmupdate_form(QWidget* parent = nullptr);
+    ~Cmupdate_form() override;
+
+    // The dialog's initialisation: shows the window, runs the update
+    // procedure against these servers and ends the dialog (confirmed). True
+    // after a procedure that got as far as a server; nothing depends on it.
+    bool OnInitDialog(const probe_candidates& candidates);
+    const update_result& outcome() const { return result_; }
+
+    QLabel* status_line() const;
+    QProgressBar* progress() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+public slots:
+    // Escape ends nothing: the procedure cannot be interrupted.
+    void reject() override {}
+
+private:
+    class window_binding;
+
+    std::unique_ptr<Ui::mupdate_form> ui_;
+    std::unique_ptr<window_binding> binding_;
+    update_result result_;
+};
+
+}  // namespace mirvo

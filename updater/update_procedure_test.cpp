@@ -1,0 +1,359 @@
+// The update procedure against a scripted server on 127.0.0.1 and a fake
+// window, in a program folder of its own: what is installed where, which
+// texts, boxes and starts the window sees and in which order.
+#include "updater/update_procedure.h"
+
+#include "common/text/gbk.h"
+#include "tests/support/fixtures.h"
+#include "tests/support/test_http_server.h"
+#include "tests/support/ui_fakes.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace mirvo {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::scripted_response;
+
+std::string G(const char* utf8) { return utf8_to_gbk(utf8); }
+
+// Records what the procedure does to its window in one log with the status
+// line and the progress bar.
+class fake_update_window : public update_window {
+public:
+    testing::event_log log;
+    testing::recording_status_line status_line_{&log};
+    testing::recording_progress_bar bar{&log};
+    std::vector<std::string> boxes;
+    std::vector<std::pair<std::string, std::string>> starts;  // path, folder
+    std::function<void()> on_show;
+
+    status_line& status() override { return status_line_; }
+    progress_bar& progress() override { return bar; }
+    void show_now() override {
+        log.add("show");
+        if (on_show) on_show();
+    }
+    void set_caption(const std::string& text) override { log.add("caption:" + text); }
+    void message_box(const std::string& text) override {
+        boxes.push_back(text);
+        log.add("box:" + text);
+    }
+    void start_program(const std::string& path, const std::string& folder) override {
+        starts.push_back({path, folder});
+        log.add("start:" + path);
+    }
+
+    std::size_t first(const std::string& event) const {
+        auto at = log.find(event);
+        return at.empty() ? std::string::npos : at.front();
+    }
+};
+
+struct entry {
+    std::string order, get_name, save_as;
+};
+
+std::string list_text(const std::vector<entry>& entries, const std::string& version_file, const std::string& run,
+                      const std::string& message) {
+    std::string t = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<download>\r\n";
+    for (const entry& e : entries)
+        t += "<file order=\"" + e.order + "\" get_name=\"" + e.get_name + "\" save_as=\"" + e.save_as + "\" />\r\n";
+    if (!version_file.empty()) t += "<version_file>" + version_file + "</version_file>\r\n";
+    if (!run.empty()) t += "<run_after_download>" + run + "</run_after_download>\r\n";
+    if (!message.empty()) t += "<show_message>" + message + "</show_message>\r\n";
+    return t + "</download>\r\n";
+}
+
+class UpdateProcedure : public ::testing::Test {
+protected:
+    UpdateProcedure() {
+        fs::create_directories(prog / "dl");
+        saved_cwd = fs::current_path();
+        fs::current_path(prog);
+        server.on("/testinternet.txt", scripted_response::text(200, "your internet is ok!"));
+        server.on("/files/ver.xml", scripted_response::text(200, "<version>2.0</version>"));
+    }
+    ~UpdateProcedure() override { fs::current_path(saved_cwd); }
+
+    // The folder the program works in, and what lies around it.
+    testing::temp_folder outer;
+    fs::path prog = fs::path(outer.path()) / "prog";
+    fs::path saved_cwd;
+    testing::short_transfer_timeouts timeouts;
+    testing::test_http_server server;
+    fake_update_window window;
+
+    void serve(const std::string& name, const std::string& bytes) {
+        server.on("/" + name, scripted_response::text(200, bytes));
+    }
+    void put(const std::string& rel, const std::string& bytes) {
+        fs::create_directories((prog / rel).parent_path());
+        testing::write_bytes((prog / rel).string(), bytes);
+    }
+    std::string at(const std::string& rel) const { return testing::read_bytes((prog / rel).string()); }
+    bool exists(const std::string& rel) const { return fs::exists(prog / rel); }
+    void leave_list(const std::vector<entry>& entries, const std::string& version_file = "files/ver.xml",
+                    const std::string& run = "", const std::string& message = "") {
+        put("dl/download.xml", list_text(entries, version_file, run, message));
+    }
+    update_result run() { return run_update(window, {{server.base_url(), "", ""}, {}}); }
+
+    std::vector<std::string> targets() const {
+        std::vector<std::string> out;
+        for (const auto& r : server.requests()) out.push_back(r.target);
+        return out;
+    }
+    std::size_t asked(const std::string& target) const {
+        auto t = targets();
+        return std::count(t.begin(), t.end(), target);
+    }
+    // The procedure's own texts, each painted at once.
+    void expect_painted_at_once(const std::string& text) const {
+        auto at = window.log.find("text:" + text);
+        ASSERT_FALSE(at.empty()) << gbk_to_utf8(text);
+        for (std::size_t i : at) {
+            ASSERT_LT(i + 1, window.log.events.size());
+            EXPECT_EQ(window.log.events[i + 1], "repaint:status") << gbk_to_utf8(text);
+        }
+    }
+    std::string installed(const std::string& order) const { return G("升级成功") + order + G("个文件"); }
+};
+
+TEST_F(UpdateProcedure, InstallsEveryEntryThenRecordsTheVersionStartsTheClientAndReports) {
+    std::size_t requests_at_show = 99;
+    window.on_show = [&] { requests_at_show = server.request_count(); };
+    serve("files/a.bin", "aaa");
+    serve("files/sub/b.sh", "#!/bin/sh\necho b\n");
+    // Downloaded right where it is to be saved: nothing to copy, nothing to remove.
+    serve("c.xml", "<c/>");
+    put("sub/keep.txt", "the folder exists");
+    put("mirvo", "old client");
+    leave_list({{"1", "files/a.bin", "a.bin"}, {"2", "files/sub/b.sh", "sub\\b.sh"}, {"3", "c.xml", "\\c.xml"}},
+               "files/ver.xml", "mirvo", G("新版本"));
+
+    const update_result r = run();
+
+    EXPECT_EQ(r.end, update_end::processed);
+    EXPECT_EQ(r.installed, 3);
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_EQ(requests_at_show, 0u);
+    EXPECT_EQ(at("a.bin"), "aaa");
+    EXPECT_EQ(at("sub/b.sh"), "#!/bin/sh\necho b\n");
+    EXPECT_EQ(at("c.xml"), "<c/>");
+    struct stat st {};
+    ASSERT_EQ(::stat((prog / "sub/b.sh").c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR) << "a script must be able to run";
+    // The downloads are gone once copied; the version file stays where it
+    // was downloaded, and the list is removed.
+    EXPECT_FALSE(exists("files/a.bin"));
+    EXPECT_FALSE(exists("files/sub/b.sh"));
+    EXPECT_EQ(at("files/ver.xml"), "<version>2.0</version>");
+    EXPECT_FALSE(exists("dl/download.xml"));
+
+    // The version file once, after the last entry.
+    EXPECT_EQ(targets(), (std::vector<std::string>{"/testinternet.txt", "/files/a.bin", "/files/sub/b.sh", "/c.xml",
+                                                   "/files/ver.xml"}));
+    const auto& log = window.log;
+    EXPECT_LT(window.first("text:" + installed("1")), window.first("text:" + installed("2")));
+    EXPECT_LT(window.first("text:" + installed("2")), window.first("text:" + installed("3")));
+    for (const char* text : {"正在检查互联网连接......", "服务器连接正常.现在检查下载要求......", "正在下载......"})
+        expect_painted_at_once(G(text));
+    for (const char* order : {"1", "2", "3"}) expect_painted_at_once(installed(order));
+    EXPECT_EQ(log.events.front(), "show");
+    EXPECT_LT(window.first("caption:" + G("正在从互联网上下载资料......")),
+              window.first("text:" + G("正在下载......")));
+
+    // The client starts in the program folder, before the final box.
+    ASSERT_EQ(window.starts.size(), 1u);
+    EXPECT_EQ(window.starts[0].first, prog.string() + "\\mirvo");
+    EXPECT_EQ(window.starts[0].second, prog.string());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{G("下载处理完毕！新版本")});
+    EXPECT_LT(window.first("start:" + prog.string() + "\\mirvo"), window.first("box:" + window.boxes[0]));
+}
+
+TEST_F(UpdateProcedure, EntriesEndAtTheFirstMissingNumberAndTheFirstOfTwiceTheSameNumberCounts) {
+    for (const char* name : {"files/1.bin", "files/2.bin", "files/4.bin", "files/1b.bin"}) serve(name, name);
+    leave_list({{"1", "files/1.bin", "one"},
+                {"1", "files/1b.bin", "one_again"},
+                {"2", "files/2.bin", "two"},
+                {"4", "files/4.bin", "four"}});
+    const update_result r = run();
+    EXPECT_EQ(r.installed, 2);
+    EXPECT_EQ(at("one"), "files/1.bin");
+    EXPECT_EQ(at("two"), "files/2.bin");
+    EXPECT_FALSE(exists("one_again"));
+    EXPECT_FALSE(exists("four"));
+    EXPECT_EQ(asked("/files/4.bin"), 0u);
+    EXPECT_EQ(asked("/files/1b.bin"), 0u);
+}
+
+TEST_F(UpdateProcedure, AFailedDownloadInstallsTheFileAnEarlierRunLeft) {
+    server.on("/files/old.bin", scripted_response::text(404, "gone"));
+    put("files/old.bin", "left by an earlier run");
+    leave_list({{"1", "files/old.bin", "old.bin"}});
+    const update_result r = run();
+    EXPECT_EQ(asked("/files/old.bin"), 1u);
+    EXPECT_EQ(at("old.bin"), "left by an earlier run");
+    EXPECT_FALSE(exists("files/old.bin"));
+    EXPECT_EQ(r.installed, 1);
+    EXPECT_EQ(window.status_line_.texts.back(), G("完成下载文件:") + "ver.xml");
+}
+
+TEST_F(UpdateProcedure, TheUpdatersOwnFileWaitsInItsDownloadFolder) {
+    const std::string program = std::string(
+                                    "\x7f"
+                                    "ELF",
+                                    4) +
+                                "new updater";
+    serve("dl/mupdate.new", program);
+    put(updater_file_name, "running updater");
+    leave_list({{"1", "dl/mupdate.new", updater_file_name}});
+    const update_result r = run();
+
+    EXPECT_EQ(at(updater_file_name), "running updater");
+    EXPECT_EQ(at(std::string("dl/") + updater_file_name), program);
+    EXPECT_FALSE(exists("dl/mupdate.new"));
+    struct stat st {};
+    ASSERT_EQ(::stat((prog / "dl" / updater_file_name).c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+    EXPECT_EQ(r.installed, 1);
+    // No success text and no version file for it.
+    EXPECT_TRUE(window.log.find("text:" + installed("1")).empty());
+    EXPECT_EQ(asked("/files/ver.xml"), 0u);
+    EXPECT_FALSE(r.version_file_fetched);
+}
+
+TEST_F(UpdateProcedure, AnEntryThatFailsLeavesTheVersionUnrecordedAndTheListGone) {
+    serve("files/1.bin", "1");
+    serve("files/3.bin", "3");
+    serve("files/4.bin", "4");
+    put("kept.bin", "old kept");
+    leave_list({{"1", "files/1.bin", "one"},
+                {"2", "files/2.bin", "two"},
+                {"3", "files/3.bin", "no_folder\\three"},
+                {"4", "files/4.bin", "kept.bin"}});
+    const update_result r = run();
+
+    EXPECT_EQ(r.installed, 2);
+    EXPECT_EQ(r.failed, 2);
+    EXPECT_EQ(at("one"), "1");
+    EXPECT_EQ(at("kept.bin"), "4");
+    EXPECT_FALSE(exists("two"));
+    // The copy failure says so and keeps the download for another try.
+    EXPECT_FALSE(window.log.find("text:" + G("在拷贝文件时发生错误。升级失败.")).empty());
+    expect_painted_at_once(G("在拷贝文件时发生错误。升级失败."));
+    EXPECT_EQ(at("files/3.bin"), "3");
+    EXPECT_FALSE(r.version_file_fetched);
+    EXPECT_EQ(asked("/files/ver.xml"), 0u);
+    EXPECT_FALSE(exists("dl/download.xml"));
+}
+
+TEST_F(UpdateProcedure, AFailedCopyLeavesTheOldFileWhole) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    serve("files/new.bin", "new");
+    put("ro/app.bin", "old and whole");
+    leave_list({{"1", "files/new.bin", "ro\\app.bin"}});
+    fs::permissions(prog / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    const update_result r = run();
+    fs::permissions(prog / "ro", fs::perms::owner_all);
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(at("ro/app.bin"), "old and whole");
+    EXPECT_EQ(at("files/new.bin"), "new");
+    EXPECT_EQ(window.status_line_.texts.back(), G("在拷贝文件时发生错误。升级失败."));
+}
+
+TEST_F(UpdateProcedure, TheProgramToRunMustBeThereAndInsideTheFolder) {
+    serve("files/a.bin", "a");
+    struct run_case {
+        std::string run, message;
+        std::vector<std::string> boxes;
+    };
+    const std::string missing = G("主运行程序不存在!");
+    const std::string done = G("下载处理完毕！") + "ok";
+    put("outside_target", "x");
+    fs::rename(prog / "outside_target", fs::path(outer.path()) / "mirvo");
+    for (const run_case& c : {run_case{"", "ok", {done}}, run_case{"", "", {}}, run_case{"gone", "ok", {missing, done}},
+                              run_case{"..\\mirvo", "", {missing}}, run_case{"dl", "", {missing}}}) {
+        window.boxes.clear();
+        window.starts.clear();
+        leave_list({{"1", "files/a.bin", "a.bin"}}, "files/ver.xml", c.run, c.message);
+        const update_result r = run();
+        EXPECT_EQ(r.end, update_end::processed) << c.run;
+        EXPECT_TRUE(window.starts.empty()) << c.run;
+        EXPECT_EQ(window.boxes, c.boxes) << c.run;
+        EXPECT_FALSE(exists("dl/download.xml")) << c.run;
+    }
+}
+
+TEST_F(UpdateProcedure, AnEmptyOrMissingListEndsWithTheSameMessageAndStartsNothing) {
+    const std::string none = G("Mirvo更新程序，没有发现更新信息。");
+    put("dl/download.xml", "");
+    EXPECT_EQ(run().end, update_end::no_list);
+    EXPECT_EQ(window.boxes, std::vector<std::string>{none});
+    EXPECT_TRUE(exists("dl/download.xml"));
+
+    fs::remove(prog / "dl/download.xml");
+    window.boxes.clear();
+    EXPECT_EQ(run().end, update_end::no_list);
+    EXPECT_EQ(window.boxes, std::vector<std::string>{none});
+    const std::string path = prog.string() + "\\dl\\download.xml";
+    expect_painted_at_once("error reading file:" + path);
+    EXPECT_TRUE(window.starts.empty());
+    EXPECT_EQ(targets(), (std::vector<std::string>{"/testinternet.txt", "/testinternet.txt"}));
+}
+
+TEST_F(UpdateProcedure, WithoutAServerTheListStaysAndNothingStarts) {
+    testing::test_http_server closed;
+    const std::string closed_url = closed.base_url();
+    closed.stop();
+    leave_list({{"1", "files/a.bin", "a.bin"}}, "files/ver.xml", "mirvo", "msg");
+    put("mirvo", "client");
+    const update_result r = run_update(window, {{closed_url, closed_url + "/xinxi50", "https://127.0.0.1:1"}, {}});
+    EXPECT_EQ(r.end, update_end::no_server);
+    EXPECT_EQ(r.server_base_url, "");
+    EXPECT_EQ(window.boxes, std::vector<std::string>{G("无法获取服务器信息！请检查您的互联网连接是否正确!")});
+    EXPECT_TRUE(window.starts.empty());
+    EXPECT_TRUE(exists("dl/download.xml"));
+    EXPECT_EQ(window.status_line_.texts, std::vector<std::string>{G("正在检查互联网连接......")});
+}
+
+TEST_F(UpdateProcedure, NoPathFromTheListLeadsOutOfTheProgramFolder) {
+    serve("files/ok.bin", "ok");
+    serve("../evil.bin", "evil");
+    server.otherwise(scripted_response::text(200, "anything"));
+    leave_list({{"1", "../evil.bin", "evil.bin"},
+                {"2", "files/ok.bin", "..\\evil2.bin"},
+                {"3", "files/ok.bin", "C:\\evil3.bin"},
+                {"4", "//etc/evil4.bin", "evil4.bin"},
+                {"5", "files/ok.bin", "\\\\host\\evil5.bin"},
+                {"6", "files/ok.bin", "dl\\..\\..\\evil6.bin"}},
+               "../ver.xml", "..\\..\\bin\\sh");
+    const update_result r = run();
+
+    EXPECT_EQ(r.failed, 6);
+    EXPECT_EQ(r.installed, 0);
+    // Nothing was asked for a refused name, nothing written beside the folder.
+    EXPECT_EQ(asked("/../evil.bin"), 0u);
+    EXPECT_EQ(asked("//etc/evil4.bin"), 0u);
+    std::vector<std::string> around;
+    for (const auto& e : fs::directory_iterator(outer.path())) around.push_back(e.path().filename().string());
+    EXPECT_EQ(around, std::vector<std::string>{"prog"});
+    EXPECT_FALSE(exists("evil.bin"));
+    EXPECT_EQ(at("files/ok.bin"), "ok");
+    EXPECT_EQ(window.boxes, std::vector<std::string>{G("主运行程序不存在!")});
+    EXPECT_TRUE(window.starts.empty());
+}
+
+}  // namespace
+}  // namespace mirvo
