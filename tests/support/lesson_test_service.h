@@ -51,9 +51,12 @@ public:
             res.set_content(body, "text/xml");
         });
         // Bound and listening before the constructor returns; accepting starts
-        // on the thread.
+        // on the thread. A stop that comes before the accepting loop runs
+        // would be lost and the loop never end, so the constructor waits for it.
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        for (int i = 0; i < 5000 && !server_.is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ~lesson_service() {
         server_.stop();
