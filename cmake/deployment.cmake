@@ -9,3 +9,6 @@ set(MIRVO_PROFILE_KEY "mirvo-profile-key-2026" CACHE STRING "Key text of the pas
 # The digit code carries no "_" or "~" and no upper case.
 set(MIRVO_PASSWORD_DOC "mirvo-pw.tmp" CACHE STRING "Name of the temporary password document")
 set(MIRVO_REG_URL "http://127.0.0.1:${MIRVO_SERVER_PORT}/reg.aspx" CACHE STRING "Registration page")
+# The service's contact details in the suggestion form; an empty value is left out.
+set(MIRVO_CONTACT_IM "" CACHE STRING "Instant-messaging number of the service")
+set(MIRVO_CONTACT_EMAIL "webmaster@localhost" CACHE STRING "E-mail address of the service")
