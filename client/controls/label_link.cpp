@@ -15,9 +15,9 @@ QColor to_qcolor(colour_ref c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 
 
 label_link::label_link(QLabel* label) : label_(label) {
     if (!label_) return;
+    // The template's caption keeps the label's own looks until a link is shown.
     label_->setTextFormat(Qt::PlainText);
     label_->installEventFilter(this);
-    apply_looks();
 }
 
 label_link::~label_link() {
@@ -26,7 +26,9 @@ label_link::~label_link() {
 
 void label_link::SetHyperlinkText(const std::string& text, const std::string& address) {
     address_ = address;
+    showing_link_ = true;
     if (!label_) return;
+    apply_looks();
     label_->setText(qstr(text));
     label_->setCursor(address_.empty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
 }
@@ -39,7 +41,7 @@ void label_link::SetLinkColours(colour_ref colour, bool underline, colour_ref ho
 }
 
 void label_link::apply_looks() {
-    if (!label_) return;
+    if (!label_ || !showing_link_) return;
     QPalette palette = label_->palette();
     palette.setColor(QPalette::WindowText, to_qcolor(hovered_ ? hover_colour_ : colour_));
     label_->setPalette(palette);

@@ -37,6 +37,7 @@ private:
     colour_ref hover_colour_ = colour_red;
     bool underline_ = true;
     bool hovered_ = false;
+    bool showing_link_ = false;
 };
 
 }  // namespace mirvo

@@ -17,9 +17,13 @@ class LabelLinkTest : public QObject {
 
 private slots:
     void showsTheTextInTheLinkColours() {
-        QLabel label;
+        QLabel label(QString::fromUtf8("新闻信息"));
+        const QPalette before = label.palette();
         label_link link(&label);
+        // The caption the label came with keeps its looks until a link comes.
         link.SetLinkColours(colour_red, true, colour_blue);
+        QCOMPARE(label.palette(), before);
+        QVERIFY(!label.font().underline());
         link.SetHyperlinkText(gbk_lit("您有新信息!"), "http://127.0.0.1:18080/gonggao.htm");
         QCOMPARE(label.text(), QString::fromUtf8("您有新信息!"));
         QCOMPARE(label.palette().color(QPalette::WindowText), QColor(255, 0, 0));
