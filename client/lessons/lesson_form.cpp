@@ -2,6 +2,7 @@
 
 #include "client/controls/label_link.h"
 #include "client/forms/new_message_form.h"
+#include "client/lessons/branch_lines.h"
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
 #include "ui_lesson_form.h"
@@ -141,6 +142,8 @@ lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_sou
     for (std::size_t k = 0; k < news_links_.size(); ++k) news_links_[k] = std::make_unique<label_link>(news[k]);
     notices_binding_ = std::make_unique<notices_binding>(*this);
     notices_ = std::make_unique<lesson_notices>(*notices_binding_, playback_->state());
+
+    draw_branch_lines(ui_->tree);
 
     connect(ui_->list_button, &QPushButton::clicked, this, &lesson_form::toggle_tree);
     connect(ui_->play_button, &QPushButton::clicked, this, &lesson_form::play_selected);

@@ -197,6 +197,33 @@ private slots:
         QCOMPARE(desk.opened, std::vector<std::string>{service_->base_url() + "/ad/7"});
     }
 
+    void theTreeDrawsItsBranchLinesAtTheRootToo() {
+        service_->set_baselist(baselist_reply({
+            {1, {"Maths", {{"Basics", {{"Add", "add"}}}, {"More", {{"Scales", "scales"}}}}}},
+            {2, {"Music", {{"Piano", {{"Lost", "lost"}}}}}},
+        }));
+        auto form = make_form();
+        QTreeWidget* tree = form->tree();
+        tree->show();
+        const QImage image = tree->viewport()->grab().toImage();
+        const int indent = tree->indentation();
+        // Pixels of anything drawn (not the white background) in a band.
+        const auto drawn = [&](int x0, int x1, const QRect& row) {
+            int n = 0;
+            for (int y = row.top(); y <= row.bottom(); ++y)
+                for (int x = x0; x < x1; ++x) n += qGray(image.pixel(x, y)) < 200;
+            return n;
+        };
+        // In the row of "Add" the ancestors' columns carry the lines that
+        // join "Maths." to "Music." (the root) and "Basics." to "More.".
+        const QRect add = tree->visualItemRect(item(*form, "Add"));
+        QVERIFY(drawn(0, indent, add) > 0);
+        QVERIFY(drawn(indent, 2 * indent, add) > 0);
+        // "Music." is the last root item: nothing goes on below it.
+        const QRect lost = tree->visualItemRect(item(*form, "Lost"));
+        QCOMPARE(drawn(0, indent, lost), 0);
+    }
+
     void playSelectedTakesTheFirstEqualTitleAndEntryZeroForCategories() {
         auto form = make_form();
         child<QPushButton>(*form, "list_button")->click();
