@@ -568,6 +568,17 @@ TEST_F(ServerTest, AdminCommandsTakeEffectWhileServing) {
     std::ostringstream listed;
     ASSERT_EQ(run_command({"suggestions", db, db_path_}, listed, err), 0);
     EXPECT_NE(listed.str().find("李雷 type 3\n    第二课\n    有错"), std::string::npos) << listed.str();
+    // The text exactly as it came, for comparing bytes.
+    const std::string text = listed.str();
+    const std::size_t hash = text.rfind('#', text.find("李雷 type 3"));
+    ASSERT_NE(hash, std::string::npos);
+    const std::string id = text.substr(hash + 1, text.find(' ', hash) - hash - 1);
+    std::ostringstream raw;
+    ASSERT_EQ(run_command({"suggestions", db, db_path_, "--raw", id}, raw, err), 0) << err.str();
+    EXPECT_EQ(raw.str(), utf8_to_gbk("第二课\r\n有错"));
+    EXPECT_NE(run_command({"suggestions", db, db_path_, "--raw", "999999"}, raw, err), 0);
+    EXPECT_EQ(run_command({"suggestions", db, db_path_, "--raw", "x"}, raw, err), 2);
+
     std::ostringstream published;
     ASSERT_EQ(run_command({"publish-version", "--site", site_, "3.9", "新版本"}, published, err), 0) << err.str();
     EXPECT_EQ(xml_get_value(get("/mirvo.xml"), "mirvo"), "3.9");
