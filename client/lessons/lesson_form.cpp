@@ -102,6 +102,8 @@ public:
     void show_notice_window() override {
         if (form_.notice_window_) form_.notice_window_->show();
     }
+    std::string caption() override { return gbk(form_.windowTitle()); }
+    void set_caption(const std::string& text) override { form_.setWindowTitle(qstr(text)); }
 
 private:
     lesson_form& form_;

@@ -172,6 +172,7 @@ private slots:
         service_->set_reply("", "<new_msg>1</new_msg>");
         for (int i = 0; i < 3; ++i) form->tick();  // ticks 11 and 12, then the poll of tick 13
         QVERIFY(form->notice_window()->isVisible());
+        QCOMPARE(form->windowTitle(), caption_of("在线人数:37 正在播放1  您有新信息!"));
         QCOMPARE(notice->palette().color(QPalette::WindowText), QColor(0, 0, 255));
         cursor_ = QPoint(4, 4);
         form->next_movie();

@@ -60,9 +60,11 @@ void lesson_notices::tick_notices() {
 
     if (state_.new_message_count <= 0) {
         state_.status_suffix.clear();
+        show_suffix_in_caption();
         return;
     }
     state_.status_suffix = "  " + load_string(str::new_messages);
+    show_suffix_in_caption();
     blink();
     // Not reset when the count drops: the next message waits for the
     // countdown to come round.
@@ -73,6 +75,19 @@ void lesson_notices::tick_notices() {
 void lesson_notices::poll() {
     const std::string no_folder;
     state_.new_message_count = text_to_int(xml_get_value(http_get_text(build_request_url("", &no_folder)), "new_msg"));
+}
+
+void lesson_notices::show_suffix_in_caption() {
+    // The caption takes the suffix whenever a movie starts; between two
+    // starts it would tell of messages only seconds after they came (and
+    // of read ones as long). It follows the count on every tick instead.
+    const std::string suffix = "  " + load_string(str::new_messages);
+    const std::string shown = view_.caption();
+    std::string wanted = shown;
+    if (wanted.size() >= suffix.size() && wanted.compare(wanted.size() - suffix.size(), suffix.size(), suffix) == 0)
+        wanted.resize(wanted.size() - suffix.size());
+    wanted += state_.status_suffix;
+    if (wanted != shown) view_.set_caption(wanted);
 }
 
 void lesson_notices::blink() {

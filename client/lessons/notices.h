@@ -25,6 +25,9 @@ public:
     // The window system's plain show of the notice window (nothing while it
     // is already up, nothing when there is no such window).
     virtual void show_notice_window() = 0;
+    // The window's caption (GBK).
+    virtual std::string caption() = 0;
+    virtual void set_caption(const std::string& text) = 0;
 };
 
 struct ad_entry {
@@ -66,6 +69,7 @@ public:
 private:
     void poll();
     void blink();
+    void show_suffix_in_caption();
 
     notices_view& view_;
     playback_state& state_;

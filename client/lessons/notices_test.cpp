@@ -30,7 +30,15 @@ public:
     std::vector<int> shown_at;  // the tick numbers at which the notice window was shown
     int tick = 0;
 
+    std::string caption_text = "Mirvo";
+    int caption_sets = 0;
+
     hyperlink& notice_link() override { return notice; }
+    std::string caption() override { return caption_text; }
+    void set_caption(const std::string& text) override {
+        caption_text = text;
+        ++caption_sets;
+    }
     hyperlink& news_link(int k) override { return news.at(static_cast<std::size_t>(k)); }
     void repaint_notice_link() override { ++repaints; }
     void show_notice_window() override { shown_at.push_back(tick); }
@@ -165,6 +173,23 @@ TEST_F(Notices, UnreadMessagesBlinkTheNoticeLinkAndSetTheCaptionSuffix) {
     ticks(4);
     EXPECT_EQ(view_.notice.looks.size(), 4u);
     EXPECT_EQ(view_.repaints, 4);
+}
+
+TEST_F(Notices, TheCaptionFollowsTheCountOnEveryTick) {
+    view_.caption_text = g("在线人数:37 正在播放1");
+    service_.set_reply("", "<new_msg>1</new_msg>");
+    ticks(1);
+    EXPECT_EQ(view_.caption_text, g("在线人数:37 正在播放1  您有新信息!"));
+    ticks(3);
+    EXPECT_EQ(view_.caption_sets, 1);  // unchanged captions are not set again
+    // A movie starts and sets the caption with the suffix: it stays single.
+    view_.caption_text = g("在线人数:37 正在播放2  您有新信息!");
+    ticks(1);
+    EXPECT_EQ(view_.caption_text, g("在线人数:37 正在播放2  您有新信息!"));
+    service_.set_reply("", "<new_msg>0</new_msg>");
+    ticks(4);
+    EXPECT_EQ(view_.caption_text, g("在线人数:37 正在播放2"));
+    EXPECT_EQ(view_.caption_sets, 2);
 }
 
 TEST_F(Notices, TheNoticeWindowComesEveryHundredTicksAndItsCountdownIsNotReset) {
