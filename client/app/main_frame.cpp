@@ -260,6 +260,9 @@ void CMainFrame::bring_back_lesson_window() {
     if (!lesson_hidden_with_frame_ || !isVisible() || (windowState() & Qt::WindowMinimized)) return;
     lesson_hidden_with_frame_ = false;
     if (!lesson_window_) return;
+    // A window manager may have minimised it along with the frame it belongs
+    // to; shown so, it would stay minimised.
+    lesson_window_->setWindowState(lesson_window_->windowState() & ~Qt::WindowMinimized);
     lesson_window_->show();
     lesson_window_->raise();
     lesson_window_->activateWindow();

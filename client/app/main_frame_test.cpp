@@ -232,6 +232,8 @@ private slots:
         auto f = started_frame(true);
         QWidget* lesson = f->lesson_window();
         QVERIFY(lesson->isVisible());
+        // Some window managers minimise a window's dialogs along with it.
+        lesson->showMinimized();
         f->showMinimized();
         QTRY_VERIFY(!f->isVisible());
         QVERIFY(!lesson->isVisible());
@@ -239,6 +241,7 @@ private slots:
         f->tray_icon().last_menu()->actions()[0]->trigger();  // "打开主窗口"
         QVERIFY(f->isVisible() && f->isMaximized());
         QVERIFY(lesson->isVisible());
+        QVERIFY(!lesson->isMinimized());
 
         // Without a tray the frame stays in the taskbar; the lesson window
         // still goes with it and comes back when it is restored.
