@@ -136,11 +136,11 @@ private slots:
 
         // Shown again after it hid itself, or after the user closed it, it
         // starts from the bottom again.
-        for (int round = 0; round < 2; ++round) {
+        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
             form.show();
             for (int i = 0; i < 20; ++i) form.slide_tick();
             QCOMPARE(form.pos().y(), 738 - 32 - 20 + 1);
-            QTest::keyClick(&form, Qt::Key_Escape);
+            QTest::keyClick(&form, key);
             QVERIFY(!form.isVisible());
             QVERIFY(!form.sliding());
         }

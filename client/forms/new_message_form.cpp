@@ -7,6 +7,7 @@
 #include "ui_new_message_form.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimerEvent>
@@ -65,6 +66,15 @@ void new_message_form::timerEvent(QTimerEvent* event) {
         return;
     }
     slide_tick();
+}
+
+void new_message_form::keyPressEvent(QKeyEvent* event) {
+    // Enter ends the box like Escape does, though it has no button to press.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void new_message_form::slide_tick() {
