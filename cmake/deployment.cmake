@@ -15,3 +15,7 @@ set(MIRVO_REG_URL "http://127.0.0.1:${MIRVO_SERVER_PORT}/reg.aspx" CACHE STRING 
 set(MIRVO_UPDATER_SERVER_1 "${MIRVO_SERVER_1}" CACHE STRING "Updater: first server base URL")
 set(MIRVO_UPDATER_SERVER_2 "${MIRVO_SERVER_2}" CACHE STRING "Updater: second server base URL")
 set(MIRVO_UPDATER_SERVER_3 "http://localhost:${MIRVO_SERVER_PORT}/xinxi50" CACHE STRING "Updater: third server base URL")
+
+# The service's contact details in the suggestion form; an empty value is left out.
+set(MIRVO_CONTACT_IM "" CACHE STRING "Instant-messaging number of the service")
+set(MIRVO_CONTACT_EMAIL "webmaster@localhost" CACHE STRING "E-mail address of the service")

@@ -50,6 +50,22 @@ bool desktop::start_program(const std::string& program, const QStringList& args,
                                    QString::fromStdString(to_native(working_folder)));
 }
 
+bool is_web_address(const std::string& address) {
+    // Blanks and control bytes have no place in an address; a lenient parser
+    // would drop or re-encode them and open something else than was shown.
+    for (unsigned char c : address)
+        if (c <= ' ' || c == 0x7F) return false;
+    const QUrl url(qstr(address), QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty() &&
+           address.find("//") == static_cast<std::size_t>(scheme.size()) + 1;
+}
+
+bool open_web_address(const std::string& address) {
+    if (!is_web_address(address)) return false;
+    return the_desktop().open(address);
+}
+
 desktop& the_desktop() { return current ? *current : real_desktop; }
 void set_desktop(desktop* d) { current = d; }
 

@@ -13,7 +13,7 @@ packages=(
   libcurl4-openssl-dev nettle-dev zlib1g-dev liblzma-dev
   libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
+  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm desktop-file-utils
   fonts-wqy-microhei fonts-noto-cjk
   clang libclang-rt-14-dev llvm clang-format
   # The fixed font the controls' widget tests measure with.

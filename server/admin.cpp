@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -31,7 +32,7 @@ const char* const usage_text =
     "       mirvo-server set-password [--db FILE] NAME PASSWORD\n"
     "       mirvo-server users [--db FILE]\n"
     "       mirvo-server post-message [--db FILE] USER TEXT\n"
-    "       mirvo-server suggestions [--db FILE]\n"
+    "       mirvo-server suggestions [--db FILE] [--raw ID]\n"
     "       mirvo-server online [--db FILE] [--online-window S]\n"
     "       mirvo-server import-catalogue [--db FILE] FILE\n"
     "       mirvo-server publish-version [--site DIR] [--client DIR] VERSION [MESSAGE]\n"
@@ -45,8 +46,8 @@ struct parsed {
 };
 
 bool parse_args(const std::vector<std::string>& args, std::size_t from, parsed& p, std::ostream& err) {
-    static const char* const with_value[] = {"--address", "--port",     "--site",       "--db",    "--online-window",
-                                             "--program", "--base-url", "--iterations", "--client"};
+    static const char* const with_value[] = {"--address", "--port",     "--site",       "--db",     "--online-window",
+                                             "--program", "--base-url", "--iterations", "--client", "--raw"};
     for (std::size_t i = from; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.rfind("--", 0) == 0) {
@@ -262,9 +263,27 @@ int post_message(const parsed& p, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+// Every suggestion, readable; or with --raw ID the text of one exactly as it
+// was stored (GBK, CR LF kept, nothing added), for comparing bytes.
 int suggestions(const parsed& p, std::ostream& out, std::ostream& err) {
+    long long raw_id = 0;
+    const bool raw = p.opts.count("--raw") != 0;
+    if (!p.positional.empty() ||
+        (raw && !to_number(opt(p, "--raw", ""), 1, std::numeric_limits<long long>::max(), raw_id))) {
+        err << usage_text;
+        return 2;
+    }
     auto db = open_db(p, err);
     if (!db) return 1;
+    if (raw) {
+        for (const auto& s : db->suggestions()) {
+            if (s.id != raw_id) continue;
+            out << s.content;
+            return 0;
+        }
+        err << "mirvo-server: no suggestion #" << raw_id << "\n";
+        return 1;
+    }
     for (const auto& s : db->suggestions()) {
         // Texts come from the network: what could steer the terminal is shown escaped.
         std::string indented;

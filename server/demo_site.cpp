@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace mirvo::server {
@@ -22,7 +23,7 @@ namespace fs = std::filesystem;
 struct demo_clip {
     const char* name;   // as listed; ".html" names are stored as ".swf" (the client swaps them)
     const char* delay;  // the catalogue's delay value; empty lets the client choose
-    enum { to_end, early_stop } stop = to_end;
+    enum { to_end, early_stop, missing } stop = to_end;  // missing: listed, but no file on the site
 };
 
 struct demo_lesson {
@@ -33,15 +34,20 @@ struct demo_lesson {
 };
 
 const char* const movie_folder = "movies";
+const char* const demo_note = "这是一条演示信息：课程窗口左上角的链接闪烁时，说明您有新信息。点击它查看您的信息。";
 const char* const ad_movie = "welcome_ad.swf";
 
 // Delays cover 0 (next movie as soon as one ends), positive (rest on the last
 // frame), negative (wait for the user) and none; one movie stops short of its
-// last frame; one is listed as ".html".
+// last frame; one is listed as ".html"; one is listed but missing, so the
+// lesson waits at it until ">>" is pressed.
 const std::vector<demo_lesson>& lessons() {
     static const std::vector<demo_lesson> l = {
         {"字母歌", "eng01", {255, 250, 220}, {{ad_movie, "0"}, {"01.swf", "0"}, {"02.swf", "5"}, {"03.html", "0"}}},
-        {"简单单词", "eng02", {230, 245, 255}, {{"01.swf", "0"}, {"02.swf", "0"}, {"03.swf", "-1"}, {"04.swf", "0"}}},
+        {"简单单词",
+         "eng02",
+         {230, 245, 255},
+         {{"01.swf", "0"}, {"02.swf", "5", demo_clip::missing}, {"03.swf", "-1"}, {"04.swf", "0"}}},
         {"见面问候", "talk01", {240, 255, 235}, {{"01.swf", "5"}, {"02.swf", "5"}, {"03.swf", "0"}}},
         {"十以内加法",
          "math01",
@@ -133,7 +139,22 @@ const static_page pages[] = {
     {"searchfriend.aspx", "<h2>交新朋友</h2><p>搜索朋友的功能正在建设中，敬请期待。</p>"},
 };
 
+std::string movie_path(const demo_lesson& l, const demo_clip& clip) {
+    std::string name = clip.name;
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0) name.replace(name.size() - 5, 5, ".swf");
+    const bool ad = name.find("_ad") != std::string::npos;
+    return std::string(movie_folder) + "/" + (ad ? "" : std::string(l.dir) + "/0010/") + name;
+}
+
 }  // namespace
+
+std::vector<std::string> demo_missing_movies() {
+    std::vector<std::string> out;
+    for (const auto& l : lessons())
+        for (const auto& clip : l.clips)
+            if (clip.stop == demo_clip::missing) out.push_back(movie_path(l, clip));
+    return out;
+}
 
 const std::vector<demo_user>& demo_users() {
     static const std::vector<demo_user> users = {
@@ -280,11 +301,12 @@ bool init_demo(const demo_options& o, std::string& error, const std::function<vo
     int index = 0, movies = 0;
     for (const auto& l : lessons()) {
         for (const auto& clip : l.clips) {
-            std::string name = clip.name;
-            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0)
-                name.replace(name.size() - 5, 5, ".swf");
-            bool ad = name.find("_ad") != std::string::npos;
-            std::string rel = std::string(movie_folder) + "/" + (ad ? "" : std::string(l.dir) + "/0010/") + name;
+            const std::string rel = movie_path(l, clip);
+            if (clip.stop == demo_clip::missing) {
+                std::error_code gone;
+                fs::remove(fs::path(o.site) / rel, gone);  // left from an earlier layout
+                continue;
+            }
             std::string bytes = movie_bytes(clip, l.background, index++);
             if (bytes.empty() || !write_site_file(o.site, rel, bytes)) {
                 error = "cannot write movie " + rel;
@@ -345,8 +367,12 @@ bool init_demo(const demo_options& o, std::string& error, const std::function<vo
             error = "cannot store user " + u.name + ": " + why;
             return false;
         }
+        // Whoever tries the demo sees the new-message notice within seconds
+        // of the first lesson: a user who has read everything gets a note.
+        if (std::optional<user_record> user = db->find_user(name); user && db->unread_count(user->id) == 0)
+            db->post_message(name, utf8_to_gbk(demo_note), time(nullptr));
     }
-    say("demo users ready");
+    say("demo users ready, each with an unread message");
     return true;
 }
 

@@ -26,6 +26,10 @@ const std::vector<demo_user>& demo_users();
 constexpr const char* demo_program_file = "mdemo.exe";
 constexpr const char* demo_program_version = "1.0";
 
+// The movies (site paths) that the demo's lessons list but the site leaves
+// out: a lesson waits at such a movie until ">>" is pressed.
+std::vector<std::string> demo_missing_movies();
+
 // Lays out the site and fills the database. say gets progress lines (UTF-8).
 bool init_demo(const demo_options& o, std::string& error, const std::function<void(const std::string&)>& say);
 

@@ -1,6 +1,8 @@
 #include "client/app/main_frame.h"
 
 #include "client/forms/message_form.h"
+#include "client/forms/say_to_us_form.h"
+#include "client/forms/setup_form.h"
 #include "client/login/login_form.h"
 #include "client/login/session.h"
 #include "client/res/images.h"
@@ -181,12 +183,14 @@ std::unique_ptr<QMenu> CMainFrame::load_tray_menu() {
 
 bool CMainFrame::handles_command(int id) const {
     switch (id) {
+        case cmd_suggest:
         case cmd_help:
+        case cmd_settings:
+        case cmd_tray_settings:
         case cmd_open_main:
         case cmd_exit:
             return true;
         default:
-            // The suggestion and settings dialogs are not part of this build yet.
             return false;
     }
 }
@@ -194,6 +198,13 @@ bool CMainFrame::handles_command(int id) const {
 void CMainFrame::on_command(int id) {
     if (!handles_command(id)) return;
     switch (id) {
+        case cmd_suggest:
+            run_dialog<say_to_us_form>();
+            break;
+        case cmd_settings:
+        case cmd_tray_settings:
+            run_dialog<setup_form>();
+            break;
         case cmd_help:
             the_desktop().open(program_folder() + "\\help\\help.htm");
             break;
@@ -201,6 +212,7 @@ void CMainFrame::on_command(int id) {
             showMaximized();
             raise();
             activateWindow();
+            bring_back_lesson_window();
             break;
         case cmd_exit:
             close();
@@ -222,13 +234,41 @@ void CMainFrame::changeEvent(QEvent* event) {
     }
 }
 
+template <class Dialog>
+void CMainFrame::run_dialog() {
+    // The tray menu stays usable while a dialog runs; one at a time.
+    if (dialog_running_ || closing_) return;
+    dialog_running_ = true;
+    Dialog dialog(this);
+    dialog.exec();
+    dialog_running_ = false;
+}
+
 void CMainFrame::apply_size_handling() {
     if (closing_) return;
     if (windowState() & Qt::WindowMinimized) {
+        // The lesson window is a window of its own: it goes with the frame.
+        if (lesson_window_ && lesson_window_->isVisible()) {
+            lesson_hidden_with_frame_ = true;
+            lesson_window_->hide();
+        }
         if (tray_.enabled()) hide();
         return;
     }
     if (isVisible() && !(windowState() & Qt::WindowMaximized)) showMaximized();
+    bring_back_lesson_window();
+}
+
+void CMainFrame::bring_back_lesson_window() {
+    if (!lesson_hidden_with_frame_ || !isVisible() || (windowState() & Qt::WindowMinimized)) return;
+    lesson_hidden_with_frame_ = false;
+    if (!lesson_window_) return;
+    // A window manager may have minimised it along with the frame it belongs
+    // to; shown so, it would stay minimised.
+    lesson_window_->setWindowState(lesson_window_->windowState() & ~Qt::WindowMinimized);
+    lesson_window_->show();
+    lesson_window_->raise();
+    lesson_window_->activateWindow();
 }
 
 void CMainFrame::show_loading_window(const std::string& text) {

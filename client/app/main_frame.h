@@ -97,11 +97,18 @@ private:
     // Minimising hides the frame where a tray icon brings it back; without
     // one it stays in the taskbar so the program can still be reached.
     void apply_size_handling();
+    // Shows the lesson window again when minimising the frame hid it.
+    void bring_back_lesson_window();
+    // Runs a dialog modally with the frame as its owner.
+    template <class Dialog>
+    void run_dialog();
 
     QToolBar* toolbar_ = nullptr;
     std::string version_;
     bool closing_ = false;
     bool started_ = false;  // shown once; size handling applies from then on
+    bool dialog_running_ = false;
+    bool lesson_hidden_with_frame_ = false;
     QPointer<QWidget> lesson_window_;
     QPointer<message_form> loading_;
     CTrayIcon tray_;

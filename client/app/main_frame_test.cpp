@@ -14,8 +14,10 @@
 #include "tests/support/test_http_server.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
@@ -141,10 +143,7 @@ private slots:
         const QSize expected(widest + 10, tallest);
         for (QToolButton* b : buttons) QCOMPARE(b->size(), expected);
         QVERIFY(widest > buttons[0]->fontMetrics().horizontalAdvance(u8(captions[0])));
-        QVERIFY(!a[0]->isEnabled());  // suggestions: no dialog yet
-        QVERIFY(a[1]->isEnabled());   // help
-        QVERIFY(!a[2]->isEnabled());  // settings: no dialog yet
-        QVERIFY(a[3]->isEnabled());   // exit
+        for (int i = 0; i < 4; ++i) QVERIFY(a[i]->isEnabled());  // suggestions, help, settings, exit
         QCOMPARE(f->toolbar()->iconSize(), QSize(16, 15));
     }
 
@@ -206,7 +205,7 @@ private slots:
             QCOMPARE(a[1]->data().toInt(), 32880);
             QCOMPARE(a[2]->data().toInt(), 57665);
             QCOMPARE(menu->defaultAction(), a[0]);
-            QVERIFY(!a[1]->isEnabled());
+            QVERIFY(a[1]->isEnabled());
             menu->hide();
         }
         QCOMPARE(tray.HandleTrayMouse(tray_icon_id, 0x207), 1);
@@ -228,6 +227,74 @@ private slots:
         f->tray_icon().HandleTrayMouse(tray_icon_id, tray_right_button_down);
         f->tray_icon().last_menu()->actions()[0]->trigger();
         QVERIFY(f->isVisible() && f->isMaximized());
+    }
+
+    void minimisingTakesTheLessonWindowAlongAndRestoringBringsBothBack() {
+        auto f = started_frame(true);
+        QWidget* lesson = f->lesson_window();
+        QVERIFY(lesson->isVisible());
+        // Some window managers minimise a window's dialogs along with it.
+        lesson->showMinimized();
+        f->showMinimized();
+        QTRY_VERIFY(!f->isVisible());
+        QVERIFY(!lesson->isVisible());
+        f->tray_icon().HandleTrayMouse(tray_icon_id, tray_right_button_down);
+        f->tray_icon().last_menu()->actions()[0]->trigger();  // "打开主窗口"
+        QVERIFY(f->isVisible() && f->isMaximized());
+        QVERIFY(lesson->isVisible());
+        QVERIFY(!lesson->isMinimized());
+
+        // Without a tray the frame stays in the taskbar; the lesson window
+        // still goes with it and comes back when it is restored.
+        auto g = started_frame(false);
+        QWidget* other = g->lesson_window();
+        g->showMinimized();
+        QTRY_VERIFY(!other->isVisible());
+        QVERIFY(g->isVisible());
+        g->showNormal();
+        QTRY_VERIFY(other->isVisible());
+        QTRY_VERIFY(g->isMaximized());
+    }
+
+    void suggestionAndSettingsRunTheirDialogsFromEveryEntry() {
+        temp_folder config;
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.path()));
+        auto f = started_frame();
+        const QList<QAction*> bar = entries(f->toolbar());
+        QAction* menu_settings = f->menuBar()->actions()[0]->menu()->actions()[0];
+        f->tray_icon().HandleTrayMouse(tray_icon_id, tray_right_button_down);
+        QAction* tray_settings = f->tray_icon().last_menu()->actions()[1];
+        const std::pair<QAction*, const char*> cases[] = {{bar[0], "mirvo::say_to_us_form"},
+                                                          {bar[2], "mirvo::setup_form"},
+                                                          {menu_settings, "mirvo::setup_form"},
+                                                          {tray_settings, "mirvo::setup_form"}};
+        for (const auto& [action, dialog_class] : cases) {
+            QString seen, nested;
+            QWidget* owner = nullptr;
+            QTimer::singleShot(0, f.get(), [&] {
+                QWidget* modal = QApplication::activeModalWidget();
+                if (!modal) return;
+                seen = modal->metaObject()->className();
+                owner = modal->parentWidget();
+                // A second command while the dialog runs opens nothing.
+                QTimer::singleShot(0, f.get(), [&] {
+                    QWidget* m = QApplication::activeModalWidget();
+                    if (!m || m == modal) return;
+                    nested = m->metaObject()->className();
+                    qobject_cast<QDialog*>(m)->reject();
+                });
+                f->on_command(cmd_tray_settings);
+                qobject_cast<QDialog*>(modal)->reject();
+            });
+            action->trigger();
+            QTest::qWait(10);  // the check of the second command has run
+            QCOMPARE(seen, QString(dialog_class));
+            QCOMPARE(owner, static_cast<QWidget*>(f.get()));
+            QVERIFY2(nested.isEmpty(), qPrintable(nested));
+        }
+        QVERIFY(!QApplication::activeModalWidget());
+        QVERIFY(desktop_->boxes.empty());
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     void withoutATrayMinimisingKeepsTheFrameInTheTaskbar() {

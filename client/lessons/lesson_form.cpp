@@ -1,5 +1,8 @@
 #include "client/lessons/lesson_form.h"
 
+#include "client/controls/label_link.h"
+#include "client/forms/new_message_form.h"
+#include "client/lessons/branch_lines.h"
 #include "client/lessons/programs.h"
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
@@ -16,6 +19,8 @@
 #include <QTimer>
 #include <QTimerEvent>
 #include <QTreeWidget>
+
+#include <new>
 
 namespace mirvo {
 
@@ -105,6 +110,25 @@ private:
     lesson_form& form_;
 };
 
+// What the notices ask of the window, done with its links and the notice
+// window.
+class lesson_form::notices_binding final : public notices_view {
+public:
+    explicit notices_binding(lesson_form& form) : form_(form) {}
+
+    hyperlink& notice_link() override { return *form_.notice_link_; }
+    hyperlink& news_link(int k) override { return *form_.news_links_.at(static_cast<std::size_t>(k)); }
+    void repaint_notice_link() override { form_.ui_->notice_link->repaint(); }
+    void show_notice_window() override {
+        if (form_.notice_window_) form_.notice_window_->show();
+    }
+    std::string caption() override { return gbk(form_.windowTitle()); }
+    void set_caption(const std::string& text) override { form_.setWindowTitle(qstr(text)); }
+
+private:
+    lesson_form& form_;
+};
+
 lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_source cursor)
     : QDialog(parent), ui_(std::make_unique<Ui::lesson_form>()), cursor_(std::move(cursor)) {
     ui_->setupUi(this);
@@ -135,6 +159,13 @@ lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_sou
         void Play() override {}
     } no_player;
     playback_ = std::make_unique<lesson_playback>(*binding_, player_ ? *player_ : no_player);
+    notice_link_ = std::make_unique<label_link>(ui_->notice_link);
+    QLabel* news[] = {ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4, ui_->news_link_5};
+    for (std::size_t k = 0; k < news_links_.size(); ++k) news_links_[k] = std::make_unique<label_link>(news[k]);
+    notices_binding_ = std::make_unique<notices_binding>(*this);
+    notices_ = std::make_unique<lesson_notices>(*notices_binding_, playback_->state());
+
+    draw_branch_lines(ui_->tree);
 
     connect(ui_->list_button, &QPushButton::clicked, this, &lesson_form::toggle_tree);
     connect(ui_->play_button, &QPushButton::clicked, this, &lesson_form::play_selected);
@@ -158,7 +189,11 @@ lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_sou
     client_size_ = start_client_size;
     load_catalogue();
     apply_link_font();
+    notices_->init_notice_link();
+    notices_->load_ads();
+    notices_->rotate_news_links();
     play_selected();
+    create_notice_window();
 }
 
 lesson_form::~lesson_form() {
@@ -198,6 +233,12 @@ void lesson_form::apply_link_font() {
     for (QLabel* link :
          {ui_->notice_link, ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4, ui_->news_link_5})
         link->setFont(font);
+}
+
+void lesson_form::create_notice_window() {
+    notice_window_ = new (std::nothrow) new_message_form(this);
+    if (!notice_window_)
+        the_desktop().message_box(this, gbk_lit("创建信息窗口时发生错误"), application_title(), box_kind::ok);
 }
 
 void lesson_form::play_selected() {
@@ -335,13 +376,8 @@ void lesson_form::start_program(const std::string& file_name) {
     mirvo::start_program(binding, file_name, playback_->state().online_text);
 }
 
-void lesson_form::tick_notices() {
-    // News-link rotation, the new-message poll and the notice window come
-    // with the notices; until then the tick starts with the mouse check.
-}
+void lesson_form::tick_notices() { notices_->tick_notices(); }
 
-void lesson_form::set_notice_link() {
-    // The notice link keeps its template caption until the notices set it.
-}
+void lesson_form::set_notice_link() { notices_->set_notice_link(); }
 
 }  // namespace mirvo

@@ -4,14 +4,18 @@
 // lesson_playback; this class binds it to the widgets of template 158.
 #pragma once
 
+#include "client/forms/new_message_form.h"
 #include "client/lessons/movie_player.h"
+#include "client/lessons/notices.h"
 #include "client/lessons/playback.h"
 
 #include <QBasicTimer>
 #include <QDialog>
 #include <QPoint>
+#include <QPointer>
 #include <QSize>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +30,8 @@ class lesson_form;
 }
 
 namespace mirvo {
+
+class label_link;
 
 // The window's movie player: one object that is both a widget and a
 // movie_player. The program makes CShockwaveflash1; tests make a fake.
@@ -72,6 +78,9 @@ public:
     bool playback_timer_running() const { return playback_timer_.isActive(); }
 
     lesson_playback& playback() { return *playback_; }
+    lesson_notices& notices() { return *notices_; }
+    // The new-message notice, created once at the window's start.
+    new_message_form* notice_window() const { return notice_window_; }
     QTreeWidget* tree() const;
     QWidget* player_widget() const { return player_widget_; }
     QSize remembered_client_size() const { return client_size_; }
@@ -91,17 +100,18 @@ public slots:
 
 private:
     class window_binding;
+    class notices_binding;
 
     void layout_children(int width, int height);
     void fill_tree();
     void apply_link_font();
+    void create_notice_window();
     void leave_for_program();
     // A catalogue program: its start, version check and hand-over to the
     // updater (programs.h holds the logic).
     void start_program(const std::string& file_name);
-    // Seams of later parts: the notice duties at the start of every tick,
-    // and the notice link's text when the toolbar comes back. They do
-    // nothing yet.
+    // The notice duties at the start of every tick, and the notice link's
+    // text when the toolbar comes back (notices.h holds the logic).
     void tick_notices();
     void set_notice_link();
 
@@ -110,6 +120,12 @@ private:
     QWidget* player_widget_ = nullptr;
     movie_player* player_ = nullptr;
     std::unique_ptr<lesson_playback> playback_;
+    // The notice link 1195 and the news links 1196 to 1200.
+    std::unique_ptr<label_link> notice_link_;
+    std::array<std::unique_ptr<label_link>, lesson_notices::news_link_count> news_links_;
+    std::unique_ptr<notices_binding> notices_binding_;
+    std::unique_ptr<lesson_notices> notices_;
+    QPointer<new_message_form> notice_window_;
     cursor_source cursor_;
     QBasicTimer playback_timer_;
     QSize client_size_;  // remembered on every resize

@@ -159,8 +159,11 @@ bool lesson_playback::should_advance() {
     if (state_.delay_value < 0) return false;  // stays until a button is pressed
     if (player_.IsPlaying()) return false;
     if (state_.delay_value == 0) return true;
-    const std::int64_t last_frame = static_cast<std::int64_t>(player_.TotalFrames()) - 1;
-    if (player_.CurrentFrame() >= last_frame) return ++state_.end_count >= end_ticks;  // advance() resets it
+    // A movie that could not be loaded has no frames, so it stands at no last
+    // frame either: it waits like one that stopped half-way.
+    const std::int32_t total = player_.TotalFrames();
+    if (total > 0 && player_.CurrentFrame() >= total - 1)
+        return ++state_.end_count >= end_ticks;  // advance() resets it
     // Stopped half-way: only a lesson with no movie started yet moves on.
     return state_.file_index == 0;
 }

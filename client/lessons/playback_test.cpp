@@ -147,6 +147,25 @@ TEST_F(Playback, MovieStoppedHalfWayWaitsExceptBeforeTheFirstStart) {
     EXPECT_EQ(player_.loaded.back(), lesson_address("a.swf"));
 }
 
+TEST_F(Playback, AMovieThatCannotBeLoadedWaitsForNextUnlessItsDelayIsZero) {
+    // A player that could not load a movie reports no frames and not playing.
+    play_lesson({{"a.swf", "5"}, {"b.swf", "5"}, {"c.swf", "0"}, {"d.swf", "5"}});
+    playback_.tick();  // a
+    player_.stand_at_end();
+    for (int i = 0; i < 4; ++i) playback_.tick();
+    ASSERT_EQ(player_.loaded.back(), lesson_address("b.swf"));
+    player_.total = 0;
+    player_.current = 0;
+    for (int i = 0; i < 12; ++i) playback_.tick();
+    EXPECT_EQ(player_.loaded.back(), lesson_address("b.swf"));
+    playback_.next();
+    playback_.tick();
+    EXPECT_EQ(player_.loaded.back(), lesson_address("c.swf"));
+    // With delay 0 a failed movie gives way at once.
+    playback_.tick();
+    EXPECT_EQ(player_.loaded.back(), lesson_address("d.swf"));
+}
+
 TEST_F(Playback, NegativeDelayStaysUntilNextIsPressed) {
     play_lesson({{"a.swf", "-1"}, {"b.swf", ""}, {"c.swf", "x"}});
     playback_.tick();

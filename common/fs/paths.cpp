@@ -168,7 +168,10 @@ bool remove_file(std::string_view gbk_path) { return ::unlink(to_native(gbk_path
 bool make_directory(std::string_view gbk_path) { return ::mkdir(to_native(gbk_path).c_str(), 0777) == 0; }
 
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
-    std::string target = to_native(gbk_path);
+    return write_native_file_atomic(to_native(gbk_path), bytes);
+}
+
+bool write_native_file_atomic(const std::string& target, std::string_view bytes) {
     // Keep the permissions of the file being replaced.
     mode_t mode = 0666;
     struct stat st;

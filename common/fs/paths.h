@@ -35,6 +35,9 @@ bool make_directory(std::string_view gbk_path);  // one level
 // Writes bytes to a temporary file in the target's folder and renames it over
 // the target: the target holds the old bytes or the new ones, never half.
 bool write_file_atomic(std::string_view gbk_path, std::string_view bytes);
+// The same for a native path that is none of the programs' own (a file in the
+// user's configuration folder).
+bool write_native_file_atomic(const std::string& native_path, std::string_view bytes);
 bool read_file(std::string_view gbk_path, std::string& bytes);
 // Copies src over dst by the same replace-and-rename, streaming (a file of
 // any size costs no more memory than a small one). dst keeps its permissions

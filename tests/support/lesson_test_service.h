@@ -1,6 +1,6 @@
 // Test fixtures of the lesson window: a small service on 127.0.0.1 that answers
-// baselist and lesson requests from scripted replies and logs what it was
-// asked, a player whose timeline the test sets, and reply builders.
+// baselist, lesson and other requests from scripted replies and logs what it
+// was asked, a player whose timeline the test sets, and reply builders.
 #pragma once
 
 #include "client/lessons/movie_player.h"
@@ -43,6 +43,12 @@ public:
                     return;
                 }
                 body = it->second;
+            } else if (auto it = replies_.find(r.action); it != replies_.end()) {
+                if (it->second.empty()) {
+                    res.status = 500;
+                    return;
+                }
+                body = it->second;
             }
             if (body.empty() && r.action == "baselist") {
                 res.status = 500;
@@ -51,9 +57,12 @@ public:
             res.set_content(body, "text/xml");
         });
         // Bound and listening before the constructor returns; accepting starts
-        // on the thread.
+        // on the thread. A stop that comes before the accepting loop runs
+        // would be lost and the loop never end, so the constructor waits for it.
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        for (int i = 0; i < 5000 && !server_.is_running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ~lesson_service() {
         server_.stop();
@@ -77,6 +86,12 @@ public:
     void drop_lesson(const std::string& folder) {
         std::lock_guard lock(mutex_);
         lessons_.erase(folder);
+    }
+    // The reply to any other action (the ads, the poll...); an empty one
+    // answers with status 500.
+    void set_reply(const std::string& action, std::string reply) {
+        std::lock_guard lock(mutex_);
+        replies_[action] = std::move(reply);
     }
     std::vector<request> log() const {
         std::lock_guard lock(mutex_);
@@ -102,6 +117,7 @@ private:
     mutable std::mutex mutex_;
     std::string baselist_;
     std::map<std::string, std::string> lessons_;
+    std::map<std::string, std::string> replies_;
     std::vector<request> log_;
 };
 
@@ -191,6 +207,21 @@ inline std::string lesson_reply(const std::vector<file_record>& files, const std
         out += "<file order=\"" + std::to_string(order) + "\" name=\"" + f.name + "\"";
         if (f.delay != "-") out += " delay_time=\"" + f.delay + "\"";
         out += " />\n";
+    }
+    return out;
+}
+
+struct ad_record {
+    std::string text, url;
+    int order = 0;  // 0: the next number
+};
+
+inline std::string ads_reply(const std::vector<ad_record>& ads) {
+    std::string out;
+    int order = 0;
+    for (const auto& a : ads) {
+        order = a.order ? a.order : order + 1;
+        out += "<ad order=\"" + std::to_string(order) + "\" url=\"" + a.url + "\" text=\"" + a.text + "\" />\r\n";
     }
     return out;
 }

@@ -1,0 +1,90 @@
+#include "client/forms/new_message_form.h"
+
+#include "client/controls/label_link.h"
+#include "client/login/session.h"
+#include "client/res/string_ids.h"
+#include "client/res/string_table.h"
+#include "ui_new_message_form.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimerEvent>
+
+namespace mirvo {
+
+new_message_form::new_message_form(QWidget* owner, work_area_source work_area)
+    : QDialog(owner), ui_(std::make_unique<Ui::new_message_form>()), work_area_(std::move(work_area)) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    setFixedSize(size());
+    setModal(false);
+
+    const screen_rect start = notice_slide::start_place(area(), frameGeometry().width(), frameGeometry().height());
+    move(start.x, start.y);
+
+    const std::string& base = session().server_base_url;
+    message_link_ = std::make_unique<label_link>(ui_->message_link);
+    message_link_->SetLinkColours(colour_blue, true, colour_blue);
+    message_link_->SetHyperlinkText(load_string(str::new_messages), base + "/gonggao.htm");
+    friends_link_ = std::make_unique<label_link>(ui_->friends_link);
+    friends_link_->SetLinkColours(colour_blue, true, colour_blue);
+    friends_link_->SetHyperlinkText(load_string(str::make_friends), base + "/searchfriend.aspx");
+}
+
+new_message_form::~new_message_form() = default;
+
+screen_rect new_message_form::area() const {
+    if (work_area_) return work_area_();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return {};
+    const QRect r = screen->availableGeometry();
+    return {r.x(), r.y(), r.width(), r.height()};
+}
+
+void new_message_form::showEvent(QShowEvent* event) {
+    // Every showing starts the slide again from the bottom; a show while the
+    // window is up reaches no handler at all.
+    if (!event->spontaneous()) {
+        slide_timer_.start(notice_slide::period_ms, this);
+        slide_.start(frameGeometry().height());
+    }
+    QDialog::showEvent(event);
+}
+
+void new_message_form::hideEvent(QHideEvent* event) {
+    // Closed by the user: the next showing starts afresh.
+    if (!event->spontaneous()) slide_timer_.stop();
+    QDialog::hideEvent(event);
+}
+
+void new_message_form::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != slide_timer_.timerId()) {
+        QDialog::timerEvent(event);
+        return;
+    }
+    slide_tick();
+}
+
+void new_message_form::keyPressEvent(QKeyEvent* event) {
+    // Enter ends the box like Escape does, though it has no button to press.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void new_message_form::slide_tick() {
+    const QRect frame = frameGeometry();
+    const notice_slide::step s = slide_.tick(area(), frame.width(), frame.height());
+    if (s.move) move(s.place.x, s.place.y);
+    if (s.hide) {
+        slide_timer_.stop();
+        hide();
+    }
+}
+
+}  // namespace mirvo
