@@ -273,6 +273,7 @@ int hold(const std::string& movie, int seconds) {
                     pss_mib(), b.player.CurrentFrame(), b.player.IsPlaying());
         std::fflush(stdout);
     }
+    std::printf("different pictures in 12 grabs 70 ms apart: %d\n", distinct_pictures(b.player, 12, 70));
     return 0;
 }
 
