@@ -76,6 +76,8 @@
       this.refs = new Set();  // versioned objects the held calls use
       this.covered = null;  // first marking call paints over everything: true/false; null: none yet
       this.fill = null;  // fill state as the held calls leave it
+      this.depth = 0;  // saves less restores
+      this.lasting = false;  // leaves a save or a clip behind for the next frame
     }
   }
   const states = new WeakMap();  // canvas -> FrameState
@@ -150,6 +152,11 @@
   // Follows what decides whether the frame's first marking call paints over
   // the whole canvas.
   function follow(state, name, args, isSetter) {
+    // The clip region and the saved states cannot be read back, so the state
+    // a frame starts from is only known when the one before left none.
+    if (name === "save") state.depth++;
+    else if (name === "restore") state.depth = Math.max(0, state.depth - 1);
+    else if (name === "clip" && state.depth === 0) state.lasting = true;
     if (state.covered !== null) return;
     const fill = state.fill;
     if (isSetter) {
@@ -221,7 +228,7 @@
       holding.delete(state);
       return;
     }
-    const key = state.covered === true ? state.key : null;
+    const key = state.covered === true && state.depth === 0 && !state.lasting ? state.key : null;
     counts.drawn++;
     replay(state);
     state.drawn = key;
