@@ -1,7 +1,9 @@
 // player_bench: what the movie player costs, the player as it was against the
-// player with its savings, in one run. Each measurement runs in a child
-// process of its own (the Chromium switches are fixed per process), "old" and
-// "new" take turns over several rounds, and the medians are printed:
+// player with its savings (MIRVO_PLAYER_SAVINGS off and on), in one run. Each
+// measurement runs in a child process of its own, so that memory and CPU are
+// those of one player from a fresh start (and switches that Chromium only
+// reads at start-up could differ too); "old" and "new" take turns over several
+// rounds, and the medians are printed with the machine's load average:
 //  - the page start-up time (player created -> Ruffle ready),
 //  - the time from LoadMovie to the first movie frame seen (marker 0),
 //  - CPU of the client and its QtWebEngineProcess children while a movie
@@ -11,7 +13,8 @@
 //  - memory (PSS of the client and its children) while playing and standing.
 // Needs a display:  scripts/with-display.sh build/bench/player_bench [--rounds N]
 //   player_bench --hold loop|blink|still SECONDS [old|new]
-// keeps one movie on screen and prints CPU every 5 s, for profilers.
+// keeps one movie on screen and prints CPU every 5 s, for profilers, then how
+// many different pictures the view showed.
 #include "client/lessons/player/event_wait.h"
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"

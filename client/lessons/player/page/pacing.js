@@ -38,6 +38,11 @@
   // Timer delays are whole milliseconds; a tick lands this long after the
   // frame it is for is due, so Ruffle never finds a frame a hair short.
   const marginMs = 2;
+  // While a movie starts, Ruffle loads and prepares it a piece per tick:
+  // for this long an instance is woken at the display's pace, so that its
+  // first frame comes as soon as it would without the pacing.
+  const startupMs = 500;
+  const displayMs = 16;
   let intervalMs = 0;  // 0: no pacing, the display's own
   let nextId = 1;
   const pending = new Map();  // our id -> {timer} or {native}
@@ -45,11 +50,17 @@
   // Ruffle counts frame time from its first tick, so the ticks of an
   // instance fall on a grid that starts just after its first one.
   const grids = new WeakMap();
+  // Should callbacks ever come as new functions each time, fresh grids must
+  // not turn into a busy loop: they start no closer together than this.
+  let lastFresh = -Infinity;
 
   function tick(id, callback, fresh) {
     pending.delete(id);
     const now = performance.now();
-    if (fresh) grids.set(callback, { start: now + marginMs, interval: intervalMs, last: now });
+    if (fresh) {
+      grids.set(callback, { born: now, start: now + marginMs, interval: intervalMs, last: now });
+      lastFresh = now;
+    }
     else grids.get(callback).last = now;
     callback(now);
   }
@@ -65,10 +76,11 @@
     // An instance seen for the first time, after a change of rate or after
     // a rest of its own (a hidden page) starts a new grid at once.
     const fresh = !grid || grid.interval !== intervalMs || now - grid.last > 3 * intervalMs;
-    let delay = 0;
+    let delay = Math.max(0, Math.ceil(lastFresh + displayMs - now));
     if (!fresh) {
       const k = Math.max(1, Math.floor((now - grid.start) / intervalMs) + 1);
       delay = Math.ceil(grid.start + k * intervalMs - now);
+      if (now - grid.born < startupMs) delay = Math.min(delay, displayMs);
     }
     pending.set(id, { timer: setTimeout(tick, delay, id, callback, fresh) });
     return id;
