@@ -28,6 +28,8 @@ const QHash<QString, QString>& page_files() {
         {QStringLiteral("/player.html"), QStringLiteral(":/mirvo/player/player.html")},
         {QStringLiteral("/player.js"), QStringLiteral(":/mirvo/player/player.js")},
         {QStringLiteral("/fetch_shim.js"), QStringLiteral(":/mirvo/player/fetch_shim.js")},
+        {QStringLiteral("/pacing.js"), QStringLiteral(":/mirvo/player/pacing.js")},
+        {QStringLiteral("/still_frames.js"), QStringLiteral(":/mirvo/player/still_frames.js")},
         {QStringLiteral("/qwebchannel.js"), QStringLiteral(":/qtwebchannel/qwebchannel.js")},
     };
     return files;

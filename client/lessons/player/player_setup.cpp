@@ -80,6 +80,11 @@ void prepare_movie_player(int, char**) {
     add_switches(switches);
 }
 
+bool player_savings() {
+    const char* value = std::getenv("MIRVO_PLAYER_SAVINGS");
+    return !value || std::string(value) != "off";
+}
+
 QString ruffle_folder() { return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ruffle")); }
 
 }  // namespace mirvo

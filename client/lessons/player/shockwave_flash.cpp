@@ -21,6 +21,8 @@
 #include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -146,6 +148,16 @@ CShockwaveflash1::CShockwaveflash1(QWidget* parent)
     page_->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     page_->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     page_->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    // The page's savings (pacing.js, still_frames.js) read this before any
+    // of its scripts run.
+    QWebEngineScript settings;
+    settings.setName(QStringLiteral("mirvo-settings"));
+    settings.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    settings.setWorldId(QWebEngineScript::MainWorld);
+    settings.setRunsOnSubFrames(false);
+    settings.setSourceCode(
+        QStringLiteral("window.mirvoSavings = %1;").arg(mirvo::player_savings() ? u"true" : u"false"));
+    page_->scripts().insert(settings);
 
     bridge_ = new page_bridge(this);
     channel_ = new QWebChannel(this);
@@ -282,6 +294,8 @@ void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetch
                                      {QStringLiteral("base"), base},
                                      {QStringLiteral("prefix"), marker_prefix_},
                                      {QStringLiteral("rewrite"), rewrite},
+                                     // Ruffle is woken at this pace (pacing.js).
+                                     {QStringLiteral("frameRate"), header->frame_rate},
                                  },
                                  header->frame_count, header->frame_rate, mode};
     send_pending();

@@ -35,6 +35,7 @@
     document.body.style.background = options.background;
     const p = player || newPlayer();
     const rules = (options.rewrite || []).map(function (r) { return [new RegExp(r[0]), r[1]]; });
+    if (window.mirvoPacing) window.mirvoPacing.setFrameRate(options.frameRate);
     p.addEventListener("loadedmetadata", function onMeta() {
       p.removeEventListener("loadedmetadata", onMeta);
       if (gen === generation) host.metadata(gen, now());
@@ -100,6 +101,7 @@
       0x40, 0x00,                                      // ShowFrame
       0x00, 0x00,                                      // End
     ]);
+    if (window.mirvoPacing) window.mirvoPacing.setFrameRate(12);
     return newPlayer().load({
       data: emptyMovie.buffer, autoplay: "on", unmuteOverlay: "hidden", splashScreen: false,
       contextMenu: "off", letterbox: "off", logLevel: "error",

@@ -1,0 +1,247 @@
+// The player's savings under an X server: frames that repeat the picture are
+// left out while what moves on the stage still shows, movies keep their
+// pace, and MIRVO_PLAYER_SAVINGS=off gives the page without any of it.
+#include "client/lessons/player/event_wait.h"
+#include "client/lessons/player/player_setup.h"
+#include "client/lessons/player/shockwave_flash.h"
+#include "common/swf/writer.h"
+#include "tests/support/test_http_server.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QVariant>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+using mirvo::CShockwaveflash1;
+using mirvo::testing::scripted_response;
+using mirvo::testing::test_http_server;
+namespace swf = mirvo::swf;
+
+const swf::rgb red{220, 30, 30};
+const swf::rgb blue{30, 30, 220};
+
+// What the page says to `js`; invalid when it did not answer in time.
+QVariant page_value(CShockwaveflash1& player, const QString& js) {
+    QVariant result;
+    bool answered = false;
+    player.view()->page()->runJavaScript(js, [&](const QVariant& v) {
+        result = v;
+        answered = true;
+    });
+    mirvo::player::run_events_until([&] { return answered; }, 5000);
+    return result;
+}
+
+struct frame_counts {
+    int drawn = -1;
+    int left_out = -1;
+};
+
+frame_counts counts(CShockwaveflash1& player) {
+    const QVariantMap m =
+        page_value(player, QStringLiteral("window.mirvoStillFrames ? mirvoStillFrames.counts() : null")).toMap();
+    if (m.isEmpty()) return {};
+    return {m.value(QStringLiteral("drawn")).toInt(), m.value(QStringLiteral("leftOut")).toInt()};
+}
+
+QImage grab(CShockwaveflash1& player) { return player.view()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+bool near(QColor got, swf::rgb want) {
+    return std::abs(got.red() - want.r) < 40 && std::abs(got.green() - want.g) < 40 &&
+           std::abs(got.blue() - want.b) < 40;
+}
+
+class player_savings_test : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server_ = new test_http_server();
+        player_ = new CShockwaveflash1();
+        player_->resize(400, 300);
+        player_->show();
+        ASSERT_TRUE(mirvo::player::run_events_until([] { return player_->page_ready(); }, 30000))
+            << "the player page never came up";
+    }
+    static void TearDownTestSuite() {
+        delete player_;
+        player_ = nullptr;
+        delete server_;
+        server_ = nullptr;
+    }
+
+    static std::string serve(const std::string& name, const std::string& bytes) {
+        scripted_response r;
+        r.body = bytes;
+        server_->on("/m/" + name, r);
+        return server_->base_url() + "/m/" + name;
+    }
+
+    // Loads as the lesson window does; true once the root stands.
+    static bool play_until_standing(const std::string& url, int max_ms = 15000) {
+        player_->LoadMovie(0, url);
+        player_->SetBackgroundColor(0xFFFFFF);
+        player_->Play();
+        mirvo::player::run_events_for(200);
+        return mirvo::player::run_events_until([] { return player_->TotalFrames() > 0 && !player_->IsPlaying(); },
+                                               max_ms);
+    }
+
+    static inline test_http_server* server_ = nullptr;
+    static inline CShockwaveflash1* player_ = nullptr;
+};
+
+TEST_F(player_savings_test, a_stage_that_stands_still_is_not_drawn_again_and_stays_on_screen) {
+    swf::demo_movie movie;
+    movie.look.frame_rate = 12;
+    movie.look.width = 400;
+    movie.look.height = 300;
+    movie.frame_count = 6;
+    movie.stop_frame = 5;
+    movie.sprite = false;
+    ASSERT_TRUE(play_until_standing(serve("still.swf", swf::make_demo_movie(movie))));
+    const QImage before = grab(*player_);
+    const frame_counts a = counts(*player_);
+    mirvo::player::run_events_for(1500);
+    const frame_counts b = counts(*player_);
+    ASSERT_GE(a.drawn, 0) << "the page has no frame counts";
+    // Ruffle runs about 18 frames in that time; all but a stray one repeat.
+    EXPECT_GE(b.left_out - a.left_out, 10);
+    EXPECT_LE(b.drawn - a.drawn, 2);
+    // What was left out is still on screen: the same picture, with the
+    // movie's red, blue and green shapes on it.
+    const QImage after = grab(*player_);
+    EXPECT_EQ(before, after);
+    int coloured = 0;
+    for (int y = 0; y < after.height(); y += 3)
+        for (int x = 0; x < after.width(); x += 3) {
+            const QColor c = after.pixelColor(x, y);
+            coloured += std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) > 100;
+        }
+    EXPECT_GT(coloured, 200);
+}
+
+TEST_F(player_savings_test, a_blinking_sprite_on_a_standing_root_goes_on_blinking) {
+    swf::demo_movie movie;
+    movie.look.frame_rate = 12;
+    movie.look.width = 400;
+    movie.look.height = 300;
+    movie.frame_count = 4;
+    movie.stop_frame = 3;
+    movie.sprite = true;  // four colours, one per sprite frame
+    ASSERT_TRUE(play_until_standing(serve("blink.swf", swf::make_demo_movie(movie))));
+    const frame_counts a = counts(*player_);
+    std::vector<QImage> seen;
+    for (int i = 0; i < 16; ++i) {
+        const QImage shot = grab(*player_);
+        if (std::find(seen.begin(), seen.end(), shot) == seen.end()) seen.push_back(shot);
+        mirvo::player::run_events_for(60);
+    }
+    EXPECT_GE(seen.size(), 3u) << "the sprite stopped blinking on screen";
+    const frame_counts b = counts(*player_);
+    EXPECT_GE(b.drawn - a.drawn, 6);
+}
+
+TEST_F(player_savings_test, a_change_after_a_long_still_spell_is_drawn) {
+    // The root stands on its only frame from the start; a sprite shows a red
+    // square for 18 frames (1.5 s), then turns it blue and stops.
+    swf::movie_writer w({8, 400, 300, 12, {255, 255, 255}});
+    const std::uint16_t red_square = w.define_shape(red, {{swf::outline::kind::rect, 0, 0, 2000, 2000}});
+    const std::uint16_t blue_square = w.define_shape(blue, {{swf::outline::kind::rect, 0, 0, 2000, 2000}});
+    swf::timeline late;
+    late.place(1, red_square, 2000, 2000);
+    for (int f = 0; f < 18; ++f) late.show_frame();
+    late.replace(1, blue_square, 2000, 2000);
+    late.stop();
+    late.show_frame();
+    const std::uint16_t sprite = w.define_sprite(late);
+    w.place(1, sprite, 0, 0);
+    w.stop();
+    w.show_frame();
+
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(play_until_standing(serve("late.swf", w.finish(false))));
+    const QPoint square(150, 150);
+    ASSERT_TRUE(mirvo::player::run_events_until([&] { return near(grab(*player_).pixelColor(square), red); }, 3000));
+    // Well inside the red spell the page has been leaving frames out.
+    const frame_counts resting = counts(*player_);
+    EXPECT_GT(resting.left_out, 0);
+    ASSERT_TRUE(mirvo::player::run_events_until([&] { return near(grab(*player_).pixelColor(square), blue); }, 5000))
+        << "the square never turned blue on screen";
+    EXPECT_GE(clock.elapsed(), 1200) << "blue came too early";
+}
+
+TEST_F(player_savings_test, a_fast_movie_keeps_its_pace) {
+    // 60 frames at 30 fps: two seconds from the first frame to the last.
+    swf::demo_movie movie;
+    movie.look.frame_rate = 30;
+    movie.look.width = 400;
+    movie.look.height = 300;
+    movie.frame_count = 60;
+    movie.stop_frame = 59;
+    movie.sprite = false;
+    std::vector<qint64> entered(60, -1);
+    QElapsedTimer clock;
+    clock.start();
+    const auto connection = QObject::connect(player_, &CShockwaveflash1::frame_entered, [&](int index) {
+        if (index >= 0 && index < 60 && entered[index] < 0) entered[index] = clock.elapsed();
+    });
+    ASSERT_TRUE(play_until_standing(serve("fast.swf", swf::make_demo_movie(movie))));
+    QObject::disconnect(connection);
+    EXPECT_EQ(player_->CurrentFrame(), 59);
+    ASSERT_GE(entered[0], 0);
+    ASSERT_GE(entered[59], 0);
+    const qint64 span = entered[59] - entered[0];
+    EXPECT_GE(span, 1600);
+    EXPECT_LE(span, 2600);
+    // One frame per wake-up: frames that come together were run in one go,
+    // as happens when the page wakes Ruffle less often than the movie's rate.
+    int seen = 0, bunched = 0;
+    qint64 previous = -1;
+    for (const qint64 at : entered) {
+        if (at < 0) continue;
+        ++seen;
+        if (previous >= 0 && at - previous < 8) ++bunched;
+        previous = at;
+    }
+    EXPECT_GE(seen, 50);
+    // A busy machine delays some marker messages into pairs; woken at half
+    // the rate, every other frame comes with the one before it (30).
+    EXPECT_LE(bunched, 20) << "frames were run in bunches";
+}
+
+TEST(player_savings_switch, off_gives_the_page_without_savings) {
+    setenv("MIRVO_PLAYER_SAVINGS", "off", 1);
+    {
+        CShockwaveflash1 plain;
+        plain.resize(200, 150);
+        plain.show();
+        ASSERT_TRUE(mirvo::player::run_events_until([&] { return plain.page_ready(); }, 30000));
+        EXPECT_EQ(page_value(plain, QStringLiteral("typeof window.mirvoStillFrames")).toString(), "undefined");
+        EXPECT_TRUE(page_value(plain, QStringLiteral("String(window.requestAnimationFrame)"))
+                        .toString()
+                        .contains(QStringLiteral("[native code]")));
+    }
+    unsetenv("MIRVO_PLAYER_SAVINGS");
+    CShockwaveflash1 saving;
+    ASSERT_TRUE(mirvo::player::run_events_until([&] { return saving.page_ready(); }, 30000));
+    EXPECT_EQ(page_value(saving, QStringLiteral("typeof window.mirvoStillFrames")).toString(), "object");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    mirvo::prepare_movie_player(argc, argv);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
