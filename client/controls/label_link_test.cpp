@@ -4,6 +4,7 @@
 
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
+#include "gui/web_address.h"
 #include "tests/support/recording_desktop.h"
 
 #include <QLabel>
