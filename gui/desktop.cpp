@@ -1,12 +1,16 @@
 #include "gui/desktop.h"
 
 #include "common/fs/paths.h"
+#include "common/text/gbk.h"
 #include "gui/qt_text.h"
+#include "gui/web_address.h"
 
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QProcess>
 #include <QUrl>
+
+#include <cstdlib>
 
 namespace mirvo {
 
@@ -50,20 +54,19 @@ bool desktop::start_program(const std::string& program, const QStringList& args,
                                    QString::fromStdString(to_native(working_folder)));
 }
 
-bool is_web_address(const std::string& address) {
-    // Blanks and control bytes have no place in an address; a lenient parser
-    // would drop or re-encode them and open something else than was shown.
-    for (unsigned char c : address)
-        if (c <= ' ' || c == 0x7F) return false;
-    const QUrl url(qstr(address), QUrl::StrictMode);
-    const QString scheme = url.scheme();
-    return url.isValid() && (scheme == "http" || scheme == "https") && !url.host().isEmpty() &&
-           address.find("//") == static_cast<std::size_t>(scheme.size()) + 1;
-}
-
 bool open_web_address(const std::string& address) {
     if (!is_web_address(address)) return false;
-    return the_desktop().open(address);
+    desktop& d = the_desktop();
+    if (d.open(address)) return true;
+    // No desktop opener here (a bare window manager, a missing handler): the
+    // programs the user named, then the freedesktop opener itself.
+    const char* browser = std::getenv("BROWSER");
+    for (const auto& argv : browser_commands(browser ? utf8_to_gbk(browser) : std::string(), address)) {
+        QStringList args;
+        for (std::size_t i = 1; i < argv.size(); ++i) args << qstr(argv[i]);
+        if (d.start_program(argv[0], args, "")) return true;
+    }
+    return false;
 }
 
 desktop& the_desktop() { return current ? *current : real_desktop; }

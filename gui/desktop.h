@@ -30,11 +30,10 @@ desktop& the_desktop();
 // Replaces the desktop (nullptr restores the real one). Not owned.
 void set_desktop(desktop* d);
 
-// True for an absolute http or https address with a host name: the only
-// kind of address from the service that the client opens.
-bool is_web_address(const std::string& address);
-// Opens address (GBK) through the desktop when it is a web address; a local
-// file, another scheme or a program is refused (false).
+// Opens address (GBK) when it is a web address (gui/web_address.h): with the
+// desktop's opener, and when that fails with the BROWSER variable's programs
+// and then xdg-open. A local file, another scheme or a program is refused.
+// True when something was started.
 bool open_web_address(const std::string& address);
 
 // The application's title, the caption of its message boxes: "mirvo" unless

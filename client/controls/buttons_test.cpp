@@ -3,6 +3,7 @@
 #include "client/controls/static_ex.h"
 #include "client/controls/test_font.h"
 #include "client/controls/xp_button.h"
+#include "tests/support/pixels.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -31,12 +32,7 @@ void leave(QWidget& w) {
 }
 
 // Pixels of one colour inside a rectangle.
-int count(const QImage& img, const QRect& r, const QColor& c) {
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) n += img.pixelColor(x, y) == c;
-    return n;
-}
+int count(const QImage& img, const QRect& r, const QColor& c) { return mirvo::testing::count_pixels(img, c, r); }
 
 const QColor hover_left(250, 196, 88), focus_left(153, 198, 252);
 

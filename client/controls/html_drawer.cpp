@@ -14,7 +14,6 @@
 #include <QPixmap>
 
 #include <cmath>
-#include <cstdlib>
 #include <unordered_map>
 
 namespace mirvo {
@@ -95,19 +94,6 @@ QPixmap client_picture(int id) {
 }
 
 }  // namespace
-
-bool open_link_address(const std::string& gbk_address) {
-    if (!is_web_address(gbk_address)) return false;
-    desktop& d = the_desktop();
-    if (d.open(gbk_address)) return true;
-    const char* browser = std::getenv("BROWSER");
-    for (const auto& argv : browser_commands(browser ? utf8_to_gbk(browser) : std::string(), gbk_address)) {
-        QStringList args;
-        for (std::size_t i = 1; i < argv.size(); ++i) args << qstr(argv[i]);
-        if (d.start_program(argv[0], args, "")) return true;
-    }
-    return false;
-}
 
 CHtmlDrawer::CHtmlDrawer()
     : colours_(desktop_colours(QGuiApplication::palette())),
@@ -205,7 +191,7 @@ void CHtmlDrawer::ActivateLink(int index) {
     if (index < 0 || index >= static_cast<int>(areas_.size())) return;
     const link_area& a = areas_[static_cast<std::size_t>(index)];
     if (a.what == link_target::kind::address) {
-        if (!a.text.empty()) open_link_address(a.text);
+        if (!a.text.empty()) open_web_address(a.text);
     } else if (link_callback_) {
         link_callback_(a.text, link_param_);
     }

@@ -38,12 +38,6 @@ public:
     qintptr param;
 };
 
-// Opens a link address: only absolute http and https addresses, through the
-// desktop's opener, and when that fails through the BROWSER variable's
-// programs and then xdg-open (argument vectors, never a shell). True when
-// something was started.
-bool open_link_address(const std::string& gbk_address);
-
 class CHtmlDrawer {
 public:
     using link_callback = std::function<void(const std::string& text, qintptr param)>;
@@ -68,8 +62,8 @@ public:
     bool TrackHover(const QPoint& point);
     // The link area under the point, or -1.
     int LinkUnderPoint(const QPoint& point) const;
-    // Address links open (see open_link_address); message links go to
-    // the link callback, when one is set.
+    // Address links open through the desktop (open_web_address: web
+    // addresses only); message links go to the link callback, when one is set.
     void ActivateLink(int index);
 
     void SetNotify(QObject* window, int message, qintptr param = 0);

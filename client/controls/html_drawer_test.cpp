@@ -12,8 +12,6 @@
 #include <QPainter>
 #include <QTest>
 
-#include <cstdlib>
-
 using namespace mirvo;
 using mirvo::testing::recording_desktop;
 
@@ -31,49 +29,6 @@ public:
         indices.push_back(static_cast<html_notify_event*>(e)->index);
         return true;
     }
-};
-
-// A desktop whose opener fails; program starts are recorded and succeed only
-// for the programs named in `accepts`.
-class failing_opener final : public desktop {
-public:
-    failing_opener() { set_desktop(this); }
-    ~failing_opener() override { set_desktop(nullptr); }
-    bool open(const std::string& address) override {
-        opened.push_back(address);
-        return false;
-    }
-    bool start_program(const std::string& program, const QStringList& args, const std::string&) override {
-        QStringList argv{QString::fromStdString(program)};
-        argv += args;
-        starts.push_back(argv);
-        return std::find(accepts.begin(), accepts.end(), program) != accepts.end();
-    }
-    std::vector<std::string> opened;
-    std::vector<QStringList> starts;
-    std::vector<std::string> accepts;
-};
-
-// Sets an environment variable for the lifetime of the object.
-class scoped_env {
-public:
-    scoped_env(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~scoped_env() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
 };
 
 void use_test_font(CHtmlDrawer& d, int size = px) {
@@ -223,31 +178,6 @@ private slots:
         QCOMPARE(messages[0].first, std::string("note"));
         QCOMPARE(messages[0].second, qintptr(42));
         QCOMPARE(desk.opened.size(), std::size_t(1));
-    }
-
-    void aFailedOpenerFallsBackToTheBrowserThenXdgOpen() {
-        const std::string address = "http://127.0.0.1/gonggao.htm";
-        {
-            failing_opener desk;
-            desk.accepts = {"second"};
-            scoped_env browser("BROWSER", "first:second --new %s:third");
-            QVERIFY(open_link_address(address));
-            QCOMPARE(desk.opened, (std::vector<std::string>{address}));
-            QCOMPARE(desk.starts, (std::vector<QStringList>{{"first", QString::fromStdString(address)},
-                                                            {"second", "--new", QString::fromStdString(address)}}));
-        }
-        {
-            failing_opener desk;
-            scoped_env browser("BROWSER", nullptr);
-            QVERIFY(!open_link_address(address));  // nothing could be started: reported, not hidden
-            QCOMPARE(desk.starts, (std::vector<QStringList>{{"xdg-open", QString::fromStdString(address)}}));
-        }
-        {
-            failing_opener desk;
-            QVERIFY(!open_link_address("javascript:alert(1)"));
-            QVERIFY(desk.opened.empty());
-            QVERIFY(desk.starts.empty());
-        }
     }
 
     void roleColoursComeFromTheApplicationPalette() {

@@ -1,10 +1,12 @@
 // CHtmlStatic: a static text that shows the controls' markup, mostly as a
 // clickable link, over a fill effect or a copy of what lies under it. Owners
-// drive it with SetHyperlinkText and SetLinkColours; texts are GBK.
+// drive it with SetHyperlinkText and SetLinkColours (the hyperlink interface,
+// through which the windows' Qt-free cores reach it); texts are GBK.
 #pragma once
 
 #include "client/controls/colour.h"
 #include "client/controls/html_drawer.h"
+#include "client/controls/hyperlink.h"
 
 #include <QImage>
 #include <QLabel>
@@ -14,7 +16,7 @@
 
 namespace mirvo {
 
-class CHtmlStatic : public QLabel {
+class CHtmlStatic : public QLabel, public hyperlink {
     Q_OBJECT
 public:
     // The message the drawer sends when the hovered link changes.
@@ -41,10 +43,10 @@ public:
     void setText(const QString& text);
 
     // Shows one link: <a href="address">text</a>.
-    void SetHyperlinkText(const std::string& text, const std::string& address);
+    void SetHyperlinkText(const std::string& text, const std::string& address) override;
     // a:link in colour, underlined or not; a:hover in hover_colour, underlined.
     // Colours are 0x00BBGGRR: 0xFF0000 is blue.
-    void SetLinkColours(colour_ref colour, bool underline, colour_ref hover_colour);
+    void SetLinkColours(colour_ref colour, bool underline, colour_ref hover_colour) override;
 
     // The colour of all text not coloured by the markup; nullopt: none.
     void SetTextColour(std::optional<colour_ref> colour);

@@ -6,6 +6,7 @@
 #include "client/controls/qt_colour.h"
 #include "client/controls/test_font.h"
 #include "gui/qt_text.h"
+#include "tests/support/pixels.h"
 #include "tests/support/recording_desktop.h"
 
 #include <QApplication>
@@ -24,12 +25,7 @@ QImage shot(QWidget& w) {
     return w.grab().toImage();
 }
 
-int count(const QImage& img, const QColor& c) {
-    int n = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) n += img.pixelColor(x, y) == c;
-    return n;
-}
+int count(const QImage& img, const QColor& c) { return mirvo::testing::count_pixels(img, c); }
 
 }  // namespace
 
@@ -123,6 +119,71 @@ private slots:
         QCOMPARE(desk.opened, (std::vector<std::string>{"http://127.0.0.1/news"}));
         QTest::mouseClick(label, Qt::RightButton, {}, QPoint(50, 5));
         QCOMPARE(desk.opened.size(), std::size_t(1));
+    }
+
+    // These click at a point of their own: the mouse stays where it was left
+    // between cases, and a move to the same point reaches no widget.
+    void aCaptionKeepsItsLooksUntilALinkComes() {
+        // The lesson window's news links start with their template caption
+        // and get link colours before they get a link.
+        make(QString::fromUtf8("\xE2\x96\x88\xE2\x96\x88"));  // full blocks
+        label->SetLinkColours(colour_red, true, colour_blue);
+        QImage caption = shot(*label);
+        QCOMPARE(count(caption, QColor(255, 0, 0)), 0);
+        QVERIFY(count(caption, label->palette().color(QPalette::WindowText)) > 0);
+        label->SetHyperlinkText("\xA8\x80\xA8\x80", "http://127.0.0.1:18080/gonggao.htm");
+        QVERIFY(count(shot(*label), QColor(255, 0, 0)) > 0);
+        label->SetLinkColours(0x00336699, false, 0x00336699);
+        QImage other = shot(*label);
+        QCOMPARE(count(other, QColor(255, 0, 0)), 0);
+        QVERIFY(count(other, QColor(0x99, 0x66, 0x33)) > 0);
+
+        // A link without an address shows as a link but leads nowhere.
+        recording_desktop desk;
+        label->SetHyperlinkText("\xA8\x80\xA8\x80", "");
+        shot(*label);
+        QTest::mouseMove(label, QPoint(adv + 2, 6));
+        QVERIFY(label->cursor().shape() != Qt::PointingHandCursor);
+        QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(adv + 2, 6));
+        QVERIFY(desk.opened.empty());
+    }
+
+    void aClickOpensOnlyWebAddresses() {
+        recording_desktop desk;
+        make("", QRect(10, 10, 100, 30));
+        const std::string good[] = {"http://127.0.0.1:18080/help/help.htm#new", "https://example.org/a?b=1&c=%20",
+                                    "HTTP://Example.org/"};
+        const std::string bad[] = {"file:///etc/passwd",
+                                   "/gonggao.htm",
+                                   "gonggao.htm",
+                                   "javascript:alert(1)",
+                                   "mailto:a@b",
+                                   "http://",
+                                   "http:/x",
+                                   "http:x//y",
+                                   "ftp://example.org/",
+                                   "http://exa mple.org/",
+                                   "http://example.org/\n",
+                                   "c:\\windows\\notepad.exe",
+                                   "smb://host/share"};
+        for (const std::string& address : good) {
+            label->SetHyperlinkText("ad", address);
+            shot(*label);
+            QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(adv + 2, 6));
+        }
+        for (const std::string& address : bad) {
+            label->SetHyperlinkText("ad", address);
+            shot(*label);
+            QVERIFY(label->drawer().LinkUnderPoint(QPoint(adv + 2, 6)) >= 0);
+            QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(adv + 2, 6));
+        }
+        QCOMPARE(desk.opened, std::vector<std::string>(std::begin(good), std::end(good)));
+        QVERIFY(desk.starts.empty());
+        // Other buttons open nothing.
+        label->SetHyperlinkText("ad", good[0]);
+        shot(*label);
+        QTest::mouseClick(label, Qt::MiddleButton, {}, QPoint(adv + 2, 6));
+        QCOMPARE(desk.opened.size(), std::size(good));
     }
 
     void hoverChangesLookAndCursor() {

@@ -1,18 +1,17 @@
 // The two operations the windows use of a link control (the HTML static's
-// SetHyperlinkText and SetLinkColours), so that the lesson window and the
-// notice window can drive their links without knowing which control draws
-// them, and tests can record what they were told.
+// SetHyperlinkText and SetLinkColours), so that the windows' Qt-free cores
+// can drive their links, and their tests record what they were told.
 #pragma once
 
-#include <cstdint>
+#include "client/controls/colour.h"
+
 #include <string>
 
 namespace mirvo {
 
-// A window-system colour value: 0x00BBGGRR.
-using colour_ref = std::uint32_t;
-inline constexpr colour_ref colour_blue = 0xFF0000;
-inline constexpr colour_ref colour_red = 0x0000FF;
+// The link colours the windows use (0xFF0000 and 0x0000FF as values).
+inline constexpr colour_ref colour_blue = rgb(0, 0, 255);
+inline constexpr colour_ref colour_red = rgb(255, 0, 0);
 
 class hyperlink {
 public:

@@ -2,6 +2,7 @@
 // language and the layout, with a measurer of fixed character sizes.
 #include "client/controls/layout.h"
 #include "client/controls/links.h"
+#include "gui/web_address.h"
 
 #include <cstddef>
 #include <cstdint>

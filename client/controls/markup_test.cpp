@@ -212,29 +212,6 @@ TEST(StyleSheet, EffectNames) {
     EXPECT_EQ(effect_name(6), "3vgradient");
 }
 
-TEST(Links, OnlyWebAddressesOpen) {
-    EXPECT_TRUE(is_web_address("http://127.0.0.1:18080/login.aspx?user=a b&pw=1"));
-    EXPECT_TRUE(is_web_address("HTTPS://example.test/"));
-    EXPECT_FALSE(is_web_address("file:///etc/passwd"));
-    EXPECT_FALSE(is_web_address("javascript:alert(1)"));
-    EXPECT_FALSE(is_web_address("/home/user/x.htm"));
-    EXPECT_FALSE(is_web_address("http://"));
-    EXPECT_FALSE(is_web_address("http:///etc/passwd"));
-    EXPECT_FALSE(is_web_address("mailto:a@b"));
-    EXPECT_FALSE(is_web_address("http://x/\nrm"));
-    EXPECT_FALSE(is_web_address(""));
-}
-
-TEST(Links, BrowserCommandsAreArgumentVectors) {
-    using argv = std::vector<std::string>;
-    auto c = browser_commands("firefox -new-tab:lynx %s --dump::", "http://h/a;b c");
-    ASSERT_EQ(c.size(), 3u);
-    EXPECT_EQ(c[0], (argv{"firefox", "-new-tab", "http://h/a;b c"}));
-    EXPECT_EQ(c[1], (argv{"lynx", "http://h/a;b c", "--dump"}));
-    EXPECT_EQ(c[2], (argv{"xdg-open", "http://h/a;b c"}));
-    EXPECT_EQ(browser_commands("", "http://h/"), (std::vector<argv>{{"xdg-open", "http://h/"}}));
-}
-
 TEST(Links, HoverReportsOnlyChanges) {
     std::vector<link_area> areas = {{0, 0, 9, 9, link_target::kind::address, "http://a/", 0},
                                     {20, 0, 29, 9, link_target::kind::message, "", 1}};

@@ -2,7 +2,7 @@
 // offscreen platform: the notice's slide against a given work area, the
 // suggestion's checks and request against a test server, and the autostart
 // entry in a temporary configuration folder.
-#include "client/controls/label_link.h"
+#include "client/controls/html_static.h"
 #include "client/forms/autostart.h"
 #include "client/forms/new_message_form.h"
 #include "client/forms/say_to_us_form.h"
@@ -13,6 +13,7 @@
 #include "gui/pump.h"
 #include "gui/qt_text.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/pixels.h"
 #include "tests/support/recording_desktop.h"
 #include "tests/support/test_http_server.h"
 
@@ -27,6 +28,7 @@
 #include <filesystem>
 
 using namespace mirvo;
+using mirvo::testing::pixels_of;
 using mirvo::testing::read_bytes;
 using mirvo::testing::recording_desktop;
 using mirvo::testing::scripted_response;
@@ -100,16 +102,26 @@ private slots:
         QCOMPARE(form.size(), QSize(249, 115));
         QCOMPARE(form.pos(), QPoint(1024 - 249 - 5, 738 - 32));
 
-        // Its links: the messages page and the friend search, blue and
-        // underlined also under the mouse.
-        auto* message = child<QLabel>(form, "message_link");
+        // Its links: the messages page and the friend search, HTML statics
+        // drawn blue and underlined, also under the mouse.
+        auto* message = child<CHtmlStatic>(form, "message_link");
+        auto* friends = child<CHtmlStatic>(form, "friends_link");
+        QCOMPARE(form.message_link(), message);
+        QCOMPARE(form.friends_link(), friends);
         QCOMPARE(message->property("control_id").toInt(), 1198);
-        QCOMPARE(message->text(), u8("您有新信息!"));
-        QCOMPARE(form.message_link().address(), server_->base_url() + "/gonggao.htm");
-        QCOMPARE(child<QLabel>(form, "friends_link")->text(), u8("交新朋友"));
-        QCOMPARE(form.friends_link().address(), server_->base_url() + "/searchfriend.aspx");
-        QVERIFY(message->font().underline());
-        QCOMPARE(message->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCOMPARE(friends->property("control_id").toInt(), 1199);
+        QCOMPARE(message->html_text(),
+                 "<a href=\"" + server_->base_url() + "/gonggao.htm\">" + g("您有新信息!") + "</a>");
+        QCOMPARE(friends->html_text(),
+                 "<a href=\"" + server_->base_url() + "/searchfriend.aspx\">" + g("交新朋友") + "</a>");
+        for (CHtmlStatic* link : {message, friends}) {
+            QCOMPARE(std::string(*link->drawer().GetStyle("a:link")),
+                     std::string("color:0xFF0000; text-decoration:underline"));
+            QCOMPARE(std::string(*link->drawer().GetStyle("a:hover")),
+                     std::string("color:0xFF0000; text-decoration:underline"));
+            QVERIFY(pixels_of(*link, QColor(0, 0, 255)) > 0);
+            QCOMPARE(pixels_of(*link, QColor(255, 0, 0)), 0);
+        }
 
         // From here on the window has its frame: the slide moves the frame.
         form.show();
@@ -149,9 +161,29 @@ private slots:
     void noticeLinksOpenOnlyWebAddresses() {
         new_message_form form(nullptr);
         form.show();
-        auto* message = child<QLabel>(form, "message_link");
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto* message = child<CHtmlStatic>(form, "message_link");
+        message->grab();  // painted, as a person sees it before clicking
+        // Over the link the hand cursor, and the hovered look stays blue.
+        QTest::mouseMove(message, QPoint(5, 5));
+        QCOMPARE(message->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(message->drawer().hovered_link() >= 0);
+        QVERIFY(pixels_of(*message, QColor(0, 0, 255)) > 0);
+        QCOMPARE(pixels_of(*message, QColor(255, 0, 0)), 0);
+        // Beside the text nothing opens; on it the messages page does.
+        QTest::mouseClick(message, Qt::LeftButton, {}, QPoint(message->width() - 5, 5));
+        QVERIFY(desktop_->opened.empty());
         QTest::mouseClick(message, Qt::LeftButton, {}, QPoint(5, 5));
         QCOMPARE(desktop_->opened, std::vector<std::string>{server_->base_url() + "/gonggao.htm"});
+        // A service address that is no web address opens nothing.
+        session().server_base_url = "file:///etc";
+        new_message_form local(nullptr);
+        local.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&local));
+        auto* local_link = child<CHtmlStatic>(local, "message_link");
+        local_link->grab();
+        QTest::mouseClick(local_link, Qt::LeftButton, {}, QPoint(5, 5));
+        QCOMPARE(desktop_->opened.size(), std::size_t(1));
     }
 
     void suggestionFormStartsEmptyWithItsCategoriesAndNote() {

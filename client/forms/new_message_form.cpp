@@ -1,6 +1,6 @@
 #include "client/forms/new_message_form.h"
 
-#include "client/controls/label_link.h"
+#include "client/controls/html_static.h"
 #include "client/login/session.h"
 #include "client/res/string_ids.h"
 #include "client/res/string_table.h"
@@ -26,15 +26,16 @@ new_message_form::new_message_form(QWidget* owner, work_area_source work_area)
     move(start.x, start.y);
 
     const std::string& base = session().server_base_url;
-    message_link_ = std::make_unique<label_link>(ui_->message_link);
-    message_link_->SetLinkColours(colour_blue, true, colour_blue);
-    message_link_->SetHyperlinkText(load_string(str::new_messages), base + "/gonggao.htm");
-    friends_link_ = std::make_unique<label_link>(ui_->friends_link);
-    friends_link_->SetLinkColours(colour_blue, true, colour_blue);
-    friends_link_->SetHyperlinkText(load_string(str::make_friends), base + "/searchfriend.aspx");
+    message_link()->SetLinkColours(colour_blue, true, colour_blue);
+    message_link()->SetHyperlinkText(load_string(str::new_messages), base + "/gonggao.htm");
+    friends_link()->SetLinkColours(colour_blue, true, colour_blue);
+    friends_link()->SetHyperlinkText(load_string(str::make_friends), base + "/searchfriend.aspx");
 }
 
 new_message_form::~new_message_form() = default;
+
+CHtmlStatic* new_message_form::message_link() const { return ui_->message_link; }
+CHtmlStatic* new_message_form::friends_link() const { return ui_->friends_link; }
 
 screen_rect new_message_form::area() const {
     if (work_area_) return work_area_();

@@ -19,7 +19,7 @@ class new_message_form;
 
 namespace mirvo {
 
-class label_link;
+class CHtmlStatic;
 
 // The screen's work area (tests give their own).
 using work_area_source = std::function<screen_rect()>;
@@ -34,8 +34,8 @@ public:
     void slide_tick();
     bool sliding() const { return slide_timer_.isActive(); }
 
-    const label_link& message_link() const { return *message_link_; }
-    const label_link& friends_link() const { return *friends_link_; }
+    CHtmlStatic* message_link() const;
+    CHtmlStatic* friends_link() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -47,8 +47,6 @@ private:
     screen_rect area() const;
 
     std::unique_ptr<Ui::new_message_form> ui_;
-    std::unique_ptr<label_link> message_link_;
-    std::unique_ptr<label_link> friends_link_;
     work_area_source work_area_;
     notice_slide slide_;
     QBasicTimer slide_timer_;

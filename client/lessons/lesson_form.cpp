@@ -1,6 +1,6 @@
 #include "client/lessons/lesson_form.h"
 
-#include "client/controls/label_link.h"
+#include "client/controls/html_static.h"
 #include "client/forms/new_message_form.h"
 #include "client/lessons/branch_lines.h"
 #include "client/lessons/programs.h"
@@ -116,7 +116,7 @@ class lesson_form::notices_binding final : public notices_view {
 public:
     explicit notices_binding(lesson_form& form) : form_(form) {}
 
-    hyperlink& notice_link() override { return *form_.notice_link_; }
+    hyperlink& notice_link() override { return *form_.ui_->notice_link; }
     hyperlink& news_link(int k) override { return *form_.news_links_.at(static_cast<std::size_t>(k)); }
     void repaint_notice_link() override { form_.ui_->notice_link->repaint(); }
     void show_notice_window() override {
@@ -132,6 +132,7 @@ private:
 lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_source cursor)
     : QDialog(parent), ui_(std::make_unique<Ui::lesson_form>()), cursor_(std::move(cursor)) {
     ui_->setupUi(this);
+    news_links_ = {ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4, ui_->news_link_5};
     // A caption with system menu and maximise box, and no sizing border.
     // Qt can drop the sizing border only on Windows (the fixed-size dialog
     // hint, which keeps the maximise box); on X11 the window manager decides,
@@ -159,9 +160,6 @@ lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_sou
         void Play() override {}
     } no_player;
     playback_ = std::make_unique<lesson_playback>(*binding_, player_ ? *player_ : no_player);
-    notice_link_ = std::make_unique<label_link>(ui_->notice_link);
-    QLabel* news[] = {ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4, ui_->news_link_5};
-    for (std::size_t k = 0; k < news_links_.size(); ++k) news_links_[k] = std::make_unique<label_link>(news[k]);
     notices_binding_ = std::make_unique<notices_binding>(*this);
     notices_ = std::make_unique<lesson_notices>(*notices_binding_, playback_->state());
 
@@ -230,9 +228,8 @@ void lesson_form::apply_link_font() {
     font.setPixelSize(11);
     font.setWeight(QFont::Normal);
     font.setStyleHint(QFont::SansSerif);
-    for (QLabel* link :
-         {ui_->notice_link, ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4, ui_->news_link_5})
-        link->setFont(font);
+    ui_->notice_link->setFont(font);
+    for (CHtmlStatic* link : news_links_) link->setFont(font);
 }
 
 void lesson_form::create_notice_window() {
@@ -312,8 +309,8 @@ void lesson_form::layout_children(int w, int h) {
         else
             player_widget_->setGeometry(0, 0, w, h - 20);
     }
-    QLabel* news[] = {ui_->news_link_1, ui_->news_link_2, ui_->news_link_3, ui_->news_link_4, ui_->news_link_5};
-    for (int k = 0; k < 5; ++k) news[k]->setGeometry(200 * k, h - 19, 200, h);
+    for (int k = 0; k < lesson_notices::news_link_count; ++k)
+        news_links_[static_cast<std::size_t>(k)]->setGeometry(200 * k, h - 19, 200, h);
     ui_->tree->setGeometry(0, 37, 350, h - 53);
 }
 

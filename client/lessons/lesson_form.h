@@ -21,7 +21,6 @@
 #include <optional>
 #include <string>
 
-class QLabel;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -31,7 +30,7 @@ class lesson_form;
 
 namespace mirvo {
 
-class label_link;
+class CHtmlStatic;
 
 // The window's movie player: one object that is both a widget and a
 // movie_player. The program makes CShockwaveflash1; tests make a fake.
@@ -120,9 +119,8 @@ private:
     QWidget* player_widget_ = nullptr;
     movie_player* player_ = nullptr;
     std::unique_ptr<lesson_playback> playback_;
-    // The notice link 1195 and the news links 1196 to 1200.
-    std::unique_ptr<label_link> notice_link_;
-    std::array<std::unique_ptr<label_link>, lesson_notices::news_link_count> news_links_;
+    // The news links 1196 to 1200, left to right.
+    std::array<CHtmlStatic*, lesson_notices::news_link_count> news_links_{};
     std::unique_ptr<notices_binding> notices_binding_;
     std::unique_ptr<lesson_notices> notices_;
     QPointer<new_message_form> notice_window_;

@@ -2,10 +2,13 @@
 // the test sets and a cursor the test moves, against a loopback service.
 #include "client/lessons/lesson_form.h"
 
+#include "client/controls/html_static.h"
+#include "client/controls/qt_colour.h"
 #include "client/forms/new_message_form.h"
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
 #include "tests/support/lesson_test_service.h"
+#include "tests/support/pixels.h"
 #include "tests/support/recording_desktop.h"
 
 #include <QApplication>
@@ -32,6 +35,12 @@ protected:
 };
 
 QString caption_of(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The markup an HTML static shows for one link.
+std::string link_markup(const char* utf8_text, const std::string& address) {
+    return "<a href=\"" + address + "\">" + gbk_lit(utf8_text) + "</a>";
+}
+std::string link_style(colour_ref colour) { return "color:" + colour_hex(colour) + "; text-decoration:underline"; }
 
 // The catalogue most cases use: category 1 with two sub-categories (the
 // second has an empty first lesson), category 3 that is never read.
@@ -123,11 +132,22 @@ private slots:
             QVERIFY(flags.testFlag(hint));
         QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
 
-        const QFont font = child<QLabel>(*form, "news_link_3")->font();
+        // The links are HTML statics in the font made for them: their body
+        // style follows it. With no ads the first one is emptied, the others
+        // keep their template caption.
+        auto* news_3 = child<CHtmlStatic>(*form, "news_link_3");
+        const QFont font = news_3->font();
         QCOMPARE(font.family(), QString::fromUtf8("宋体"));
         QCOMPARE(font.pixelSize(), 11);
-        QCOMPARE(child<QLabel>(*form, "news_link_3")->text(), QString::fromUtf8("新闻信息"));
-        QCOMPARE(child<QLabel>(*form, "notice_link")->font().pixelSize(), 11);
+        QVERIFY(std::string(*news_3->drawer().GetStyle("body"))
+                    .starts_with("font-size:-11pt; color:" + colour_hex(window_text_colour(news_3->palette())) +
+                                 "; font-family:" + gbk_lit("宋体") + "; font-weight:400"));
+        QCOMPARE(news_3->html_text(), gbk_lit("新闻信息"));
+        QCOMPARE(child<CHtmlStatic>(*form, "news_link_1")->html_text(), link_markup("", ""));
+        auto* notice = child<CHtmlStatic>(*form, "notice_link");
+        QCOMPARE(notice->font().pixelSize(), 11);
+        QCOMPARE(notice->property("control_id").toInt(), 1195);
+        QCOMPARE(news_3->property("control_id").toInt(), 1198);
 
         // For a person to look at: the window with its tree and toolbar up.
         if (const QByteArray dir = qgetenv("MIRVO_SCREENSHOT_DIR"); !dir.isEmpty()) {
@@ -151,21 +171,26 @@ private slots:
         std::vector<std::string> order;
         for (const auto& r : service_->log()) order.push_back(r.action);
         QCOMPARE(order, (std::vector<std::string>{"baselist", "ad", "lesson"}));
-        QCOMPARE(child<QLabel>(*form, "news_link_1")->text(), QString::fromUtf8("欢迎"));
-        QCOMPARE(child<QLabel>(*form, "news_link_5")->text(), QString::fromUtf8("交友"));
-        auto* notice = child<QLabel>(*form, "notice_link");
-        QCOMPARE(notice->text(), QString::fromUtf8("您有新信息!"));
+        const std::string ad = service_->base_url() + "/ad/";
+        auto* news_1 = child<CHtmlStatic>(*form, "news_link_1");
+        QCOMPARE(news_1->html_text(), link_markup("欢迎", ad + "1"));
+        QCOMPARE(child<CHtmlStatic>(*form, "news_link_5")->html_text(), link_markup("交友", ad + "5"));
+        // Blue links that turn red under the mouse.
+        QCOMPARE(std::string(*news_1->drawer().GetStyle("a:link")), link_style(colour_blue));
+        QCOMPARE(std::string(*news_1->drawer().GetStyle("a:hover")), link_style(colour_red));
+        auto* notice = child<CHtmlStatic>(*form, "notice_link");
+        QCOMPARE(notice->html_text(), link_markup("您有新信息!", announcement_address()));
         QVERIFY(form->notice_window());
         QVERIFY(!form->notice_window()->isVisible());
 
         // The toolbar comes back with the link for a user without messages.
         cursor_ = QPoint(3, 3);
         form->tick();
-        QCOMPARE(notice->text(), QString::fromUtf8("交新朋友"));
+        QCOMPARE(notice->html_text(), link_markup("交新朋友", announcement_address()));
         QCOMPARE(service_->count(""), 1u);
         for (int i = 0; i < 9; ++i) form->tick();
-        QCOMPARE(child<QLabel>(*form, "news_link_1")->text(), QString::fromUtf8("英语"));
-        QCOMPARE(child<QLabel>(*form, "news_link_3")->text(), QString::fromUtf8("公告"));
+        QCOMPARE(news_1->html_text(), link_markup("英语", ad + "6"));
+        QCOMPARE(child<CHtmlStatic>(*form, "news_link_3")->html_text(), link_markup("公告", ad + "3"));
 
         // A message arrives: the caption's suffix, the blinking link, the
         // notice window.
@@ -173,12 +198,16 @@ private slots:
         for (int i = 0; i < 3; ++i) form->tick();  // ticks 11 and 12, then the poll of tick 13
         QVERIFY(form->notice_window()->isVisible());
         QCOMPARE(form->windowTitle(), caption_of("在线人数:37 正在播放1  您有新信息!"));
-        QCOMPARE(notice->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QCOMPARE(std::string(*notice->drawer().GetStyle("a:link")), link_style(colour_blue));
+        QVERIFY(pixels_of(*notice, Qt::blue) > 0);
+        QCOMPARE(pixels_of(*notice, Qt::red), 0);
         cursor_ = QPoint(4, 4);
         form->next_movie();
         form->tick();
-        QCOMPARE(notice->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-        QCOMPARE(notice->text(), QString::fromUtf8("您有新信息!"));
+        QCOMPARE(std::string(*notice->drawer().GetStyle("a:link")), link_style(colour_red));
+        QVERIFY(pixels_of(*notice, Qt::red) > 0);
+        QCOMPARE(pixels_of(*notice, Qt::blue), 0);
+        QCOMPARE(notice->html_text(), link_markup("您有新信息!", announcement_address()));
         QCOMPARE(form->windowTitle(), caption_of("在线人数:37 正在播放2  您有新信息!"));
 
         // For a person to look at: the window with its links and the notice.
@@ -190,12 +219,16 @@ private slots:
             QVERIFY(form->grab().save(QString::fromLocal8Bit(dir) + "/lesson_form_links.png"));
         }
 
-        // A right click on a news link opens its address like a left one.
+        // A right click on a news link opens its address like a left one;
+        // beside its text nothing opens.
         recording_desktop desk;
-        QLabel* link = child<QLabel>(*form, "news_link_2");
+        auto* link = child<CHtmlStatic>(*form, "news_link_2");
         link->show();
+        link->grab();  // painted, as a person sees it before clicking
+        QTest::mouseClick(link, Qt::RightButton, {}, QPoint(190, 3));
+        QVERIFY(desk.opened.empty());
         QTest::mouseClick(link, Qt::RightButton, {}, QPoint(3, 3));
-        QCOMPARE(desk.opened, std::vector<std::string>{service_->base_url() + "/ad/7"});
+        QCOMPARE(desk.opened, std::vector<std::string>{ad + "7"});
     }
 
     void theTreeDrawsItsBranchLinesAtTheRootToo() {
@@ -259,8 +292,8 @@ private slots:
         form->resize(600, 100);
         QTRY_COMPARE(form->remembered_client_size(), QSize(600, 100));
         QCOMPARE(form->player_widget()->geometry(), QRect(0, 0, 600, 80));
-        QCOMPARE(child<QLabel>(*form, "news_link_1")->geometry(), QRect(0, 81, 200, 100));
-        QCOMPARE(child<QLabel>(*form, "news_link_5")->geometry(), QRect(800, 81, 200, 100));
+        QCOMPARE(child<CHtmlStatic>(*form, "news_link_1")->geometry(), QRect(0, 81, 200, 100));
+        QCOMPARE(child<CHtmlStatic>(*form, "news_link_5")->geometry(), QRect(800, 81, 200, 100));
         QCOMPARE(form->tree()->geometry(), QRect(0, 37, 350, 47));
     }
 

@@ -1,5 +1,9 @@
 #include "client/login/login_form.h"
 
+#include "client/controls/html_static.h"
+#include "client/controls/qt_colour.h"
+#include "client/controls/static_ex.h"
+#include "client/controls/xp_button.h"
 #include "client/login/login_steps.h"
 #include "client/login/profile.h"
 #include "client/login/session.h"
@@ -24,21 +28,14 @@ namespace mirvo {
 
 namespace {
 
-const QColor dialog_background(228, 239, 255);
-const QColor input_frame(100, 0, 255);
-const QColor link_colour(0, 0, 255);
+constexpr colour_ref dialog_background = rgb(228, 239, 255);
+constexpr colour_ref input_frame = rgb(100, 0, 255);
+constexpr colour_ref link_colour = rgb(0, 0, 255);
 
 Ui::login_form* make_ui(QDialog* dialog) {
     auto* ui = new Ui::login_form;
     ui->setupUi(dialog);
     return ui;
-}
-
-void paint_background(QWidget* w, const QColor& colour) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::Window, colour);
-    w->setPalette(pal);
-    w->setAutoFillBackground(true);
 }
 
 // Clears a flag when the scope ends, however it ends.
@@ -70,7 +67,6 @@ Clogin_form::Clogin_form(QWidget* parent)
     connect(ui_->cancel_button, &QPushButton::clicked, this, [this] { reject(); });
     connect(ui_->register_button, &QPushButton::clicked, this, [this] { OnRegister(); });
     connect(ui_->help_button, &QPushButton::clicked, this, [this] { OnHelp(); });
-    connect(ui_->register_link, &QLabel::linkActivated, this, [](const QString& url) { the_desktop().open(gbk(url)); });
     ui_->auto_login_label->installEventFilter(this);
 
     OnInitDialog();
@@ -80,15 +76,15 @@ Clogin_form::~Clogin_form() = default;
 
 void Clogin_form::OnInitDialog() {
     setWindowIcon(QIcon(":/images/icon127_16.png"));
-    paint_background(this, dialog_background);
-    for (QLabel* l :
-         {ui_->user_label, ui_->password_label, ui_->status_label, ui_->auto_login_label, ui_->register_link})
-        paint_background(l, dialog_background);
-    // The link: string 281, pointing at the registration page.
-    ui_->register_link->setText(QString("<a href=\"%1\" style=\"color:%2\">%3</a>")
-                                    .arg(QString::fromStdString(registration_page_url()).toHtmlEscaped(),
-                                         link_colour.name(), qstr(load_string(str::register_user)).toHtmlEscaped()));
-    ui_->register_link->setOpenExternalLinks(false);
+    ui_->login_button->SetIcon(QIcon(":/images/icon204.png"));
+    ui_->cancel_button->SetIcon(QIcon(":/images/icon205.png"));
+    for (CStaticEx* s : {ui_->user_label, ui_->password_label, ui_->status_label, ui_->auto_login_label})
+        s->SetBackColour(dialog_background);
+    // The link: string 281, pointing at the registration page; a click opens
+    // it through the control.
+    ui_->register_link->SetBackgroundColours(dialog_background);
+    ui_->register_link->SetLinkColours(link_colour, true, link_colour);
+    ui_->register_link->SetHyperlinkText(load_string(str::register_user), registration_page_url());
     countdown_ = 0;
 
     const user_profile profile = read_user_profile(program_folder());
@@ -112,9 +108,9 @@ void Clogin_form::OnInitDialog() {
 
 void Clogin_form::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), dialog_background);
-    p.setPen(input_frame);
-    p.setBrush(dialog_background);
+    p.fillRect(rect(), qcolour(dialog_background));
+    p.setPen(qcolour(input_frame));
+    p.setBrush(qcolour(dialog_background));
     // The frame around the input area: 15 from the sides, 65 from the top,
     // 50 from the bottom.
     p.drawRect(QRect(QPoint(15, 65), QPoint(width() - 15 - 1, height() - 50 - 1)));
@@ -274,7 +270,7 @@ void Clogin_form::reject() {
 
 void Clogin_form::OnRegister() {
     select_server();
-    if (!session().server_base_url.empty()) the_desktop().open(session().server_base_url + "/reg.aspx");
+    if (!session().server_base_url.empty()) open_web_address(session().server_base_url + "/reg.aspx");
 }
 
 void Clogin_form::OnHelp() { the_desktop().open(program_folder() + "\\help\\help.htm"); }

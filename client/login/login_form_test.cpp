@@ -2,6 +2,9 @@
 // choice, version check and hand-over, the login replies, the profile.
 #include "client/login/login_form.h"
 
+#include "client/controls/html_static.h"
+#include "client/controls/static_ex.h"
+#include "client/controls/xp_button.h"
 #include "client/login/login_steps.h"
 #include "client/login/profile.h"
 #include "client/login/session.h"
@@ -12,6 +15,7 @@
 #include "gui/pump.h"
 #include "gui/qt_text.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/pixels.h"
 #include "tests/support/recording_desktop.h"
 #include "tests/support/test_http_server.h"
 
@@ -33,6 +37,7 @@
 #include <sstream>
 
 using namespace mirvo;
+using mirvo::testing::count_pixels;
 using mirvo::testing::recording_desktop;
 using mirvo::testing::scripted_response;
 using mirvo::testing::temp_folder;
@@ -154,10 +159,59 @@ private slots:
         QVERIFY(!child<QProgressBar>(d.get(), "download_progress")->isVisible());
         QVERIFY(d->windowFlags() & Qt::WindowStaysOnTopHint);
         QCOMPARE(d->windowTitle(), QString::fromUtf8("欢迎您进入Mirvo学习娱乐空间"));
-        QVERIFY(child<QLabel>(d.get(), "register_link")->text().contains(text_of(281)));
         // Shown active, with the keyboard in the password field.
         QVERIFY(QTest::qWaitForWindowActive(d.get()));
         QCOMPARE(QApplication::focusWidget(), child<QLineEdit>(d.get(), "password_edit"));
+    }
+
+    void theDialogsOwnControlsInTheirColours() {
+        auto d = open_dialog({});
+        QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+        const QColor background(228, 239, 255);
+        // The buttons draw themselves; log in and cancel carry their icons,
+        // which push the caption 5 pixels to the right.
+        auto* login = child<CXPButton>(d.get(), "login_button");
+        auto* help = child<CXPButton>(d.get(), "help_button");
+        child<CXPButton>(d.get(), "cancel_button");
+        child<CXPButton>(d.get(), "register_button");
+        QVERIFY(login->isDefault());
+        QCOMPARE(login->size(), help->size());
+        d->grab();
+        QCOMPARE(login->caption_position(), help->caption_position() + QPoint(5, 0));
+        // Under the mouse the orange frame shows.
+        const QColor hover_left(250, 196, 88);
+        QCOMPARE(count_pixels(login->grab().toImage(), hover_left), 0);
+        QTest::mouseMove(login, QPoint(10, 10));
+        QTRY_VERIFY(login->hovered());
+        QVERIFY(count_pixels(login->grab().toImage(), hover_left) > 0);
+        QTest::mouseMove(d.get(), QPoint(5, 5));
+        QTRY_VERIFY(!login->hovered());
+
+        // The statics and the link stand on the dialog's light blue.
+        for (const char* name : {"user_label", "password_label", "status_label", "auto_login_label"}) {
+            auto* s = child<CStaticEx>(d.get(), name);
+            QCOMPARE(s->back_colour(), rgb(228, 239, 255));
+            const QImage img = s->grab().toImage();
+            QCOMPARE(img.pixelColor(img.width() - 1, img.height() - 1), background);
+        }
+        QCOMPARE(child<CStaticEx>(d.get(), "user_label")->text(), QString::fromUtf8("用户:"));
+        QCOMPARE(child<CStaticEx>(d.get(), "auto_login_label")->text(), QString::fromUtf8("下次自动登录"));
+        auto* link = child<CHtmlStatic>(d.get(), "register_link");
+        QCOMPARE(link->property("control_id").toInt(), 1200);
+        QCOMPARE(link->html_text(), "<a href=\"" + registration_page_url() + "\">" + load_string(281) + "</a>");
+        QCOMPARE(std::string(*link->drawer().GetStyle("a:link")),
+                 std::string("color:0xFF0000; text-decoration:underline"));
+        QCOMPARE(std::string(*link->drawer().GetStyle("a:hover")),
+                 std::string("color:0xFF0000; text-decoration:underline"));
+        const QImage drawn = link->grab().toImage();
+        QCOMPARE(drawn.pixelColor(drawn.width() - 1, drawn.height() - 1), background);
+        QVERIFY(count_pixels(drawn, QColor(0, 0, 255)) > 0);
+        // The link opens the registration page from its text only.
+        QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(link->width() - 2, link->height() - 2));
+        QVERIFY(desktop_->opened.empty());
+        QTest::mouseClick(link, Qt::LeftButton, {}, link->text_box().center());
+        QCOMPARE(desktop_->opened, std::vector<std::string>{registration_page_url()});
+        QVERIFY(d->isVisible());
     }
 
     void countdownCountsThreeTwoOneAndLogsInOnTheThirdTick() {

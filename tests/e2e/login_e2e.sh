@@ -3,7 +3,10 @@
 # the client started twice in a program folder of its own. The first start
 # logs in as a demo user by keyboard with automatic login switched on; the
 # second start logs in by itself after its countdown. Each time the frame
-# must come up maximised and exit must log out and end with status 1.
+# must come up maximised and exit must log out and end with status 1. On the
+# first start the dialog's own controls are looked at: the statics' light
+# blue, the login button's orange frame under the mouse, and the
+# registration link, which must open its page in the browser.
 #
 # Usage: login_e2e.sh MIRVO MIRVO_SERVER MDEMO PORT
 # With MIRVO_SCREENSHOTS=DIR set, screenshots of the login dialog and the
@@ -19,6 +22,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "login_e2e: $*" >&2; echo "--- server log" >&2; cat "$work/server.log" >&2; exit 1; }
 shot() { [ -n "${MIRVO_SCREENSHOTS:-}" ] && mkdir -p "$MIRVO_SCREENSHOTS" && import -window root "$MIRVO_SCREENSHOTS/$1.png"; }
+# The colour of pixel ($2, $3) of window $1, as "srgb(r,g,b)".
+pixel() { import -window "$1" "$work/window.png" && convert "$work/window.png" -format "%[pixel:p{$2,$3}]" info:; }
 
 # Waits up to $2 tenths of a second for a window whose title matches $1.
 wait_window() {
@@ -53,7 +58,10 @@ prog="$work/program"
 mkdir -p "$prog/help" "$prog/dl"
 cp "$mirvo" "$prog/mirvo"
 printf '<mirvo>3.8</mirvo>\r\n' > "$prog/mirvo.xml"
-export QT_QPA_PLATFORM=xcb
+# The browser the desktop opens addresses with: it notes the address.
+printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/browser.log"\n' "$work" > "$work/browser.sh"
+chmod +x "$work/browser.sh"
+export QT_QPA_PLATFORM=xcb BROWSER="$work/browser.sh"
 
 # Runs the client; $1 says how to log in: "keys" or "auto".
 run_client() {
@@ -64,6 +72,19 @@ run_client() {
   if [ "$1" = keys ]; then
     sleep 0.5
     shot login
+    # The statics stand on the dialog's light blue; the login button shows
+    # its orange frame (left line) only under the mouse.
+    [ "$(pixel "$login" 40 77)" = "srgb(228,239,255)" ] || fail "the user label is $(pixel "$login" 40 77)"
+    [ "$(pixel "$login" 80 187)" = "srgb(250,196,88)" ] && fail "a hover frame without the mouse"
+    xdotool mousemove --window "$login" 110 187
+    sleep 0.5
+    [ "$(pixel "$login" 80 187)" = "srgb(250,196,88)" ] || fail "no hover frame: $(pixel "$login" 80 187)"
+    # The registration link opens its page from its text.
+    xdotool mousemove --window "$login" 250 186 click 1
+    for _ in $(seq 50); do [ -s "$work/browser.log" ] && break; sleep 0.1; done
+    [ "$(cat "$work/browser.log" 2>/dev/null)" = "http://127.0.0.1:$port/reg.aspx" ] ||
+      fail "the registration link opened \"$(cat "$work/browser.log" 2>/dev/null)\""
+    xdotool mousemove --window "$login" 5 5
     xdotool windowactivate --sync "$login" 2>/dev/null
     # Focus starts in the password field: back to the user name, then the
     # password, then the automatic-login box, and Enter.

@@ -3,7 +3,8 @@
 # the real client, logged in as a user without messages.
 #  - a message posted while a lesson plays shows within 3 s in the caption
 #    and as the notice window; opening the notice link (the messages page)
-#    ends the notice after the next poll;
+#    ends the notice after the next poll; a right click on a news link opens
+#    its ad's address like a left click;
 #  - the demo's missing movie holds its lesson until ">>" is pressed;
 #  - minimising the frame hides the lesson window too, the tray menu's
 #    "打开主窗口" brings both back;
@@ -151,6 +152,17 @@ wait_for 'grep -q "GET /login.aspx?user=tester&pw=\*\*\*&page=gonggao.htm 200" "
 read_at=$(polls)
 wait_for '! notice_in_caption' 50 || fail "the notice did not stop: $(caption)"
 [ "$(polls)" -gt "$read_at" ] || fail "the notice stopped before a poll"
+
+# A news link at the bottom of the window: a right click opens its ad (any of
+# the demo's, as they rotate) like a left one.
+height=$(xdotool getwindowgeometry "$lesson" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p')
+xdotool mousemove --window "$lesson" 410 $((height - 14))
+sleep 0.5
+xdotool click 3
+wait_for '[ "$(wc -l < "$work/browser.log")" -ge 2 ]' 50 || fail "the news link opened nothing"
+sed -n 2p "$work/browser.log" |
+  grep -qxE "http://127.0.0.1:$port/(help/help.htm(#new|#english|#games)?|gonggao.htm|reg.aspx|searchfriend.aspx)" ||
+  fail "the news link opened $(sed -n 2p "$work/browser.log")"
 
 # --- the demo's missing movie waits for ">>"
 wait_for 'alive; requests | grep -q "^/movies/eng02/0010/02.swf 404$"' 900 || fail "the missing movie was never asked for"

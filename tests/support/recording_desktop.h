@@ -4,7 +4,9 @@
 
 #include "gui/desktop.h"
 
+#include <algorithm>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,14 +36,18 @@ public:
     }
     bool open(const std::string& path_or_url) override {
         opened.push_back(path_or_url);
-        return true;
+        return opener_works;
     }
     bool start_program(const std::string& program, const QStringList& args, const std::string& folder) override {
         starts.push_back({program, args, folder});
-        return true;
+        return !startable || std::find(startable->begin(), startable->end(), program) != startable->end();
     }
 
     std::deque<box_answer> answers;
+    // A desktop without a working opener, and one where only some programs
+    // start (all of them when unset).
+    bool opener_works = true;
+    std::optional<std::vector<std::string>> startable;
     std::vector<box> boxes;
     std::vector<std::string> opened;
     std::vector<start> starts;
