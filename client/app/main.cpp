@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     // Download lists reach the updater only when signed with the deployment's key.
     mirvo::update_key() = mirvo::configured_update_key();
     app.setApplicationName("mirvo");
+    // The installed menu entry: desktops match the windows to its name and icon.
+    app.setDesktopFileName(MIRVO_APP_ID);
     // The program ends through its close sequence or a quit request, never
     // because its last visible window went (the frame hides into the tray).
     app.setQuitOnLastWindowClosed(false);
