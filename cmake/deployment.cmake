@@ -19,3 +19,16 @@ set(MIRVO_UPDATER_SERVER_3 "http://localhost:${MIRVO_SERVER_PORT}/xinxi50" CACHE
 # The service's contact details in the suggestion form; an empty value is left out.
 set(MIRVO_CONTACT_IM "" CACHE STRING "Instant-messaging number of the service")
 set(MIRVO_CONTACT_EMAIL "webmaster@localhost" CACHE STRING "E-mail address of the service")
+
+# The key download lists are signed with (Ed25519, 64 hexadecimal digits;
+# `mirvo-sign keygen` makes a pair). The client and the updater refuse an
+# unsigned or badly signed list when one is set. "demo" makes a key pair for
+# this build folder at build time (in MIRVO_DEMO_KEY_DIR, the demo and the
+# tests sign with it; nobody else holds it); empty leaves lists unchecked.
+set(MIRVO_UPDATE_PUBLIC_KEY "demo" CACHE STRING "Public key of the download lists' signatures, demo or empty")
+set(MIRVO_DEMO_KEY_DIR ${CMAKE_BINARY_DIR}/update-key)
+if(MIRVO_UPDATE_PUBLIC_KEY STREQUAL "demo")
+  set(MIRVO_DEMO_KEY_FILE ${MIRVO_DEMO_KEY_DIR}/demo-signing.key)
+else()
+  set(MIRVO_DEMO_KEY_FILE "")
+endif()

@@ -40,6 +40,11 @@ client_args=()
 if [ -x "$build/program/mirvo" ] && [ -x "$build/program/mupdate" ]; then
   client_args=(--client "$build/program")
 fi
+# A build made with the demo key (the default) has its key pair beside it:
+# the site's lists are signed with it, as the demo's client requires.
+if [ -f "$build/update-key/demo-signing.key" ]; then
+  client_args+=(--key "$build/update-key/demo-signing.key")
+fi
 if [ -z "$port" ]; then
   port=$(sed -n 's/^set(MIRVO_SERVER_PORT \([0-9]*\).*/\1/p' "$here/cmake/deployment.cmake")
 fi

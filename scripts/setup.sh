@@ -13,7 +13,10 @@ packages=(
   libcurl4-openssl-dev nettle-dev zlib1g-dev liblzma-dev
   libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm desktop-file-utils
+  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
+  # The install's checks: its menu entry and metainfo validated, the client
+  # started from the entry as a desktop starts it (gio launch).
+  desktop-file-utils appstream libglib2.0-bin
   fonts-wqy-microhei fonts-noto-cjk
   clang libclang-rt-14-dev llvm clang-format
   # The fixed font the controls' widget tests measure with.

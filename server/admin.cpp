@@ -1,6 +1,7 @@
 #include "server/admin.h"
 
 #include "common/protocol/digit_code.h"
+#include "common/sign/sign.h"
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
 #include "server/clock.h"
@@ -35,9 +36,9 @@ const char* const usage_text =
     "       mirvo-server suggestions [--db FILE] [--raw ID]\n"
     "       mirvo-server online [--db FILE] [--online-window S]\n"
     "       mirvo-server import-catalogue [--db FILE] FILE\n"
-    "       mirvo-server publish-version [--site DIR] [--client DIR] VERSION [MESSAGE]\n"
-    "       mirvo-server publish-program [--site DIR] VERSION\n"
-    "       mirvo-server init-demo SITE DB [--program PATH] [--client DIR] [--base-url URL]\n"
+    "       mirvo-server publish-version [--site DIR] [--client DIR] [--key FILE] VERSION [MESSAGE]\n"
+    "       mirvo-server publish-program [--site DIR] [--key FILE] VERSION\n"
+    "       mirvo-server init-demo SITE DB [--program PATH] [--client DIR] [--base-url URL] [--key FILE]\n"
     "       mirvo-server digit-encode TEXT | digit-decode DIGITS\n";
 
 struct parsed {
@@ -46,8 +47,9 @@ struct parsed {
 };
 
 bool parse_args(const std::vector<std::string>& args, std::size_t from, parsed& p, std::ostream& err) {
-    static const char* const with_value[] = {"--address", "--port",     "--site",       "--db",     "--online-window",
-                                             "--program", "--base-url", "--iterations", "--client", "--raw"};
+    static const char* const with_value[] = {"--address",       "--port",    "--site",     "--db",
+                                             "--online-window", "--program", "--base-url", "--iterations",
+                                             "--client",        "--raw",     "--key"};
     for (std::size_t i = from; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.rfind("--", 0) == 0) {
@@ -329,20 +331,52 @@ int import_catalogue(const parsed& p, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+// The private key of --key, which signs the download lists. Without --key
+// the lists go unsigned, and clients built with a key refuse them.
+struct key_choice {
+    bool ok = true;
+    std::optional<private_key> key;
+};
+
+key_choice signing_key(const parsed& p, std::ostream& err) {
+    const std::string path = opt(p, "--key", "");
+    if (path.empty()) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::optional<private_key> key = in ? parse_private_key(text.str()) : std::nullopt;
+    if (!key) {
+        err << "mirvo-server: " << path << " holds no private key (mirvo-sign keygen makes one)\n";
+        return {false, {}};
+    }
+    return {true, key};
+}
+
+void say_how_signed(const std::optional<private_key>& key, std::ostream& out) {
+    if (key)
+        out << "download lists signed with the key whose public half is " << key_text(public_key_of(*key)) << "\n";
+    else
+        out << "download lists not signed (no --key): clients built with a key refuse them\n";
+}
+
 int publish_version(const parsed& p, std::ostream& out, std::ostream& err) {
     if (p.positional.empty() || p.positional.size() > 2) {
         err << usage_text;
         return 2;
     }
+    const key_choice signing = signing_key(p, err);
+    if (!signing.ok) return 2;
     std::string error;
     const std::string site = opt(p, "--site", "site");
     const std::string client = opt(p, "--client", "");
     if ((!client.empty() && !stage_client_files(site, client, error)) ||
-        !publish_client_version(site, p.positional[0], p.positional.size() > 1 ? p.positional[1] : "", error)) {
+        !publish_client_version(site, p.positional[0], p.positional.size() > 1 ? p.positional[1] : "", signing.key,
+                                error)) {
         err << "mirvo-server: " << error << "\n";
         return 1;
     }
     out << "published client version " << p.positional[0] << " on " << site << "\n";
+    say_how_signed(signing.key, out);
     return 0;
 }
 
@@ -353,13 +387,16 @@ int publish_program(const parsed& p, std::ostream& out, std::ostream& err) {
         err << usage_text;
         return 2;
     }
+    const key_choice signing = signing_key(p, err);
+    if (!signing.ok) return 2;
     std::string error;
     const std::string site = opt(p, "--site", "site");
-    if (!publish_program_version(site, p.positional[0], error)) {
+    if (!publish_program_version(site, p.positional[0], signing.key, error)) {
         err << "mirvo-server: " << error << "\n";
         return 1;
     }
     out << "published " << demo_program_file << " version " << p.positional[0] << " on " << site << "\n";
+    say_how_signed(signing.key, out);
     return 0;
 }
 
@@ -393,7 +430,10 @@ int init_demo_command(const parsed& p, std::ostream& out, std::ostream& err) {
         err << "mirvo-server: bad iteration count\n";
         return 2;
     }
+    const key_choice signing = signing_key(p, err);
+    if (!signing.ok) return 2;
     demo_options o;
+    o.signing_key = signing.key;
     o.site = p.positional[0];
     o.db = p.positional[1];
     o.program_path = opt(p, "--program", "");
@@ -407,11 +447,12 @@ int init_demo_command(const parsed& p, std::ostream& out, std::ostream& err) {
     // A built client offered as the update that publish-version announces.
     const std::string client = opt(p, "--client", "");
     if (!client.empty() && (!stage_client_files(o.site, client, error) ||
-                            !publish_client_version(o.site, MIRVO_INSTALLED_VERSION, "", error))) {
+                            !publish_client_version(o.site, MIRVO_INSTALLED_VERSION, "", o.signing_key, error))) {
         err << "mirvo-server: init-demo: " << error << "\n";
         return 1;
     }
     if (!client.empty()) out << "client files of " << client << " staged for publish-version\n";
+    say_how_signed(o.signing_key, out);
     out << "demo users (name / password):\n";
     for (const auto& u : demo_users()) out << "  " << u.name << " / " << u.password << "\n";
     return 0;

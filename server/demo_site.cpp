@@ -1,6 +1,7 @@
 #include "server/demo_site.h"
 
 #include "common/fs/paths.h"
+#include "common/sign/sign.h"
 #include "common/swf/writer.h"
 #include "common/text/gbk.h"
 #include "server/catalogue.h"
@@ -173,16 +174,18 @@ bool write_site_file(const std::string& site, const std::string& rel, const std:
     return write_file_atomic(utf8_to_gbk(target.string()), bytes);
 }
 
-std::string download_list(const std::vector<std::pair<std::string, std::string>>& files,
-                          const std::string& version_file, const std::string& run_after,
-                          const std::string& message_gbk) {
+std::string download_list(const std::vector<list_file>& files, const std::string& version_file,
+                          const std::string& run_after, const std::string& message_gbk) {
     // The root element comes first and its name does not begin with any of the
     // element names the updater looks for.
     std::string t = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<download>\r\n";
     int order = 0;
-    for (const auto& [get_name, save_as] : files)
-        t += "<file order=\"" + std::to_string(++order) + "\" get_name=\"" + get_name + "\" save_as=\"" + save_as +
-             "\" />\r\n";
+    for (const list_file& f : files) {
+        t += "<file order=\"" + std::to_string(++order) + "\" get_name=\"" + f.get_name + "\" save_as=\"" + f.save_as +
+             "\"";
+        if (!f.sha256.empty()) t += " sha256=\"" + f.sha256 + "\"";
+        t += " />\r\n";
+    }
     if (!version_file.empty()) t += "<version_file>" + version_file + "</version_file>\r\n";
     if (!run_after.empty()) t += "<run_after_download>" + run_after + "</run_after_download>\r\n";
     if (!message_gbk.empty()) t += "<show_message>" + message_gbk + "</show_message>\r\n";
@@ -222,6 +225,28 @@ bool site_file_exists(const std::string& site, const std::string& rel) {
     return fs::is_regular_file(fs::path(site) / rel, ec);
 }
 
+// A list entry for a file the site holds, with the digest of what it holds
+// now; empty when the file cannot be read.
+std::optional<list_file> site_list_file(const std::string& site, const std::string& get_name,
+                                        const std::string& save_as) {
+    std::string bytes;
+    if (!read_file(utf8_to_gbk((fs::path(site) / get_name).string()), bytes)) return std::nullopt;
+    return list_file{get_name, save_as, sha256_hex(bytes)};
+}
+
+// The list, then its signature beside it. Without a key an older signature
+// goes: it would not match, and a client with a key would refuse the list
+// for it all the same.
+bool write_download_list(const std::string& site, const std::string& rel, const std::string& text,
+                         const std::optional<private_key>& key) {
+    if (!write_site_file(site, rel, text)) return false;
+    const std::string signature = rel + signature_suffix;
+    if (key) return write_site_file(site, signature, signature_text(*key, text));
+    std::error_code ec;
+    fs::remove(fs::path(site) / signature, ec);
+    return !ec;
+}
+
 }  // namespace
 
 bool stage_client_files(const std::string& site, const std::string& client_folder, std::string& error) {
@@ -241,7 +266,7 @@ bool stage_client_files(const std::string& site, const std::string& client_folde
 }
 
 bool publish_client_version(const std::string& site, const std::string& version, const std::string& message,
-                            std::string& error) {
+                            const std::optional<private_key>& key, std::string& error) {
     if (!is_version_text(version, error)) return false;
     const std::string msg = utf8_to_gbk(message);
     if (msg.find_first_of("<>") != std::string::npos) {
@@ -251,39 +276,52 @@ bool publish_client_version(const std::string& site, const std::string& version,
     const std::string doc = "<mirvo>" + version + "</mirvo>";
     bool staged = true;
     for (const release_file& f : release_files) staged = staged && site_file_exists(site, f.get_name);
-    std::vector<std::pair<std::string, std::string>> files;
+    if (!write_site_file(site, "dl/client/mirvo.xml", doc + "\r\n")) {
+        error = "cannot write below " + site;
+        return false;
+    }
+    std::vector<std::optional<list_file>> entries;
     std::string version_file = "dl/client/mirvo.xml";
     if (staged) {
-        for (const release_file& f : release_files) files.emplace_back(f.get_name, f.save_as);
+        for (const release_file& f : release_files) entries.push_back(site_list_file(site, f.get_name, f.save_as));
         // Fetched into the program folder only after every file is in place:
         // a client updated in part keeps its old version and is offered the
         // update again.
         version_file = "mirvo.xml";
     } else {
-        files.emplace_back("dl/client/mirvo.xml", "mirvo.xml");
+        entries.push_back(site_list_file(site, "dl/client/mirvo.xml", "mirvo.xml"));
     }
-    bool ok = write_site_file(site, "dl/client/mirvo.xml", doc + "\r\n") &&
-              write_site_file(site, "dl/download.xml",
-                              download_list(files, version_file, "mirvo", utf8_to_gbk("已更新到版本 ") + version)) &&
-              write_site_file(site, "mirvo.xml", doc + "<show_message>" + msg + "</show_message>\r\n");
+    std::vector<list_file> files;
+    for (const auto& e : entries) {
+        if (!e) {
+            error = "cannot read the release files below " + site;
+            return false;
+        }
+        files.push_back(*e);
+    }
+    const std::string list = download_list(files, version_file, "mirvo", utf8_to_gbk("已更新到版本 ") + version);
+    const bool ok = write_download_list(site, "dl/download.xml", list, key) &&
+                    write_site_file(site, "mirvo.xml", doc + "<show_message>" + msg + "</show_message>\r\n");
     if (!ok) error = "cannot write below " + site;
     return ok;
 }
 
-bool publish_program_version(const std::string& site, const std::string& version, std::string& error) {
+bool publish_program_version(const std::string& site, const std::string& version, const std::optional<private_key>& key,
+                             std::string& error) {
     if (!is_version_text(version, error)) return false;
     const std::string file = demo_program_file;
     const std::string base = file.substr(0, file.size() - 4);
-    if (!site_file_exists(site, "dl/" + base + "/" + file)) {
+    const std::optional<list_file> program = site_list_file(site, "dl/" + base + "/" + file, file);
+    if (!program) {
         error = "the site has no demo program (run init-demo first)";
         return false;
     }
     const std::string version_doc = "<version>" + version + "</version>\r\n";
     // The program folder's version document comes from the server's once
     // the program is in place.
-    bool ok = write_site_file(site, "dl/download_" + base + ".xml",
-                              download_list({{"dl/" + base + "/" + file, file}}, base + ".xml", "",
-                                            utf8_to_gbk("演示程序已安装，请再按“播放”运行它。"))) &&
+    const std::string list =
+        download_list({*program}, base + ".xml", "", utf8_to_gbk("演示程序已安装，请再按“播放”运行它。"));
+    bool ok = write_download_list(site, "dl/download_" + base + ".xml", list, key) &&
               write_site_file(site, base + ".xml", version_doc);
     if (!ok) error = "cannot write below " + site;
     return ok;
@@ -321,7 +359,7 @@ bool init_demo(const demo_options& o, std::string& error, const std::function<vo
     bool ok = write_site_file(o.site, "testinternet.txt", "your internet is ok!");
     for (const auto& p : pages)
         ok = ok && write_site_file(o.site, p.rel, utf8_to_gbk(std::string(page_head) + p.body + "</body></html>\r\n"));
-    ok = ok && publish_client_version(o.site, MIRVO_INSTALLED_VERSION, "", error);
+    ok = ok && publish_client_version(o.site, MIRVO_INSTALLED_VERSION, "", o.signing_key, error);
 
     // The demo program is offered for download only, so a client without it
     // shows the hand-over to the updater.
@@ -337,7 +375,7 @@ bool init_demo(const demo_options& o, std::string& error, const std::function<vo
         return false;
     }
     ok = ok && write_site_file(o.site, "dl/" + base + "/" + demo_program_file, program_bytes) &&
-         publish_program_version(o.site, demo_program_version, error);
+         publish_program_version(o.site, demo_program_version, o.signing_key, error);
     if (!ok) {
         if (error.empty()) error = "cannot write the site's files";
         return false;

@@ -2,18 +2,22 @@
 // download lists, and a database with users, messages and the catalogue.
 #pragma once
 
+#include "common/sign/sign.h"
+
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace mirvo::server {
 
 struct demo_options {
-    std::string site;          // native path; created when missing
-    std::string db;            // native path of the database file
-    std::string program_path;  // the demo program's binary; empty: look beside this program
-    std::string base_url;      // the address the service is reached at, for ad links
-    unsigned iterations = 0;   // PBKDF2 iterations; 0 = default
+    std::string site;                        // native path; created when missing
+    std::string db;                          // native path of the database file
+    std::string program_path;                // the demo program's binary; empty: look beside this program
+    std::string base_url;                    // the address the service is reached at, for ad links
+    unsigned iterations = 0;                 // PBKDF2 iterations; 0 = default
+    std::optional<private_key> signing_key;  // signs the download lists; none: unsigned
 };
 
 struct demo_user {
@@ -48,19 +52,29 @@ bool stage_client_files(const std::string& site, const std::string& client_folde
 // updater's self-update and records the version by fetching "/mirvo.xml"
 // once everything is in place; otherwise it installs only the version
 // document. The list is written first, so a client that sees the new
-// version always finds the list.
+// version always finds the list. Every entry carries its file's digest;
+// with a key the list is signed ("/dl/download.xml.sig"), without one a
+// signature left from before is removed.
 bool publish_client_version(const std::string& site, const std::string& version, const std::string& message,
-                            std::string& error);
+                            const std::optional<private_key>& key, std::string& error);
 
 // Publishes version `version` of the demo program: its version document
 // "/mdemo.xml" and the download list "/dl/download_mdemo.xml" that installs
-// the program and then records the version. A client with an older version
-// offers the update when the program is started.
-bool publish_program_version(const std::string& site, const std::string& version, std::string& error);
+// the program and then records the version, digests and signature as for
+// the client. A client with an older version offers the update when the
+// program is started.
+bool publish_program_version(const std::string& site, const std::string& version, const std::optional<private_key>& key,
+                             std::string& error);
 
-// The download list text for files given as (get_name, save_as) pairs.
-std::string download_list(const std::vector<std::pair<std::string, std::string>>& files,
-                          const std::string& version_file, const std::string& run_after,
-                          const std::string& message_gbk);
+// One file of a download list.
+struct list_file {
+    std::string get_name;  // below the site, "/"-separated
+    std::string save_as;   // below the program folder, "\"-separated
+    std::string sha256;    // the file's digest; empty: none given
+};
+// The download list text for these files. The digest is the last attribute
+// of its tag, so an updater that does not know it reads the others as ever.
+std::string download_list(const std::vector<list_file>& files, const std::string& version_file,
+                          const std::string& run_after, const std::string& message_gbk);
 
 }  // namespace mirvo::server

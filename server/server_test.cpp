@@ -3,6 +3,7 @@
 #include "common/http/http.h"
 #include "common/protocol/digit_code.h"
 #include "common/protocol/request.h"
+#include "common/sign/sign.h"
 #include "common/swf/swf.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
@@ -594,6 +595,60 @@ TEST_F(ServerTest, PublishedListsInstallTheFilesAndRecordTheVersionLast) {
     ASSERT_EQ(run_command({"publish-version", "--site", site_, "3.8"}, out, err), 0);
     ASSERT_EQ(run_command({"publish-program", "--site", site_, "1.0"}, out, err), 0);
     EXPECT_EQ(xml_get_value(get("/dl/download.xml"), "file", "order", "1", "save_as"), "mirvo.xml");
+}
+
+// With --key every list is signed and names its files' digests, so a client
+// built with the public half installs exactly what was published.
+TEST_F(ServerTest, PublishedListsAreSignedAndNameTheirFilesDigests) {
+    const fs::path root = folder_->path();
+    const fs::path client = root / "signed-build";
+    fs::create_directories(client / "help");
+    std::ofstream(client / "mirvo", std::ios::binary) << "signed client";
+    std::ofstream(client / "mupdate", std::ios::binary) << "signed updater";
+    std::ofstream(client / "help" / "help.htm", std::ios::binary) << "help";
+    const key_pair keys = *make_key_pair();
+    const std::string key_file = (root / "signing.key").string();
+    std::ofstream(key_file) << "# test key\n" << key_text(keys.secret) << "\n";
+    std::ostringstream out, err;
+    ASSERT_EQ(run_command({"publish-version", "--site", site_, "--client", client.string(), "--key", key_file, "3.9"},
+                          out, err),
+              0)
+        << err.str();
+    ASSERT_EQ(run_command({"publish-program", "--site", site_, "--key", key_file, "1.1"}, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find(key_text(keys.pub)), std::string::npos) << out.str();
+
+    for (const char* list_path : {"/dl/download.xml", "/dl/download_mdemo.xml"}) {
+        const raw_response list = raw_get(port_, list_path);
+        const raw_response sig = raw_get(port_, std::string(list_path) + ".sig");
+        ASSERT_EQ(list.status, 200);
+        ASSERT_EQ(sig.status, 200) << list_path;
+        EXPECT_TRUE(signature_matches(keys.pub, list.body, sig.body)) << list_path;
+        int entries = 0;
+        for (;; ++entries) {
+            const std::string order = int_to_text(entries + 1);
+            const std::string get_name = xml_get_value(list.body, "file", "order", order, "get_name");
+            if (get_name.empty()) break;
+            EXPECT_EQ(xml_get_value(list.body, "file", "order", order, "sha256"), sha256_hex(get("/" + get_name)))
+                << get_name;
+        }
+        EXPECT_GE(entries, 1) << list_path;
+    }
+
+    // A key file that holds no key publishes nothing.
+    std::ofstream(root / "public.key") << key_text(keys.pub) << key_text(keys.pub) << "\n";
+    EXPECT_EQ(
+        run_command({"publish-version", "--site", site_, "--key", (root / "public.key").string(), "4.0"}, out, err), 2);
+    EXPECT_EQ(xml_get_value(get("/mirvo.xml"), "mirvo"), "3.9");
+
+    // Unsigned again: the signatures from before go, as they no longer match.
+    for (const char* rel : {"dl/client/mirvo", "dl/client/help/help.htm", "dl/mupdate.new"})
+        fs::remove(fs::path(site_) / rel);
+    ASSERT_EQ(run_command({"publish-version", "--site", site_, "3.8"}, out, err), 0);
+    ASSERT_EQ(run_command({"publish-program", "--site", site_, "1.0"}, out, err), 0);
+    EXPECT_EQ(raw_get(port_, "/dl/download.xml.sig").status, 404);
+    EXPECT_EQ(raw_get(port_, "/dl/download_mdemo.xml.sig").status, 404);
+    EXPECT_EQ(xml_get_value(get("/dl/download.xml"), "file", "order", "1", "sha256"),
+              sha256_hex(get("/dl/client/mirvo.xml")));
 }
 
 TEST_F(ServerTest, CatalogueImportReplacesWhatIsServed) {

@@ -11,6 +11,7 @@ struct list_entry {
     std::string order;     // "1", "2", ...
     std::string get_name;  // path below the server base URL, "/"-separated
     std::string save_as;   // path below the program folder, "\"-separated
+    std::string sha256;    // the file's digest (hexadecimal) when the list gives one
 };
 
 struct download_list {

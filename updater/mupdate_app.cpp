@@ -1,5 +1,6 @@
 #include "updater/mupdate_app.h"
 
+#include "common/sign/configured_key.h"
 #include "gui/desktop.h"
 #include "gui/pump.h"
 #include "updater/mupdate_form.h"
@@ -13,7 +14,7 @@ bool CmupdateApp::InitInstance() {
     static paced_qt_message_pump pump;
     set_message_pump(&pump);
     Cmupdate_form form;
-    form.OnInitDialog(configured_candidates());
+    form.OnInitDialog(configured_candidates(), configured_update_key());
     return false;
 }
 

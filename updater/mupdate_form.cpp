@@ -62,8 +62,8 @@ Cmupdate_form::~Cmupdate_form() = default;
 QLabel* Cmupdate_form::status_line() const { return ui_->status_line; }
 QProgressBar* Cmupdate_form::progress() const { return ui_->progress; }
 
-bool Cmupdate_form::OnInitDialog(const probe_candidates& candidates) {
-    result_ = run_update(*binding_, candidates);
+bool Cmupdate_form::OnInitDialog(const probe_candidates& candidates, const std::optional<public_key>& list_key) {
+    result_ = run_update(*binding_, candidates, list_key);
     binding_->flush();
     QDialog::accept();
     return result_.end != update_end::no_server && result_.end != update_end::no_folder;

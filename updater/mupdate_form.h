@@ -25,9 +25,10 @@ public:
     ~Cmupdate_form() override;
 
     // The dialog's initialisation: shows the window, runs the update
-    // procedure against these servers and ends the dialog (confirmed). True
-    // after a procedure that got as far as a server; nothing depends on it.
-    bool OnInitDialog(const probe_candidates& candidates);
+    // procedure against these servers (with the key lists must be signed
+    // with, if any) and ends the dialog (confirmed). True after a procedure
+    // that got as far as a server; nothing depends on it.
+    bool OnInitDialog(const probe_candidates& candidates, const std::optional<public_key>& list_key = std::nullopt);
     const update_result& outcome() const { return result_; }
 
     QLabel* status_line() const;

@@ -44,10 +44,16 @@ bool same_file(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(to_native(a), to_native(b), ec) && !ec;
 }
 
+// The same, also for a file that does not exist yet.
+bool same_path(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    return fs::path(to_native(a)).lexically_normal() == fs::path(to_native(b)).lexically_normal() || same_file(a, b);
+}
+
 class update_run {
 public:
-    update_run(update_window& window, const probe_candidates& candidates)
-        : window_(window), status_(window.status()), candidates_(candidates) {}
+    update_run(update_window& window, const probe_candidates& candidates, const std::optional<public_key>& list_key)
+        : window_(window), status_(window.status()), candidates_(candidates), list_key_(list_key) {}
 
     update_result run() {
         window_.show_now();
@@ -95,33 +101,57 @@ private:
         say(texts().checking_list);
         const std::string text = read_text_file(&status_, folder_ + list_path);
         status_.repaint();
-        list_ = read_download_list(text);
-        if (!text.empty()) return true;
+        const bool trusted = !text.empty() && list_is_trusted();
+        if (trusted) {
+            list_ = read_download_list(text);
+            return true;
+        }
+        // A list that anyone on the way may have written is no update: the
+        // user hears the same as for no list, and nothing is touched.
         window_.message_box(texts().no_list);
-        result_.end = update_end::no_list;
+        result_.end = text.empty() ? update_end::no_list : update_end::refused;
         return false;
+    }
+
+    bool list_is_trusted() const {
+        return !list_key_ || check_list_signature(*list_key_, folder_ + list_path) == list_signature::valid;
     }
 
     // One entry: download it, then put it in place. An entry that cannot be
     // installed leaves the rest of the list to go on.
     void install(const list_entry& entry) {
+        const name_parts parts = split_get_name(entry.get_name);
+        const std::string local = folder_ + "\\" + parts.folder + "\\" + parts.file;
+        const bool own_file = entry.save_as == updater_file_name;
+        const std::optional<std::string> target =
+            own_file ? folder_ + "\\" + parts.folder + "\\" + updater_file_name : join_confined(folder_, entry.save_as);
+        // An entry that names its digest is checked before it replaces
+        // anything; one downloaded right where it is to be saved would have
+        // replaced the installed file by then, so it is not even fetched.
+        const bool hashed = !entry.sha256.empty();
+        if (hashed && (!target || same_path(local, *target))) {
+            say(texts().copy_failed);
+            ++result_.failed;
+            return;
+        }
         // A name that leaves the program folder is refused by the download
         // itself, with its own text, and counts as a failed download.
         http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
                            download_variant::updater);
-        const name_parts parts = split_get_name(entry.get_name);
-        const std::string local = folder_ + "\\" + parts.folder + "\\" + parts.file;
         // The download keeps the file an earlier run left when it fails; such
         // a file is installed as if it had just arrived.
         if (!is_confined(entry.get_name) || !is_plain_file(local)) {
             ++result_.failed;
             return;
         }
-        if (entry.save_as == updater_file_name) {
-            place_own_file(local, folder_ + "\\" + parts.folder + "\\" + updater_file_name);
+        if (hashed && !digest_matches(entry.sha256, local)) {
+            refuse(local);
             return;
         }
-        const std::optional<std::string> target = join_confined(folder_, entry.save_as);
+        if (own_file) {
+            place_own_file(local, *target);
+            return;
+        }
         if (!target || !put_in_place(local, *target)) {
             say(texts().copy_failed);
             ++result_.failed;
@@ -130,6 +160,18 @@ private:
         ++result_.installed;
         ++installed_files_;
         say(texts().installed + entry.order + texts().installed_tail);
+    }
+
+    static bool digest_matches(const std::string& expected, const std::string& local) {
+        const std::optional<std::string> digest = file_sha256_hex(local);
+        return digest && same_digest(expected, *digest);
+    }
+
+    // Bytes that are not what the list says are no download to retry from.
+    void refuse(const std::string& local) {
+        remove_file(local);
+        say(texts().copy_failed);
+        ++result_.failed;
     }
 
     // The new updater waits beside its download; the client takes it over.
@@ -174,6 +216,7 @@ private:
     update_window& window_;
     status_line& status_;
     const probe_candidates& candidates_;
+    const std::optional<public_key>& list_key_;
     std::string folder_;
     std::string base_url_;
     download_list list_;
@@ -183,8 +226,9 @@ private:
 
 }  // namespace
 
-update_result run_update(update_window& window, const probe_candidates& candidates) {
-    return update_run(window, candidates).run();
+update_result run_update(update_window& window, const probe_candidates& candidates,
+                         const std::optional<public_key>& list_key) {
+    return update_run(window, candidates, list_key).run();
 }
 
 }  // namespace mirvo

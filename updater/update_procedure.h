@@ -5,9 +5,11 @@
 // it against a fake one.
 #pragma once
 
+#include "common/sign/sign.h"
 #include "common/ui/status.h"
 #include "updater/probe.h"
 
+#include <optional>
 #include <string>
 
 namespace mirvo {
@@ -43,6 +45,7 @@ enum class update_end {
     no_folder,  // the current folder could not be read: nothing touched
     no_server,  // no candidate answered: the list is kept, nothing started
     no_list,    // the list is missing or empty: nothing started
+    refused,    // the list is not signed with the key: nothing started
     processed,  // the list was worked through and removed
 };
 
@@ -56,6 +59,11 @@ struct update_result {
 };
 
 // Runs the whole procedure once. The program folder is the current folder.
-update_result run_update(update_window& window, const probe_candidates& candidates);
+// With a list key, the list is read only when dl/download.xml.sig beside it
+// holds that key's signature of it; an unsigned or altered list is reported
+// as no update at all. A file entry's sha256, when the list gives one, is
+// checked before the file is put in place, key or no key.
+update_result run_update(update_window& window, const probe_candidates& candidates,
+                         const std::optional<public_key>& list_key = std::nullopt);
 
 }  // namespace mirvo

@@ -3,6 +3,7 @@
 // texts, boxes and starts the window sees and in which order.
 #include "updater/update_procedure.h"
 
+#include "common/sign/sign.h"
 #include "common/text/gbk.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_http_server.h"
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -62,13 +64,15 @@ public:
 
 struct entry {
     std::string order, get_name, save_as;
+    std::string sha256 = {};
 };
 
 std::string list_text(const std::vector<entry>& entries, const std::string& version_file, const std::string& run,
                       const std::string& message) {
     std::string t = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<download>\r\n";
     for (const entry& e : entries)
-        t += "<file order=\"" + e.order + "\" get_name=\"" + e.get_name + "\" save_as=\"" + e.save_as + "\" />\r\n";
+        t += "<file order=\"" + e.order + "\" get_name=\"" + e.get_name + "\" save_as=\"" + e.save_as + "\"" +
+             (e.sha256.empty() ? "" : " sha256=\"" + e.sha256 + "\"") + " />\r\n";
     if (!version_file.empty()) t += "<version_file>" + version_file + "</version_file>\r\n";
     if (!run.empty()) t += "<run_after_download>" + run + "</run_after_download>\r\n";
     if (!message.empty()) t += "<show_message>" + message + "</show_message>\r\n";
@@ -353,6 +357,123 @@ TEST_F(UpdateProcedure, NoPathFromTheListLeadsOutOfTheProgramFolder) {
     EXPECT_EQ(at("files/ok.bin"), "ok");
     EXPECT_EQ(window.boxes, std::vector<std::string>{G("主运行程序不存在!")});
     EXPECT_TRUE(window.starts.empty());
+}
+
+TEST_F(UpdateProcedure, AFileWhoseDigestDiffersIsRefusedAndTheRestGoesOn) {
+    serve("files/a.bin", "tampered");
+    serve("files/b.bin", "bbb");
+    serve("dl/mupdate.new", "tampered updater");
+    put("a.bin", "old and whole");
+    put(updater_file_name, "running updater");
+    std::string upper_b = sha256_hex("bbb");
+    for (char& c : upper_b) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    leave_list({{"1", "files/a.bin", "a.bin", sha256_hex("what the service published")},
+                {"2", "files/b.bin", "b.bin", upper_b},
+                {"3", "dl/mupdate.new", updater_file_name, sha256_hex("new updater")}});
+    const update_result r = run();
+
+    EXPECT_EQ(r.installed, 1);
+    EXPECT_EQ(r.failed, 2);
+    EXPECT_EQ(at("a.bin"), "old and whole");
+    EXPECT_EQ(at("b.bin"), "bbb");
+    EXPECT_FALSE(exists(std::string("dl/") + updater_file_name));
+    EXPECT_EQ(at(updater_file_name), "running updater");
+    // What is not the published file is not kept to be installed later.
+    EXPECT_FALSE(exists("files/a.bin"));
+    EXPECT_FALSE(exists("dl/mupdate.new"));
+    expect_painted_at_once(G("在拷贝文件时发生错误。升级失败."));
+    EXPECT_FALSE(r.version_file_fetched);
+}
+
+TEST_F(UpdateProcedure, AHashedEntryIsNeverDownloadedOverItsDestination) {
+    serve("c.xml", "<c/>");
+    put("c.xml", "installed");
+    leave_list({{"1", "c.xml", "\\c.xml", sha256_hex("<c/>")}});
+    const update_result r = run();
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(at("c.xml"), "installed");
+    EXPECT_EQ(asked("/c.xml"), 0u);
+    EXPECT_EQ(window.status_line_.texts.back(), G("在拷贝文件时发生错误。升级失败."));
+}
+
+// With a list key: the list counts only with its signature beside it.
+class SignedUpdate : public UpdateProcedure {
+protected:
+    key_pair keys = *make_key_pair();
+    update_result run_signed() { return run_update(window, {{server.base_url(), "", ""}, {}}, keys.pub); }
+    void sign_list(const private_key& with) { put("dl/download.xml.sig", signature_text(with, at("dl/download.xml"))); }
+};
+
+TEST_F(SignedUpdate, ASignedListIsInstalled) {
+    serve("files/a.bin", "aaa");
+    serve("dl/mupdate.new", "new updater");
+    put("mirvo", "client");
+    leave_list({{"1", "files/a.bin", "a.bin", sha256_hex("aaa")},
+                {"2", "dl/mupdate.new", updater_file_name, sha256_hex("new updater")}},
+               "files/ver.xml", "mirvo", "");
+    sign_list(keys.secret);
+    const update_result r = run_signed();
+    EXPECT_EQ(r.end, update_end::processed);
+    EXPECT_EQ(r.installed, 2);
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_EQ(at("a.bin"), "aaa");
+    EXPECT_EQ(at(std::string("dl/") + updater_file_name), "new updater");
+    EXPECT_TRUE(r.version_file_fetched);
+    EXPECT_TRUE(r.program_started);
+    EXPECT_FALSE(exists("dl/download.xml"));
+}
+
+TEST_F(SignedUpdate, AnAlteredUnsignedOrForeignListIsNoUpdateAndTouchesNothing) {
+    serve("files/a.bin", "evil");
+    put("a.bin", "old");
+    put("mirvo", "client");
+    const key_pair stranger = *make_key_pair();
+    auto list = [&] { leave_list({{"1", "files/a.bin", "a.bin"}}, "files/ver.xml", "mirvo", "msg"); };
+    struct refusal {
+        const char* what;
+        std::function<void()> prepare;
+    };
+    const std::vector<refusal> cases = {
+        {"one byte altered after signing",
+         [&] {
+             list();
+             sign_list(keys.secret);
+             std::string text = at("dl/download.xml");
+             text[text.find("a.bin\" />")] = 'b';
+             put("dl/download.xml", text);
+         }},
+        {"no signature", [&] { list(); }},
+        {"an empty signature",
+         [&] {
+             list();
+             put("dl/download.xml.sig", "");
+         }},
+        {"signed with another key",
+         [&] {
+             list();
+             sign_list(stranger.secret);
+         }},
+        {"the signature of another list",
+         [&] {
+             leave_list({{"1", "files/a.bin", "other.bin"}});
+             sign_list(keys.secret);
+             list();
+         }},
+    };
+    for (const refusal& c : cases) {
+        fs::remove(prog / "dl/download.xml.sig");
+        window.boxes.clear();
+        c.prepare();
+        const update_result r = run_signed();
+        EXPECT_EQ(r.end, update_end::refused) << c.what;
+        EXPECT_EQ(window.boxes, std::vector<std::string>{G("Mirvo更新程序，没有发现更新信息。")}) << c.what;
+        EXPECT_TRUE(window.starts.empty()) << c.what;
+        EXPECT_EQ(at("a.bin"), "old") << c.what;
+        EXPECT_TRUE(exists("dl/download.xml")) << c.what;
+    }
+    // Nothing but the test page was asked for.
+    EXPECT_EQ(asked("/testinternet.txt"), cases.size());
+    EXPECT_EQ(server.request_count(), cases.size());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include "client/app/zeph_app.h"
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"
+#include "client/login/session.h"
+#include "common/sign/configured_key.h"
 #include "gui/pump.h"
 
 #include <QApplication>
@@ -12,7 +14,11 @@ int main(int argc, char** argv) {
     mirvo::prepare_movie_player(argc, argv);
     QApplication app(argc, argv);
     mirvo::set_lesson_player_factory(mirvo::make_player_factory<mirvo::CShockwaveflash1>());
+    // Download lists reach the updater only when signed with the deployment's key.
+    mirvo::update_key() = mirvo::configured_update_key();
     app.setApplicationName("mirvo");
+    // The installed menu entry: desktops match the windows to its name and icon.
+    app.setDesktopFileName(MIRVO_APP_ID);
     // The program ends through its close sequence or a quit request, never
     // because its last visible window went (the frame hides into the tray).
     app.setQuitOnLastWindowClosed(false);

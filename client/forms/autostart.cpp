@@ -87,6 +87,16 @@ std::string autostart_entry_text(const std::string& executable, const std::strin
            "Terminal=false\n";
 }
 
+std::string application_entry_text(const std::string& executable, const std::string& folder, const std::string& icon) {
+    // The class the client's windows carry, so the desktop groups them
+    // under this entry.
+    return autostart_entry_text(executable, folder) + "Icon=" + escape_string_value(icon) +
+           "\n"
+           "Comment=在线学习与娱乐：课程动画和益智游戏\n"
+           "Categories=Education;\n"
+           "StartupWMClass=mirvo\n";
+}
+
 autostart_result save_autostart(bool on, const std::string& executable, const std::string& folder) {
     autostart_result r;
     r.folder = autostart_folder();

@@ -22,6 +22,9 @@ bool autostart_entry_exists();
 std::string desktop_exec_argument(const std::string& arg);
 // The entry that starts executable in folder.
 std::string autostart_entry_text(const std::string& executable, const std::string& folder);
+// The entry an installation puts into the desktop's menus: the same start,
+// with the icon (a theme icon's name), a comment and the menu's category.
+std::string application_entry_text(const std::string& executable, const std::string& folder, const std::string& icon);
 
 struct autostart_result {
     bool saved = false;  // the entry was written or removed as asked

@@ -109,6 +109,18 @@ TEST(Autostart, AnEntryForAnOddExecutablePathStillValidates) {
     EXPECT_NE(read_bytes(autostart_entry_path()).find("Path=/le ad\\\\ing\\tx\n"), std::string::npos);
 }
 
+TEST(Autostart, TheMenuEntryStartsTheSameWayWithAnIconAndValidates) {
+    temp_folder t;
+    const std::string folder = t.path() + "/我的 \"程序\" 100%";
+    const std::string exe = folder + "/mirvo";
+    const std::string text = application_entry_text(exe, folder, "org.mirvo.Mirvo");
+    EXPECT_EQ(text.rfind(autostart_entry_text(exe, folder), 0), 0u) << text;
+    EXPECT_NE(text.find("\nIcon=org.mirvo.Mirvo\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nCategories=Education;\n"), std::string::npos) << text;
+    write_bytes(t.path() + "/org.mirvo.Mirvo.desktop", text);
+    EXPECT_TRUE(validates(t.path() + "/org.mirvo.Mirvo.desktop"));
+}
+
 TEST(Autostart, AFolderThatCannotBeWrittenOrAnEntryThatCannotGoIsReported) {
     temp_folder t;
     // The configuration folder is a file: nothing can be created below it

@@ -6,6 +6,7 @@
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/http/http.h"
+#include "common/sign/sign.h"
 #include "common/xmltext/xmltext.h"
 
 namespace mirvo {
@@ -42,15 +43,19 @@ void launch_program(program_window& window, const std::string& path) {
 
 // Fetches the program's download list into dl\download.xml and starts the
 // updater; the client keeps running. An earlier list is removed first, so a
-// failed fetch leaves the updater with no list rather than a stale one.
+// failed fetch, or a list that is not signed as the build requires, leaves
+// the updater with no list rather than a stale one. The signature goes
+// along: the updater checks it again.
 void hand_over_to_updater(program_window& window, const program_names& names) {
     const std::string& folder = program_folder();
     const std::string list = folder + "\\dl\\" + names.list_name;
     const std::string handed = folder + "\\dl\\download.xml";
-    remove_file(list);
     remove_file(handed);
-    http_download_file(nullptr, session().server_base_url, "/dl/" + names.list_name, folder, nullptr);
-    copy_file_atomic(list, handed);
+    remove_file(handed + signature_suffix);
+    if (fetch_download_list(nullptr, nullptr, session().server_base_url, folder, "/dl/" + names.list_name)) {
+        copy_file_atomic(list, handed);
+        if (update_key()) copy_file_atomic(list + signature_suffix, handed + signature_suffix);
+    }
     window.launch(folder + updater_relative_path, {}, folder);
 }
 

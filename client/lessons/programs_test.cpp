@@ -6,6 +6,7 @@
 #include "client/res/string_ids.h"
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
+#include "common/sign/sign.h"
 #include "common/text/gbk.h"
 #include "common/ui/status.h"
 #include "tests/support/fixtures.h"
@@ -56,6 +57,7 @@ protected:
     }
     ~Programs() override {
         session() = saved_session_;
+        update_key().reset();
         set_program_folder({});
     }
 
@@ -162,6 +164,29 @@ TEST_F(Programs, AMissingProgramIsHandedOverWithoutAPromptAndNeverWithAnOldList)
     EXPECT_FALSE(fs::exists(prog / "dl/download_mgame.xml"));
     ASSERT_EQ(window.launches.size(), 1u);
     EXPECT_EQ(window.launches[0].path, folder() + "\\mupdate");
+}
+
+TEST_F(Programs, WithAnUpdateKeyOnlyASignedListReachesTheUpdaterWithItsSignature) {
+    const key_pair keys = *make_key_pair();
+    update_key() = keys.pub;
+    const std::string list = "<download><file order=\"1\" get_name=\"dl/mgame/mgame.exe\" save_as=\"mgame.exe\" />";
+    const std::string signature = signature_text(keys.secret, list);
+    server.on("//dl/download_mgame.xml.sig", scripted_response::text(200, signature));
+
+    server.on("//dl/download_mgame.xml", scripted_response::text(200, list));
+    EXPECT_EQ(start("mgame.exe"), program_start::handed_over);
+    EXPECT_EQ(at("dl/download.xml"), list);
+    EXPECT_EQ(at("dl/download.xml.sig"), signature);
+
+    // Altered on the way: the signed list from before is gone with its
+    // signature, and the updater is started to say it found nothing.
+    server.on("//dl/download_mgame.xml", scripted_response::text(200, list + "<file order=\"2\" />"));
+    EXPECT_EQ(start("mgame.exe"), program_start::handed_over);
+    EXPECT_FALSE(fs::exists(prog / "dl/download.xml"));
+    EXPECT_FALSE(fs::exists(prog / "dl/download.xml.sig"));
+    EXPECT_FALSE(fs::exists(prog / "dl/download_mgame.xml"));
+    ASSERT_EQ(window.launches.size(), 2u);
+    EXPECT_EQ(window.launches[1].path, folder() + "\\mupdate");
 }
 
 TEST_F(Programs, AShortNameHasAnEmptyBaseName) {

@@ -214,11 +214,9 @@ void Clogin_form::offer_update(const std::string& base, const std::string& folde
     const box_answer answer = the_desktop().message_box(this, load_string(str::new_version) + version.prompt,
                                                         application_title(), box_kind::yes_no);
     if (ended_ || answer != box_answer::yes) return;
-    // The result is not examined: without a list the updater says it found
-    // no update. A list left from before goes first, so a failed fetch
-    // never has the updater install an old one.
-    remove_file(folder + "\\dl\\download.xml");
-    http_download_file(&progress_, base, "/dl/download.xml", folder, &status_);
+    // The result is not examined: without a list (none fetched, or one not
+    // signed as the build requires) the updater says it found no update.
+    fetch_download_list(&progress_, &status_, base, folder, "/dl/download.xml");
     // The download pumps events: a user who closed the dialog meanwhile has
     // ended the program, and gets no updater.
     if (ended_) return;

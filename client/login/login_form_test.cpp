@@ -12,6 +12,7 @@
 #include "common/fs/paths.h"
 #include "common/protocol/digit_code.h"
 #include "common/protocol/request.h"
+#include "common/sign/sign.h"
 #include "gui/pump.h"
 #include "gui/qt_text.h"
 #include "tests/support/fixtures.h"
@@ -133,6 +134,7 @@ private slots:
         desktop_ = std::make_unique<recording_desktop>();
         timeouts_ = std::make_unique<mirvo::testing::short_transfer_timeouts>();
         session() = session_values{};
+        update_key().reset();
     }
     void cleanup() {
         timeouts_.reset();
@@ -503,6 +505,29 @@ private slots:
         QVERIFY(!fs::exists(folder() / "dl" / "download.xml"));
         QCOMPARE(desktop_->starts.size(), 1u);
         QCOMPARE(desktop_->starts[0].program, folder_->path() + "\\mupdate");
+    }
+
+    void withAnUpdateKeyOnlyASignedListIsLeftForTheUpdater() {
+        const key_pair keys = *make_key_pair();
+        update_key() = keys.pub;
+        const std::string list = "<file order=\"1\" get_name=\"mirvo.xml\" save_as=\"mirvo.xml\" />";
+        const std::string signature = signature_text(keys.secret, list);
+        for (const bool signed_list : {true, false}) {
+            service svc("3.9");
+            svc.server.on("//dl/download.xml", scripted_response::text(200, signed_list ? list : list + " "));
+            svc.server.on("//dl/download.xml.sig", scripted_response::text(200, signature));
+            desktop_->answers = {box_answer::yes};
+            desktop_->starts.clear();
+            reset_quit_for_testing();
+            auto d = open_dialog({svc.server.base_url()});
+            type_in(d.get(), "lily", "pw");
+            click_login(d.get());
+            QCOMPARE(fs::exists(folder() / "dl" / "download.xml"), signed_list);
+            QCOMPARE(fs::exists(folder() / "dl" / "download.xml.sig"), signed_list);
+            if (signed_list) QCOMPARE(slurp(folder() / "dl" / "download.xml.sig"), signature);
+            // The updater starts all the same and tells the user it found no update.
+            QCOMPARE(desktop_->starts.size(), 1u);
+        }
     }
 
     void waitingUpdaterIsTakenOver() {

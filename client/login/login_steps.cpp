@@ -1,5 +1,6 @@
 #include "client/login/login_steps.h"
 
+#include "client/login/session.h"
 #include "client/res/coded_resources.h"
 #include "client/res/string_ids.h"
 #include "client/res/string_table.h"
@@ -7,6 +8,7 @@
 #include "common/http/http.h"
 #include "common/protocol/digit_code.h"
 #include "common/protocol/request.h"
+#include "common/sign/sign.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
 
@@ -40,6 +42,23 @@ bool take_over_updater(const std::string& folder) {
                     fs::perm_options::add, ec);
     remove_file(waiting);
     return true;
+}
+
+bool fetch_download_list(progress_bar* progress, status_line* status, const std::string& base_url,
+                         const std::string& folder, const std::string& remote_list) {
+    const std::string list = folder + remote_list;
+    const std::string signature = list + signature_suffix;
+    // What lay there before goes first: a failed fetch must never leave an
+    // older list, or an older list's signature, to be taken for this one.
+    remove_file(list);
+    remove_file(signature);
+    http_download_file(progress, base_url, remote_list, folder, status);
+    if (!update_key()) return file_exists(list) && !is_directory(list);
+    http_download_file(progress, base_url, remote_list + signature_suffix, folder, status);
+    if (check_list_signature(*update_key(), list) == list_signature::valid) return true;
+    remove_file(list);
+    remove_file(signature);
+    return false;
 }
 
 version_check check_version(const std::string& base_url, const std::string& folder) {

@@ -26,6 +26,18 @@ std::string first_answering_server(const std::vector<std::string>& candidates);
 // True when an updater was taken over.
 bool take_over_updater(const std::string& folder);
 
+class progress_bar;
+class status_line;
+
+// Fetches the download list base + remote_list (e.g. "/dl/download.xml")
+// into folder + remote_list, in place of any list (and signature) there
+// before. With an update key, its signature remote_list + ".sig" is fetched
+// beside it and the list is kept only when it is signed with that key: an
+// unsigned or altered list is removed, so the updater finds none and says
+// so. True when a list stands (checked, or fetched without a key).
+bool fetch_download_list(progress_bar* progress, status_line* status, const std::string& base_url,
+                         const std::string& folder, const std::string& remote_list);
+
 struct version_check {
     bool newer = false;  // the server's version is above the installed one
     std::string prompt;  // the server document's show_message

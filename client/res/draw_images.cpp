@@ -6,6 +6,9 @@
 //   icon204.png, icon205.png (16x16)         the login and cancel buttons
 //   banner189.png (341x62)                   the login dialog's banner
 //   toolbar127.png (176x15)                  the frame's eleven toolbar images
+// or:    mirvo-draw-images --theme-icons OUTPUT_FOLDER NAME SIZE...
+//   OUTPUT_FOLDER/<SIZE>x<SIZE>/apps/NAME.png, the program's icon laid out
+//   as an icon theme's folders are, for the desktop's menus
 #include <QColor>
 #include <QDir>
 #include <QGuiApplication>
@@ -14,6 +17,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QStringList>
 
 #include <cmath>
 #include <cstdio>
@@ -254,14 +258,38 @@ bool save(const QImage& img, const QString& folder, const char* name) {
     return true;
 }
 
+// The program's icon at every size a desktop asks for: drawn for each size
+// rather than scaled, so the small ones stay sharp.
+bool save_theme_icons(const QString& out, const QString& name, const QStringList& sizes) {
+    for (const QString& text : sizes) {
+        bool number = false;
+        const int size = text.toInt(&number);
+        if (!number || size < 16 || size > 1024) {
+            std::fprintf(stderr, "mirvo-draw-images: not an icon size: %s\n", qPrintable(text));
+            return false;
+        }
+        const QString folder = QDir(out).filePath(QStringLiteral("%1x%1/apps").arg(size));
+        QDir().mkpath(folder);
+        if (!save(program_icon(size), folder, qPrintable(name + QStringLiteral(".png")))) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Drawing needs fonts but no screen.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    if (argc >= 5 && QByteArray(argv[1]) == "--theme-icons") {
+        QStringList sizes;
+        for (int i = 4; i < argc; ++i) sizes << QString::fromLocal8Bit(argv[i]);
+        return save_theme_icons(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), sizes) ? 0 : 1;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: mirvo-draw-images OUTPUT_FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: mirvo-draw-images OUTPUT_FOLDER\n"
+                     "       mirvo-draw-images --theme-icons OUTPUT_FOLDER NAME SIZE...\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);

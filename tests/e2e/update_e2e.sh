@@ -14,10 +14,19 @@
 # again, which comes back with the new version in its caption and takes the
 # new updater over.
 #
-# Usage: update_e2e.sh PROGRAM_FOLDER MIRVO_SERVER MDEMO SLOW_RELAY PORT
+# Signed lists: with the build's demo key the service signs every list and
+# the programs check it. A list altered by one byte on the service is
+# refused: the client leaves it out of dl/, the updater says it found no
+# update and nothing is installed.
+#
+# Usage: update_e2e.sh PROGRAM_FOLDER MIRVO_SERVER MDEMO SLOW_RELAY PORT [SIGNING_KEY]
+# SIGNING_KEY: the private key the programs' configured key belongs to;
+# empty for a build that checks no signatures.
 # With MIRVO_SCREENSHOTS=DIR set, screenshots are left in DIR.
 set -u
-program=$1 server=$2 mdemo=$3 relay=$4 port=$5
+program=$1 server=$2 mdemo=$3 relay=$4 port=$5 key=${6:-}
+key_args=()
+[ -n "$key" ] && key_args=(--key "$key")
 relay_port=$((port + 1))
 work=$(mktemp -d /tmp/mirvo-update-e2e-XXXXXX)
 prog="$work/program"
@@ -100,7 +109,7 @@ done
 
 # The site offers the built client and updater as the client's update, and
 # a catalogue whose first entry is the demo program.
-"$server" init-demo "$work/site" "$work/db" --program "$mdemo" --client "$program" > "$work/init.log" 2>&1 ||
+"$server" init-demo "$work/site" "$work/db" --program "$mdemo" --client "$program" "${key_args[@]}" > "$work/init.log" 2>&1 ||
   fail "init-demo failed: $(cat "$work/init.log")"
 printf '%s\n' 'movie_folder	movies' 'category	科学与游戏' 'subcategory	益智游戏' \
   'program	演示程序	mdemo	game	mdemo.exe' 'category	英语乐园' 'subcategory	基础英语' \
@@ -152,7 +161,7 @@ kill "$pid"
 
 # A newer version of the program is offered; Yes installs it.
 step "the program's update"
-"$server" publish-program --site "$work/site" 1.1 > /dev/null || fail "publish-program failed"
+"$server" publish-program --site "$work/site" "${key_args[@]}" 1.1 > /dev/null || fail "publish-program failed"
 play_again
 answer "^mirvo$" Return
 wait_window "正在从互联网上下载资料......" 300 > /dev/null || fail "the updater did not come up for the new version"
@@ -170,12 +179,37 @@ xdotool windowactivate --sync "$frame" 2>/dev/null
 xdotool key alt+F4
 wait_gone mirvo 150 || fail "the client did not end"
 
-# --- The client's update, through the slow proxy.
-step "the client's update"
 # The published updater differs from the installed one by a few trailing bytes.
 printf 'e2e' >> "$work/site/dl/mupdate.new"
 new_updater=$(md5sum < "$work/site/dl/mupdate.new")
-"$server" publish-version --site "$work/site" 3.9 "新版本" > /dev/null || fail "publish-version failed"
+"$server" publish-version --site "$work/site" "${key_args[@]}" 3.9 "新版本" > /dev/null || fail "publish-version failed"
+
+# --- A list altered on its way: one byte of the signed list changed.
+if [ -n "$key" ]; then
+  step "an altered list"
+  cp "$work/site/dl/download.xml" "$work/signed_list.xml"
+  sed -i 's/save_as="mirvo"/save_as="mirvp"/' "$work/site/dl/download.xml"
+  cmp -s "$work/site/dl/download.xml" "$work/signed_list.xml" && fail "the list was not altered"
+  (cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
+  log_in
+  answer "^mirvo$" Return
+  wait_gone mirvo 150 || fail "the client did not end for the update"
+  # The updater finds no list and says so; the box is all it shows.
+  wait_window "^mupdate$" 300 > /dev/null || fail "the updater did not come up"
+  sleep 1
+  shot altered_list_refused
+  answer "^mupdate$" Return
+  wait_gone mupdate 100 || fail "the updater did not end after refusing the list"
+  [ -z "$(running mirvo)" ] || fail "the updater started the client without a list"
+  [ ! -e "$prog/dl/download.xml" ] || fail "the client left the altered list for the updater"
+  [ ! -e "$prog/mirvp" ] || fail "the altered list was installed"
+  grep -q '<mirvo>3.8</mirvo>' "$prog/mirvo.xml" || fail "the version changed without an update"
+  requests | grep -qx '//dl/download.xml.sig' || fail "the client did not fetch the signature"
+  cp "$work/signed_list.xml" "$work/site/dl/download.xml"
+fi
+
+# --- The client's update, through the slow proxy.
+step "the client's update"
 (cd "$prog" && exec env http_proxy="http://127.0.0.1:$relay_port" ./mirvo) > "$work/client.log" 2>&1 &
 log_in
 answer "^mirvo$" Return
@@ -208,4 +242,7 @@ xdotool windowactivate --sync "$frame" 2>/dev/null
 xdotool key alt+F4
 wait_gone mirvo 150 || fail "the updated client did not end"
 requests | grep -qx '//dl/download.xml' || fail "the client did not fetch the list"
+if [ -n "$key" ]; then
+  requests | grep -qx '//dl/download_mdemo.xml.sig' || fail "the program's list signature was not fetched"
+fi
 echo "update_e2e: ok"
