@@ -16,10 +16,13 @@
 # Usage: install_e2e.sh SOURCE_DIR BUILD_DIR MIRVO_SERVER MDEMO PORT
 # With MIRVO_SCREENSHOTS=DIR set, screenshots are left in DIR.
 set -u
+e2e_name=install_e2e
+. "$(dirname "$0")/lib.sh"
 src=$1 build=$2 server=$3 mdemo=$4 port=$5
 work=$(mktemp -d /tmp/mirvo-install-e2e-XXXXXX)
 server_pid=
 folder=
+program_folder=$folder
 cleanup() {
   [ -n "$folder" ] && for pid in $(running mirvo); do kill "$pid" 2>/dev/null; done
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
@@ -32,8 +35,6 @@ fail() {
   [ -f "$work/server.log" ] && { echo "--- server log" >&2; tail -n 20 "$work/server.log" >&2; }
   exit 1
 }
-step() { echo "install_e2e: $(date +%T) $*" >&2; }
-shot() { [ -n "${MIRVO_SCREENSHOTS:-}" ] && mkdir -p "$MIRVO_SCREENSHOTS" && import -window root "$MIRVO_SCREENSHOTS/$1.png"; }
 
 # A home folder of its own: nothing of the real user's is read or written.
 export HOME="$work/home" MIRVO_BUILD_DIR="$build" MIRVO_BUILT=1 QT_QPA_PLATFORM=xcb
@@ -45,29 +46,6 @@ id=org.mirvo.mirvo
 entry="$data/applications/$id.desktop"
 metainfo="$data/metainfo/$id.metainfo.xml"
 
-running() {
-  local p exe
-  for p in /proc/[0-9]*; do
-    exe=$(readlink "$p/exe" 2>/dev/null) || continue
-    [ "${exe% (deleted)}" = "$folder/$1" ] && echo "${p#/proc/}"
-  done
-}
-wait_window() {
-  local id
-  for _ in $(seq "$2"); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-wait_gone() {
-  for _ in $(seq "$2"); do
-    [ -z "$(running "$1")" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 # The files the install lists, one a line.
 listed() { sed -n 's/^file //p' "$folder/install_manifest.txt"; }
 
@@ -86,6 +64,7 @@ for bad in "$HOME/100%" "$HOME/a\\b" "$HOME/Mirvo 😀"; do
   [ -z "$(find "$HOME" -mindepth 1)" ] || fail "the refused install into $bad wrote something"
 done
 folder="$HOME/my apps/Mirvo \"学习\" \$HOME \`x\`"
+program_folder=$folder
 "$install" "$folder" > "$work/install.log" 2>&1 || fail "install failed: $(tail -n 5 "$work/install.log")"
 for f in mirvo mupdate; do [ -x "$folder/$f" ] || fail "$f is not installed as a program"; done
 for f in mirvo.xml help/help.htm ruffle/ruffle.js install_manifest.txt; do
@@ -165,6 +144,7 @@ step "install and uninstall in the default folder"
 rm -rf "$HOME"
 mkdir -p "$HOME"
 folder="$data/mirvo"
+program_folder=$folder
 "$install" > "$work/install3.log" 2>&1 || fail "install into the default folder failed"
 [ -x "$folder/mirvo" ] && [ -f "$entry" ] || fail "nothing installed into the default folder"
 "$install" --uninstall > "$work/uninstall3.log" 2>&1 || fail "uninstall of the default folder failed"

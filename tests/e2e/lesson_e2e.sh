@@ -8,6 +8,8 @@
 # Usage: lesson_e2e.sh PROGRAM_FOLDER MIRVO_SERVER MDEMO PORT
 # With MIRVO_SCREENSHOTS=DIR set, a screenshot of the playing lesson is left there.
 set -u
+e2e_name=lesson_e2e
+. "$(dirname "$0")/lib.sh"
 program=$1 server=$2 mdemo=$3 port=$4
 work=$(mktemp -d /tmp/mirvo-lesson-e2e-XXXXXX)
 server_pid= client_pid=
@@ -18,7 +20,6 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "lesson_e2e: $*" >&2; echo "--- server log" >&2; cat "$work/server.log" >&2; exit 1; }
-shot() { [ -n "${MIRVO_SCREENSHOTS:-}" ] && mkdir -p "$MIRVO_SCREENSHOTS" && import -window root "$MIRVO_SCREENSHOTS/$1.png"; }
 requests() { sed -n 's/.* GET \([^ ]*\) .*/\1/p' "$work/server.log" | sed 's/password=[^&]*/password=*/'; }
 
 for _ in $(seq 100); do

@@ -12,6 +12,8 @@
 # With MIRVO_SCREENSHOTS=DIR set, screenshots of the login dialog and the
 # frame are left in DIR.
 set -u
+e2e_name=login_e2e
+. "$(dirname "$0")/lib.sh"
 mirvo=$1 server=$2 mdemo=$3 port=$4
 work=$(mktemp -d /tmp/mirvo-e2e-XXXXXX)
 server_pid=
@@ -21,20 +23,9 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "login_e2e: $*" >&2; echo "--- server log" >&2; cat "$work/server.log" >&2; exit 1; }
-shot() { [ -n "${MIRVO_SCREENSHOTS:-}" ] && mkdir -p "$MIRVO_SCREENSHOTS" && import -window root "$MIRVO_SCREENSHOTS/$1.png"; }
 # The colour of pixel ($2, $3) of window $1, as "srgb(r,g,b)".
 pixel() { import -window "$1" "$work/window.png" && convert "$work/window.png" -format "%[pixel:p{$2,$3}]" info:; }
 
-# Waits up to $2 tenths of a second for a window whose title matches $1.
-wait_window() {
-  local id
-  for _ in $(seq "$2"); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
 
 # Maximising needs the window manager: give it time to take the display.
 for _ in $(seq 100); do

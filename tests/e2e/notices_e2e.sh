@@ -14,6 +14,8 @@
 # Usage: notices_e2e.sh PROGRAM_FOLDER MIRVO_SERVER MDEMO PORT
 # With MIRVO_SCREENSHOTS=DIR set, screenshots are left there.
 set -u
+e2e_name=notices_e2e
+. "$(dirname "$0")/lib.sh"
 # Character by character, not byte by byte (type_slowly).
 export LC_ALL=C.UTF-8
 program=$1 server=$2 mdemo=$3 port=$4
@@ -31,29 +33,10 @@ fail() {
   echo "--- server log" >&2; tail -n 40 "$work/server.log" >&2
   exit 1
 }
-shot() { [ -n "${MIRVO_SCREENSHOTS:-}" ] && mkdir -p "$MIRVO_SCREENSHOTS" && import -window root "$MIRVO_SCREENSHOTS/$1.png"; }
 requests() { sed -n 's/.* GET \([^ ]*\) \([0-9]*\) .*/\1 \2/p' "$work/server.log" | sed 's/password=[^&]*/password=*/'; }
 polls() { requests | grep -c 'lesson_dir=&action= 200$'; }
 alive() { kill -0 "$client_pid" 2>/dev/null || fail "the client ended"; }
 viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
-# Waits up to $2 tenths of a second until the command $1 succeeds.
-wait_for() {
-  for _ in $(seq "$2"); do
-    eval "$1" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-# The visible window whose title matches $1 (first one), waiting up to $2 tenths.
-window() {
-  local id
-  for _ in $(seq "$2"); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
 caption() { xdotool getwindowname "$lesson" 2>/dev/null; }
 notice_in_caption() { caption | grep -q '  您有新信息!$'; }
 # The icon in the notification area: our 24 by 24 window named "mirvo".
@@ -115,7 +98,7 @@ export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" BROWSER="$work/browser
 (cd "$work/program" && exec ./mirvo) > "$work/client.log" 2>&1 &
 client_pid=$!
 
-login=$(window "欢迎您进入Mirvo学习娱乐空间" 150) || fail "no login dialog"
+login=$(wait_window "欢迎您进入Mirvo学习娱乐空间" 150) || fail "no login dialog"
 sleep 0.5
 xdotool windowactivate --sync "$login" 2>/dev/null
 xdotool type --delay 30 "tester1"
@@ -123,8 +106,8 @@ xdotool key Return
 
 # --- the notice for a message posted while a lesson plays
 wait_for 'requests | grep -q "^/movies/eng01/0010/01.swf 200$"' 300 || fail "the first lesson did not play"
-lesson=$(window "在线人数:.* 正在播放" 50) || fail "no lesson window"
-frame=$(window "Mirvo学习娱乐空间 版本" 10) || fail "no main frame"
+lesson=$(wait_window "在线人数:.* 正在播放" 50) || fail "no lesson window"
+frame=$(wait_window "Mirvo学习娱乐空间 版本" 10) || fail "no main frame"
 sleep 3
 notice_in_caption && fail "a notice before any message: $(caption)"
 xdotool search --onlyvisible --name "您有新信息！" >/dev/null 2>&1 && fail "a notice window before any message"
@@ -189,7 +172,7 @@ xdotool windowactivate --sync "$lesson" 2>/dev/null
 xdotool key alt+F4
 sleep 1
 xdotool mousemove --window "$frame" 62 45 click 1
-dialog=$(window "感谢您给我们提建议" 50) || fail "no suggestion dialog"
+dialog=$(wait_window "感谢您给我们提建议" 50) || fail "no suggestion dialog"
 xdotool windowactivate --sync "$dialog" 2>/dev/null
 xdotool mousemove --window "$dialog" 200 51 click 1
 sleep 0.5
@@ -212,7 +195,7 @@ cmp "$work/want.txt" "$work/got.txt" || fail "the suggestion arrived as: $(od -c
 
 # --- settings from the tray menu: the autostart entry
 tray_item 2
-settings=$(window "^设置$" 50) || fail "no settings dialog"
+settings=$(wait_window "^设置$" 50) || fail "no settings dialog"
 xdotool windowactivate --sync "$settings" 2>/dev/null
 xdotool mousemove --window "$settings" 45 39 click 1
 sleep 0.3

@@ -24,12 +24,15 @@
 # empty for a build that checks no signatures.
 # With MIRVO_SCREENSHOTS=DIR set, screenshots are left in DIR.
 set -u
+e2e_name=update_e2e
+. "$(dirname "$0")/lib.sh"
 program=$1 server=$2 mdemo=$3 relay=$4 port=$5 key=${6:-}
 key_args=()
 [ -n "$key" ] && key_args=(--key "$key")
 relay_port=$((port + 1))
 work=$(mktemp -d /tmp/mirvo-update-e2e-XXXXXX)
 prog="$work/program"
+program_folder=$prog
 server_pid= relay_pid=
 cleanup() {
   for pid in $(ours); do kill "$pid" 2>/dev/null; done
@@ -47,39 +50,10 @@ fail() {
   for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do echo "$w $(xdotool getwindowname "$w")" >&2; done
   exit 1
 }
-step() { echo "update_e2e: $(date +%T) $*" >&2; }
-shot() { [ -n "${MIRVO_SCREENSHOTS:-}" ] && mkdir -p "$MIRVO_SCREENSHOTS" && import -window root "$MIRVO_SCREENSHOTS/$1.png"; }
 requests() { sed -n 's/.* GET \([^ ]*\) .*/\1/p' "$work/server.log" | sed 's/password=[^&]*/password=*/'; }
 
-# Process ids of the programs running from the program folder (a replaced
-# binary shows as deleted).
-running() {
-  local p exe
-  for p in /proc/[0-9]*; do
-    exe=$(readlink "$p/exe" 2>/dev/null) || continue
-    [ "${exe% (deleted)}" = "$prog/$1" ] && echo "${p#/proc/}"
-  done
-}
 ours() { running mirvo; running mupdate; running mdemo.exe; }
 
-# Waits up to $2 tenths of a second for a visible window whose title matches $1.
-wait_window() {
-  local id
-  for _ in $(seq "$2"); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.1
-  done
-  return 1
-}
-# Waits up to $2 tenths of a second until no program $1 runs from the folder.
-wait_gone() {
-  for _ in $(seq "$2"); do
-    [ -z "$(running "$1")" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 # Presses a key on the window whose title matches $1.
 answer() {
   local box
