@@ -220,6 +220,9 @@ TEST_F(player_savings_test, a_fast_movie_keeps_its_pace) {
 }
 
 TEST(player_savings_switch, off_gives_the_page_without_savings) {
+    // Whether a stage canvas would reach the screen past the page's compositor.
+    const QString desynchronized = QStringLiteral(
+        "document.createElement('canvas').getContext('2d', {alpha: false}).getContextAttributes().desynchronized");
     setenv("MIRVO_PLAYER_SAVINGS", "off", 1);
     {
         CShockwaveflash1 plain;
@@ -230,11 +233,13 @@ TEST(player_savings_switch, off_gives_the_page_without_savings) {
         EXPECT_TRUE(page_value(plain, QStringLiteral("String(window.requestAnimationFrame)"))
                         .toString()
                         .contains(QStringLiteral("[native code]")));
+        EXPECT_FALSE(page_value(plain, desynchronized).toBool());
     }
     unsetenv("MIRVO_PLAYER_SAVINGS");
     CShockwaveflash1 saving;
     ASSERT_TRUE(mirvo::player::run_events_until([&] { return saving.page_ready(); }, 30000));
     EXPECT_EQ(page_value(saving, QStringLiteral("typeof window.mirvoStillFrames")).toString(), "object");
+    EXPECT_TRUE(page_value(saving, desynchronized).toBool());
 }
 
 }  // namespace

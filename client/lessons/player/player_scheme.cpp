@@ -30,6 +30,7 @@ const QHash<QString, QString>& page_files() {
         {QStringLiteral("/fetch_shim.js"), QStringLiteral(":/mirvo/player/fetch_shim.js")},
         {QStringLiteral("/pacing.js"), QStringLiteral(":/mirvo/player/pacing.js")},
         {QStringLiteral("/still_frames.js"), QStringLiteral(":/mirvo/player/still_frames.js")},
+        {QStringLiteral("/direct_canvas.js"), QStringLiteral(":/mirvo/player/direct_canvas.js")},
         {QStringLiteral("/qwebchannel.js"), QStringLiteral(":/qtwebchannel/qwebchannel.js")},
     };
     return files;

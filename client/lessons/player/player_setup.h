@@ -15,10 +15,13 @@ void prepare_movie_player(int argc = 0, char** argv = nullptr);
 
 // Whether the player's page saves work: Ruffle woken at the movie's frame
 // rate instead of the display's, no gamepad polling, sound with playback
-// latency (page/pacing.js), and frames that would draw the picture already
-// on screen left out (page/still_frames.js). On unless the environment
-// holds MIRVO_PLAYER_SAVINGS=off, which gives the player as it was before
-// them: for comparing the two, and as a way out should a movie show wrong.
+// latency (page/pacing.js), frames that would draw the picture already on
+// screen left out (page/still_frames.js), and the stage's pictures handed
+// straight to the display compositor (page/direct_canvas.js); Ruffle's code
+// compiled as it is first used (prepare_movie_player). On unless the
+// environment holds MIRVO_PLAYER_SAVINGS=off, which gives the player as it
+// was before them: for comparing the two, and as a way out should a movie
+// show wrong.
 bool player_savings();
 
 // Folder holding Ruffle's files: "ruffle" beside the program binary.

@@ -148,8 +148,8 @@ CShockwaveflash1::CShockwaveflash1(QWidget* parent)
     page_->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     page_->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     page_->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
-    // The page's savings (pacing.js, still_frames.js) read this before any
-    // of its scripts run.
+    // The page's savings (pacing.js, still_frames.js, direct_canvas.js) read
+    // this before any of its scripts run.
     QWebEngineScript settings;
     settings.setName(QStringLiteral("mirvo-settings"));
     settings.setInjectionPoint(QWebEngineScript::DocumentCreation);
