@@ -123,18 +123,18 @@ byte_range requested_range(std::string_view header, std::uint64_t size) {
     while (!unit.empty() && (unit.back() == ' ' || unit.back() == '\t')) unit.remove_suffix(1);
     unit.remove_prefix(std::min(unit.size(), skip_blanks(unit, 0)));
     if (!iequals(unit, "bytes")) return whole;
-    std::string_view spec = header.substr(eq + 1);
+    std::string_view range_text = header.substr(eq + 1);
     // Several ranges would let one request ask for the file many times over.
-    if (spec.find(',') != std::string_view::npos) return whole;
+    if (range_text.find(',') != std::string_view::npos) return whole;
 
-    std::size_t pos = skip_blanks(spec, 0);
+    std::size_t pos = skip_blanks(range_text, 0);
     std::uint64_t first = 0, last = 0;
-    const bool has_first = read_number(spec, pos, first);
-    pos = skip_blanks(spec, pos);
-    if (pos >= spec.size() || spec[pos] != '-') return whole;
-    pos = skip_blanks(spec, pos + 1);
-    const bool has_last = read_number(spec, pos, last);
-    if (skip_blanks(spec, pos) != spec.size()) return whole;
+    const bool has_first = read_number(range_text, pos, first);
+    pos = skip_blanks(range_text, pos);
+    if (pos >= range_text.size() || range_text[pos] != '-') return whole;
+    pos = skip_blanks(range_text, pos + 1);
+    const bool has_last = read_number(range_text, pos, last);
+    if (skip_blanks(range_text, pos) != range_text.size()) return whole;
 
     if (!has_first) {
         // The last `last` bytes.

@@ -22,15 +22,15 @@ namespace mirvo {
 // a handful of fonts, measured many times.
 class qt_measurer final : public text_measurer {
 public:
-    int advance(const font_spec& font, std::string_view utf8) override {
+    int advance(const font_request& font, std::string_view utf8) override {
         return entry(font).metrics.horizontalAdvance(
             QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
     }
-    font_metrics metrics(const font_spec& font) override {
+    font_metrics metrics(const font_request& font) override {
         const QFontMetrics& m = entry(font).metrics;
         return {m.ascent(), m.descent()};
     }
-    const QFont& font(const font_spec& spec) { return entry(spec).font; }
+    const QFont& font(const font_request& wanted) { return entry(wanted).font; }
 
 private:
     struct cached {
@@ -38,22 +38,22 @@ private:
         QFontMetrics metrics;
     };
 
-    static QFont make_font(const font_spec& spec) {
-        QFont f(QString::fromStdString(spec.family));
+    static QFont make_font(const font_request& wanted) {
+        QFont f(QString::fromStdString(wanted.family));
         // Points are the desktop's 96-per-inch points; negative sizes are a
         // character height in pixels. Pixel sizes keep the layout the same on
         // every screen.
-        int pixels = spec.size < 0 ? -spec.size : static_cast<int>(std::lround(spec.size * 96.0 / 72.0));
+        int pixels = wanted.size < 0 ? -wanted.size : static_cast<int>(std::lround(wanted.size * 96.0 / 72.0));
         f.setPixelSize(std::max(1, pixels));
-        f.setWeight(static_cast<QFont::Weight>(spec.weight));
-        f.setItalic(spec.italic);
-        f.setUnderline(spec.underline);
-        f.setStrikeOut(spec.strikeout);
-        f.setOverline(spec.overline);
+        f.setWeight(static_cast<QFont::Weight>(wanted.weight));
+        f.setItalic(wanted.italic);
+        f.setUnderline(wanted.underline);
+        f.setStrikeOut(wanted.strikeout);
+        f.setOverline(wanted.overline);
         return f;
     }
 
-    static std::string key_of(const font_spec& s) {
+    static std::string key_of(const font_request& s) {
         std::string k = s.family;
         k += '\0';
         k += std::to_string(s.size) + ',' + std::to_string(s.weight);
@@ -64,11 +64,11 @@ private:
         return k;
     }
 
-    cached& entry(const font_spec& spec) {
-        std::string key = key_of(spec);
+    cached& entry(const font_request& wanted) {
+        std::string key = key_of(wanted);
         auto it = cache_.find(key);
         if (it == cache_.end()) {
-            QFont f = make_font(spec);
+            QFont f = make_font(wanted);
             it = cache_.emplace(std::move(key), cached{f, QFontMetrics(f)}).first;
         }
         return it->second;

@@ -90,7 +90,7 @@ public:
         finish_line(align);
     }
 
-    void tab(const font_spec& font, h_align align) {
+    void tab(const font_request& font, h_align align) {
         commit_word();
         int step = std::max(1, measurer_.advance(font, " ") * tab_columns);
         int next = (x_ / step + 1) * step;
@@ -101,7 +101,7 @@ public:
         x_ = next;
     }
 
-    void line_break(const font_spec& font, h_align align) {
+    void line_break(const font_request& font, h_align align) {
         commit_word();
         if (line_.items.empty()) {
             font_metrics m = measurer_.metrics(font);
@@ -500,8 +500,8 @@ private:
 
 }  // namespace
 
-font_spec font_of(const text_style& style) {
-    font_spec f;
+font_request font_of(const text_style& style) {
+    font_request f;
     f.family = gbk_to_utf8(style.font_family);
     f.size = style.font_size == 0 ? 1 : std::clamp(style.font_size, -max_font_size, max_font_size);
     f.weight = std::clamp(style.font_weight, 1, 1000);

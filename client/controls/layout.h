@@ -15,7 +15,7 @@
 
 namespace mirvo {
 
-struct font_spec {
+struct font_request {
     std::string family;  // UTF-8
     int size = 10;       // points when positive, character height in pixels when negative
     int weight = 400;
@@ -23,7 +23,7 @@ struct font_spec {
     bool underline = false;
     bool strikeout = false;
     bool overline = false;
-    bool operator==(const font_spec&) const = default;
+    bool operator==(const font_request&) const = default;
 };
 
 struct font_metrics {
@@ -34,8 +34,8 @@ struct font_metrics {
 class text_measurer {
 public:
     virtual ~text_measurer() = default;
-    virtual int advance(const font_spec& font, std::string_view utf8) = 0;
-    virtual font_metrics metrics(const font_spec& font) = 0;
+    virtual int advance(const font_request& font, std::string_view utf8) = 0;
+    virtual font_metrics metrics(const font_request& font) = 0;
 };
 
 struct layout_item {
@@ -47,7 +47,7 @@ struct layout_item {
     int height = 0;
     int ascent = 0;
     std::string text;  // UTF-8
-    font_spec font;
+    font_request font;
     colour_ref colour = 0;
     std::optional<colour_ref> background;
     v_align valign = v_align::baseline;
@@ -92,7 +92,7 @@ html_layout lay_out_html(std::string_view gbk_markup, const style_sheet& sheet, 
                          const layout_options& options, text_measurer& measurer);
 
 // The font a text style draws with.
-font_spec font_of(const text_style& style);
+font_request font_of(const text_style& style);
 
 // Where a line starts inside a box of the given width, by its alignment.
 int line_offset(const layout_line& line, int box_width);

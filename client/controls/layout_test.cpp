@@ -10,12 +10,12 @@ namespace {
 
 class fixed_measurer final : public text_measurer {
 public:
-    int advance(const font_spec& font, std::string_view utf8) override {
+    int advance(const font_request& font, std::string_view utf8) override {
         int chars = 0;
         for (unsigned char c : utf8) chars += (c & 0xC0) != 0x80;
         return chars * font.size;
     }
-    font_metrics metrics(const font_spec& font) override { return {font.size - 2, 2}; }
+    font_metrics metrics(const font_request& font) override { return {font.size - 2, 2}; }
 };
 
 struct laid_out {

@@ -12,12 +12,12 @@ namespace {
 
 class fixed_measurer final : public mirvo::text_measurer {
 public:
-    int advance(const mirvo::font_spec& font, std::string_view utf8) override {
+    int advance(const mirvo::font_request& font, std::string_view utf8) override {
         int chars = 0;
         for (unsigned char c : utf8) chars += (c & 0xC0) != 0x80;
         return chars * (font.size < 0 ? -font.size : font.size);
     }
-    mirvo::font_metrics metrics(const mirvo::font_spec& font) override {
+    mirvo::font_metrics metrics(const mirvo::font_request& font) override {
         int s = font.size < 0 ? -font.size : font.size;
         return {s, s / 4};
     }
