@@ -5,7 +5,7 @@
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"
 #include "common/swf/writer.h"
-#include "tests/support/test_http_server.h"
+#include "tests/support/player_suite.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -23,9 +23,8 @@
 namespace {
 
 using mirvo::CShockwaveflash1;
-using mirvo::testing::scripted_response;
-using mirvo::testing::test_http_server;
 namespace swf = mirvo::swf;
+using mirvo::testing::plain_movie;
 
 const swf::rgb red{220, 30, 30};
 const swf::rgb blue{30, 30, 220};
@@ -61,30 +60,8 @@ bool near(QColor got, swf::rgb want) {
            std::abs(got.blue() - want.b) < 40;
 }
 
-class player_savings_test : public ::testing::Test {
+class player_savings_test : public mirvo::testing::player_suite {
 protected:
-    static void SetUpTestSuite() {
-        server_ = new test_http_server();
-        player_ = new CShockwaveflash1();
-        player_->resize(400, 300);
-        player_->show();
-        ASSERT_TRUE(mirvo::player::run_events_until([] { return player_->page_ready(); }, 30000))
-            << "the player page never came up";
-    }
-    static void TearDownTestSuite() {
-        delete player_;
-        player_ = nullptr;
-        delete server_;
-        server_ = nullptr;
-    }
-
-    static std::string serve(const std::string& name, const std::string& bytes) {
-        scripted_response r;
-        r.body = bytes;
-        server_->on("/m/" + name, r);
-        return server_->base_url() + "/m/" + name;
-    }
-
     // Loads as the lesson window does; true once the root stands.
     static bool play_until_standing(const std::string& url, int max_ms = 15000) {
         player_->LoadMovie(0, url);
@@ -94,19 +71,10 @@ protected:
         return mirvo::player::run_events_until([] { return player_->TotalFrames() > 0 && !player_->IsPlaying(); },
                                                max_ms);
     }
-
-    static inline test_http_server* server_ = nullptr;
-    static inline CShockwaveflash1* player_ = nullptr;
 };
 
 TEST_F(player_savings_test, a_stage_that_stands_still_is_not_drawn_again_and_stays_on_screen) {
-    swf::demo_movie movie;
-    movie.look.frame_rate = 12;
-    movie.look.width = 400;
-    movie.look.height = 300;
-    movie.frame_count = 6;
-    movie.stop_frame = 5;
-    movie.sprite = false;
+    swf::demo_movie movie = plain_movie(6, 12, 5);
     ASSERT_TRUE(play_until_standing(serve("still.swf", swf::make_demo_movie(movie))));
     const QImage before = grab(*player_);
     const frame_counts a = counts(*player_);
@@ -130,12 +98,7 @@ TEST_F(player_savings_test, a_stage_that_stands_still_is_not_drawn_again_and_sta
 }
 
 TEST_F(player_savings_test, a_blinking_sprite_on_a_standing_root_goes_on_blinking) {
-    swf::demo_movie movie;
-    movie.look.frame_rate = 12;
-    movie.look.width = 400;
-    movie.look.height = 300;
-    movie.frame_count = 4;
-    movie.stop_frame = 3;
+    swf::demo_movie movie = plain_movie(4, 12, 3);
     movie.sprite = true;  // four colours, one per sprite frame
     ASSERT_TRUE(play_until_standing(serve("blink.swf", swf::make_demo_movie(movie))));
     const frame_counts a = counts(*player_);
@@ -182,13 +145,7 @@ TEST_F(player_savings_test, a_change_after_a_long_still_spell_is_drawn) {
 
 TEST_F(player_savings_test, a_fast_movie_keeps_its_pace) {
     // 60 frames at 30 fps: two seconds from the first frame to the last.
-    swf::demo_movie movie;
-    movie.look.frame_rate = 30;
-    movie.look.width = 400;
-    movie.look.height = 300;
-    movie.frame_count = 60;
-    movie.stop_frame = 59;
-    movie.sprite = false;
+    swf::demo_movie movie = plain_movie(60, 30, 59);
     std::vector<qint64> entered(60, -1);
     QElapsedTimer clock;
     clock.start();

@@ -6,6 +6,7 @@
 #include "client/lessons/player/player_setup.h"
 #include "common/swf/swf_bytes.h"
 #include "common/swf/writer.h"
+#include "tests/support/player_suite.h"
 #include "tests/support/test_http_server.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@
 namespace {
 
 using mirvo::CShockwaveflash1;
+using mirvo::testing::plain_movie;
 using mirvo::testing::scripted_response;
 using mirvo::testing::test_http_server;
 namespace swf = mirvo::swf;
@@ -44,35 +46,8 @@ struct marker_seen {
     int index;
 };
 
-// A movie without anything that moves outside the root timeline, unless asked.
-swf::demo_movie plain_movie(int frames, double rate, int stop_frame) {
-    swf::demo_movie m;
-    m.look.frame_rate = rate;
-    m.look.width = 400;
-    m.look.height = 300;
-    m.frame_count = frames;
-    m.stop_frame = stop_frame;
-    m.sprite = false;
-    return m;
-}
-
-class player_test : public ::testing::Test {
+class player_test : public mirvo::testing::player_suite {
 protected:
-    static void SetUpTestSuite() {
-        server_ = new test_http_server();
-        player_ = new CShockwaveflash1();
-        player_->resize(400, 300);
-        player_->show();
-        ASSERT_TRUE(mirvo::player::run_events_until([] { return player_->page_ready(); }, 30000))
-            << "the player page never came up";
-    }
-    static void TearDownTestSuite() {
-        delete player_;
-        player_ = nullptr;
-        delete server_;
-        server_ = nullptr;
-    }
-
     void SetUp() override {
         markers_.clear();
         connection_ = QObject::connect(player_, &CShockwaveflash1::frame_entered, [this](int index) {
@@ -81,14 +56,6 @@ protected:
         player_->SetBackgroundColor(0xFFFFFF);
     }
     void TearDown() override { QObject::disconnect(connection_); }
-
-    std::string serve(const std::string& name, const std::string& bytes) {
-        scripted_response r;
-        r.body = bytes;
-        r.headers = {{"Content-Type", "application/x-shockwave-flash"}};
-        server_->on("/lesson/0010/" + name, r);
-        return server_->base_url() + "/lesson/0010/" + name;
-    }
 
     // Loads the way the lesson window does and samples the snapshot every
     // 50 ms until `done` says so or the time is up.
@@ -156,8 +123,6 @@ protected:
         image.save(QString::fromLocal8Bit(dir ? dir : ".") + QLatin1Char('/') + QLatin1String(name));
     }
 
-    static inline test_http_server* server_ = nullptr;
-    static inline CShockwaveflash1* player_ = nullptr;
     std::vector<marker_seen> markers_;
     QElapsedTimer clock_;
     std::int32_t background_ = 0xFFFFFF;
