@@ -190,11 +190,21 @@ int CHtmlDrawer::LinkUnderPoint(const QPoint& point) const { return link_at(area
 void CHtmlDrawer::ActivateLink(int index) {
     if (index < 0 || index >= static_cast<int>(areas_.size())) return;
     const link_area& a = areas_[static_cast<std::size_t>(index)];
-    if (a.what == link_target::kind::address) {
-        if (!a.text.empty()) open_web_address(a.text);
+    OpenLink({a.what, a.text});
+}
+
+void CHtmlDrawer::OpenLink(const link_target& target) {
+    if (target.what == link_target::kind::address) {
+        if (!target.text.empty()) open_web_address(target.text);
     } else if (link_callback_) {
-        link_callback_(a.text, link_param_);
+        link_callback_(target.text, link_param_);
     }
+}
+
+layout_reading CHtmlDrawer::Read(const std::string& markup) {
+    layout_options options;
+    options.resource_string = [](int id) { return load_string(id); };
+    return read_layout(lay_out_html(markup, sheet_, colours_, options, *measurer_));
 }
 
 void CHtmlDrawer::SetNotify(QObject* window, int message, qintptr param) {

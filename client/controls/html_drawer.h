@@ -65,6 +65,11 @@ public:
     // Address links open through the desktop (open_web_address: web
     // addresses only); message links go to the link callback, when one is set.
     void ActivateLink(int index);
+    // The same for a link however it was chosen (a key, a screen reader).
+    void OpenLink(const link_target& target);
+    // What a person reads in markup, with this drawer's styles; the last
+    // layout stays as it was.
+    layout_reading Read(const std::string& markup);
 
     void SetNotify(QObject* window, int message, qintptr param = 0);
     void SetLinkCallback(link_callback callback, qintptr param = 0);

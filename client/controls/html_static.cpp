@@ -1,9 +1,13 @@
 #include "client/controls/html_static.h"
 
+#include "client/controls/html_static_access.h"
 #include "client/controls/qt_colour.h"
 #include "gui/qt_text.h"
 
+#include <QAccessible>
 #include <QCursor>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -23,13 +27,69 @@ CHtmlStatic::CHtmlStatic(QWidget* parent) : QLabel(parent) {
     drawer_.SetNotify(this, notify_message);
     drawer_.SetEnabled(isEnabled());
     apply_font();
+    install_html_static_accessibility();
+    update_focus_policy();
 }
 
 void CHtmlStatic::SetWindowText(const std::string& markup) {
     html_ = markup;
     label_text_ = qstr(markup);
     QLabel::setText(label_text_);
+    text_changed();
     redraw();
+}
+
+// The links may be others now: the keyboard starts again at the first one,
+// and screen readers hear the new text.
+void CHtmlStatic::text_changed() {
+    reading_stale_ = true;
+    focus_link_ = hasFocus() ? usable_link(0, 1) : -1;
+    update_focus_policy();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+const layout_reading& CHtmlStatic::reading() {
+    if (reading_stale_) {
+        reading_ = drawer_.Read(html_);
+        reading_stale_ = false;
+    }
+    return reading_;
+}
+
+// Tab stops at a control with a link a key can open, unless its window
+// never takes the keyboard (the new-message notice): there the links stay
+// for the mouse.
+void CHtmlStatic::update_focus_policy() {
+    const QWidget* w = window();
+    const bool keyboard_window =
+        !w->testAttribute(Qt::WA_ShowWithoutActivating) && !(w->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    setFocusPolicy(keyboard_window && usable_link(0, 1) >= 0 ? Qt::TabFocus : Qt::NoFocus);
+}
+
+int CHtmlStatic::usable_link(int from, int step) {
+    const auto& links = reading().links;
+    for (int i = from; i >= 0 && i < static_cast<int>(links.size()); i += step)
+        if (links[static_cast<std::size_t>(i)].usable()) return i;
+    return -1;
+}
+
+void CHtmlStatic::activate_link(int link) {
+    if (!isEnabled()) return;
+    const auto& links = reading().links;
+    if (link < 0 || link >= static_cast<int>(links.size()) || !links[static_cast<std::size_t>(link)].usable()) return;
+    // The target is copied: opening a link may change the text.
+    const link_target target = links[static_cast<std::size_t>(link)].target;
+    drawer_.OpenLink(target);
+}
+
+QRect CHtmlStatic::link_rect(int link) const {
+    QRect r;
+    for (const link_area& a : drawer_.link_areas())
+        if (a.link == link) r |= QRect(QPoint(a.left, a.top), QPoint(a.right, a.bottom));
+    return r;
 }
 
 void CHtmlStatic::setText(const QString& text) { SetWindowText(gbk(text)); }
@@ -110,6 +170,7 @@ void CHtmlStatic::adopt_label_text() {
     if (QLabel::text() == label_text_) return;
     label_text_ = QLabel::text();
     html_ = gbk(label_text_);
+    text_changed();
 }
 
 void CHtmlStatic::discard_background() {
@@ -172,6 +233,23 @@ void CHtmlStatic::paintEvent(QPaintEvent*) {
     painter.drawImage(0, 0, background_);
     text_box_ = place_text_box();
     draw_text_layer(painter);
+    if (hasFocus()) draw_focus_frame(painter);
+}
+
+// The desktop's focus frame, dotted, around each piece of the link the
+// keyboard is on.
+void CHtmlStatic::draw_focus_frame(QPainter& painter) {
+    painter.save();
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    const QRect inside = rect().adjusted(0, 0, -1, -1);
+    for (const link_area& a : drawer_.link_areas()) {
+        // A pixel off the text where the control has room for it (a pen's
+        // rectangle ends one pixel past its right and bottom).
+        if (a.link == focus_link_)
+            painter.drawRect(QRect(QPoint(a.left - 1, a.top - 1), QPoint(a.right, a.bottom)) & inside);
+    }
+    painter.restore();
 }
 
 bool CHtmlStatic::event(QEvent* e) {
@@ -179,6 +257,8 @@ bool CHtmlStatic::event(QEvent* e) {
         redraw();  // the text layer only: the background is cached
         return true;
     }
+    // The window's kind is settled by the time it shows.
+    if (e->type() == QEvent::Show || e->type() == QEvent::ParentChange) update_focus_policy();
     return QLabel::event(e);
 }
 
@@ -223,6 +303,52 @@ void CHtmlStatic::mousePressEvent(QMouseEvent* e) {
         if (link >= 0) drawer_.ActivateLink(link);
     }
     QLabel::mousePressEvent(e);
+}
+
+void CHtmlStatic::focus_link(int link) {
+    focus_link_ = link;
+    redraw();
+    // Screen readers follow the link, not just the control.
+    if (link >= 0 && QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::Focus);
+        event.setChild(link);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void CHtmlStatic::focusInEvent(QFocusEvent* e) {
+    QLabel::focusInEvent(e);
+    // Shift+Tab comes in at the last link; anything else at the first.
+    const int last = static_cast<int>(reading().links.size()) - 1;
+    focus_link(e->reason() == Qt::BacktabFocusReason ? usable_link(last, -1) : usable_link(0, 1));
+}
+
+void CHtmlStatic::focusOutEvent(QFocusEvent* e) {
+    QLabel::focusOutEvent(e);
+    redraw();
+}
+
+bool CHtmlStatic::focusNextPrevChild(bool next) {
+    // Tab goes from link to link before it leaves the control.
+    if (hasFocus() && focus_link_ >= 0) {
+        const int step = next ? 1 : -1;
+        if (const int other = usable_link(focus_link_ + step, step); other >= 0) {
+            focus_link(other);
+            return true;
+        }
+    }
+    return QLabel::focusNextPrevChild(next);
+}
+
+void CHtmlStatic::keyPressEvent(QKeyEvent* e) {
+    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+    if (enter && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && focus_link_ >= 0) {
+        // Taken here: a dialog would press its default button with it.
+        e->accept();
+        activate_link(focus_link_);
+        return;
+    }
+    QLabel::keyPressEvent(e);
 }
 
 }  // namespace mirvo

@@ -1,7 +1,8 @@
 // CHtmlStatic: a static text that shows the controls' markup, mostly as a
 // clickable link, over a fill effect or a copy of what lies under it. Owners
 // drive it with SetHyperlinkText and SetLinkColours (the hyperlink interface,
-// through which the windows' Qt-free cores reach it); texts are GBK.
+// through which the windows' Qt-free cores reach it); texts are GBK. Its
+// links take the keyboard (Tab, Enter) and show to screen readers as links.
 #pragma once
 
 #include "client/controls/colour.h"
@@ -63,6 +64,15 @@ public:
 
     // The markup as it goes to the drawer (with the text colour applied).
     std::string markup_to_draw() const;
+    // The text and links as a person reads them (screen readers, keys).
+    const layout_reading& reading();
+    // The link the keyboard is on while the control has the focus; -1: none.
+    int focused_link() const { return focus_link_; }
+    // Opens link i of the reading as a click on it would.
+    void activate_link(int link);
+    // Where link i was drawn last, in the control's coordinates; empty
+    // when it was not drawn.
+    QRect link_rect(int link) const;
     // Where the text was drawn last, in the control's coordinates.
     QRect text_box() const { return text_box_; }
     CHtmlDrawer& drawer() { return drawer_; }
@@ -75,6 +85,10 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void leaveEvent(QEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void apply_font();
@@ -84,6 +98,13 @@ private:
     QRect place_text_box();
     void draw_text_layer(QPainter& painter);
     void redraw() { update(); }
+    void text_changed();
+    void update_focus_policy();
+    // The first link a key can open from link `from` on in direction step
+    // (1 or -1), `from` included; -1 when there is none.
+    int usable_link(int from, int step);
+    void focus_link(int link);
+    void draw_focus_frame(QPainter& painter);
 
     CHtmlDrawer drawer_;
     std::string html_;
@@ -98,6 +119,9 @@ private:
     int alignment_flags_ = 0;
     QImage background_;
     QRect text_box_;
+    layout_reading reading_;
+    bool reading_stale_ = true;
+    int focus_link_ = -1;
 };
 
 }  // namespace mirvo

@@ -1,16 +1,20 @@
 // The HTML static on the offscreen platform: the markup and styles it writes
-// for its owners, where its text box goes, clicks, hover and the disabled
-// and transparent looks.
+// for its owners, where its text box goes, clicks, hover, the disabled and
+// transparent looks, the keyboard and what screen readers learn of it.
 #include "client/controls/html_static.h"
 
 #include "client/controls/qt_colour.h"
 #include "client/controls/test_font.h"
 #include "gui/qt_text.h"
+#include "tests/support/accessible_tree.h"
 #include "tests/support/pixels.h"
 #include "tests/support/recording_desktop.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QDialog>
 #include <QImage>
+#include <QPushButton>
 #include <QTest>
 
 using namespace mirvo;
@@ -247,6 +251,129 @@ private slots:
         QCOMPARE(shot(*label).pixelColor(50, 20), QColor(Qt::green));
         label->resize(120, 30);
         QCOMPARE(shot(*label).pixelColor(50, 20), QColor(Qt::yellow));
+    }
+
+    void linksTakeTheKeyboardWithAFocusFrameAndOpenWithEnter() {
+        recording_desktop desk;
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        auto* before = new QPushButton("b", window);
+        before->setGeometry(10, 60, 30, 20);
+        before->show();
+        make("", QRect(10, 10, 280, 30));
+        auto* after = new QPushButton("a", window);
+        after->setGeometry(50, 60, 30, 20);
+        after->show();
+        label->SetTextColour(rgb(0, 128, 0));
+        label->SetLinkColours(colour_blue, false, colour_blue);
+        // The link without an address is passed over.
+        label->SetWindowText(
+            "<a href=\"http://127.0.0.1/one\">one</a> and <a href=\"\">none</a> "
+            "<a href=\"http://127.0.0.1/two\">two</a>");
+        const QColor frame = label->palette().color(QPalette::WindowText);
+        QCOMPARE(count(shot(*label), frame), 0);
+
+        before->setFocus();
+        QTest::keyClick(before, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(label));
+        QCOMPARE(label->focused_link(), 0);
+        const QImage focused = shot(*label);
+        QVERIFY(count(focused, frame) > 0);
+        // The frame stands around the first link only.
+        const QRect one = label->link_rect(0);
+        QVERIFY(!one.isEmpty());
+        for (int x = one.right() + 2; x < focused.width(); ++x)
+            for (int y = 0; y < focused.height(); ++y) QVERIFY(focused.pixelColor(x, y) != frame);
+        QTest::keyClick(label, Qt::Key_Tab);
+        QCOMPARE(label->focused_link(), 2);
+        QTest::keyClick(label, Qt::Key_Return);
+        QCOMPARE(desk.opened, std::vector<std::string>{"http://127.0.0.1/two"});
+        QTest::keyClick(label, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(after));
+        QCOMPARE(count(shot(*label), frame), 0);
+        // Shift+Tab comes back in at the last link and goes on to the first.
+        QTest::keyClick(after, Qt::Key_Backtab);
+        QCOMPARE(label->focused_link(), 2);
+        QTest::keyClick(label, Qt::Key_Backtab);
+        QCOMPARE(label->focused_link(), 0);
+        QTest::keyClick(label, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(desk.opened.back(), std::string("http://127.0.0.1/one"));
+
+        // Nothing to open, nothing to stop at: a caption, an empty link.
+        label->SetWindowText("caption");
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+        label->SetHyperlinkText("", "http://127.0.0.1/");
+        QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+
+        // In a dialog, Enter on a link opens it and presses no default button.
+        QDialog dialog;
+        auto* ok = new QPushButton("ok", &dialog);
+        ok->setDefault(true);
+        auto* link = new CHtmlStatic(&dialog);
+        link->setGeometry(0, 30, 100, 20);
+        link->SetHyperlinkText("reg", "http://127.0.0.1/reg");
+        bool pressed = false;
+        QObject::connect(ok, &QPushButton::clicked, [&] { pressed = true; });
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        link->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(link, Qt::Key_Return);
+        QVERIFY(!pressed);
+        QCOMPARE(desk.opened.back(), std::string("http://127.0.0.1/reg"));
+
+        // A window that never takes the keyboard keeps its links for the mouse.
+        QWidget notice;
+        notice.setAttribute(Qt::WA_ShowWithoutActivating);
+        auto* mouse_only = new CHtmlStatic(&notice);
+        mouse_only->SetHyperlinkText("msg", "http://127.0.0.1/msg");
+        notice.show();
+        QCOMPARE(mouse_only->focusPolicy(), Qt::NoFocus);
+    }
+
+    void screenReadersReadTheTextAndLinksNeverTheMarkup() {
+        recording_desktop desk;
+        make("", QRect(10, 10, 280, 60));
+        label->SetWindowText(
+            "<b>Hello</b>  <a href=\"http://127.0.0.1/x?pw=secret\">dear <i>friend</i></a><br>"
+            "bye <a href=\"\">gone</a>");
+        shot(*label);
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(label);
+        QVERIFY(iface);
+        QCOMPARE(iface->role(), QAccessible::StaticText);
+        QCOMPARE(iface->text(QAccessible::Name), QString("Hello dear friend bye gone"));
+        QCOMPARE(iface->childCount(), 2);
+        QAccessibleInterface* dear = iface->child(0);
+        QCOMPARE(dear->role(), QAccessible::Link);
+        QCOMPARE(dear->text(QAccessible::Name), QString("dear friend"));
+        QCOMPARE(dear->parent(), iface);
+        QCOMPARE(iface->indexOfChild(dear), 0);
+        QVERIFY(dear->state().focusable);
+        QVERIFY(!dear->rect().isEmpty());
+        QCOMPARE(iface->childAt(dear->rect().center().x(), dear->rect().center().y()), dear);
+        QCOMPARE(dear->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+        dear->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(desk.opened, std::vector<std::string>{"http://127.0.0.1/x?pw=secret"});
+        QAccessibleInterface* gone = iface->child(1);
+        QCOMPARE(gone->text(QAccessible::Name), QString("gone"));
+        QVERIFY(gone->actionInterface()->actionNames().isEmpty());
+        QVERIFY(!gone->state().focusable);
+        for (QAccessibleInterface* node : mirvo::testing::accessible_nodes(iface))
+            for (const QString& said : mirvo::testing::readable_texts(node))
+                QVERIFY2(!said.contains("http") && !said.contains("secret") && !said.contains('<'), qPrintable(said));
+
+        // The focused link is the focus child.
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        label->setFocus(Qt::TabFocusReason);
+        QCOMPARE(iface->focusChild(), dear);
+        QVERIFY(dear->state().focused);
+
+        // New text, new links: the old second link is gone.
+        label->SetHyperlinkText(gbk_lit("新闻"), "http://127.0.0.1/news");
+        QCOMPARE(iface->text(QAccessible::Name), QString::fromUtf8("新闻"));
+        QCOMPARE(iface->childCount(), 1);
+        QCOMPARE(iface->child(0)->text(QAccessible::Name), QString::fromUtf8("新闻"));
+        QVERIFY(!gone->isValid());
     }
 };
 

@@ -569,4 +569,45 @@ int link_at(const std::vector<link_area>& areas, int x, int y) {
     return -1;
 }
 
+namespace {
+
+// Appends text, turning every run of blanks and control characters into one
+// blank and leaving none at the start.
+void append_read(std::string& out, std::string_view text) {
+    for (char c : text) {
+        const bool blank = static_cast<unsigned char>(c) <= 0x20;
+        if (!blank) {
+            out += c;
+        } else if (!out.empty() && out.back() != ' ') {
+            out += ' ';
+        }
+    }
+}
+
+void trim_end(std::string& s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+}
+
+}  // namespace
+
+layout_reading read_layout(const html_layout& layout) {
+    layout_reading r;
+    r.links.resize(layout.links.size());
+    for (std::size_t i = 0; i < layout.links.size(); ++i) r.links[i].target = layout.links[i];
+    for (const auto& line : layout.lines) {
+        for (const auto& it : line.items) {
+            if (it.what != layout_item::kind::text) continue;
+            append_read(r.text, it.text);
+            if (it.link >= 0 && static_cast<std::size_t>(it.link) < r.links.size())
+                append_read(r.links[static_cast<std::size_t>(it.link)].text, it.text);
+        }
+        // A line end reads as a blank: the next line's words stay apart.
+        append_read(r.text, " ");
+        for (auto& link : r.links) append_read(link.text, " ");
+    }
+    trim_end(r.text);
+    for (auto& link : r.links) trim_end(link.text);
+    return r;
+}
+
 }  // namespace mirvo

@@ -112,4 +112,19 @@ std::vector<link_area> place_link_areas(const html_layout& layout, int x, int y,
 // Index of the first area containing the point, or -1.
 int link_at(const std::vector<link_area>& areas, int x, int y);
 
+// What a person reads in a layout: its text and each link's text, with
+// runs of blanks and line ends as one blank. Screen readers get this, never
+// the markup or where a link leads.
+struct layout_reading {
+    struct link {
+        std::string text;  // UTF-8
+        link_target target;
+        // Something to read and somewhere to go: a link a key can open.
+        bool usable() const { return !text.empty() && !target.text.empty(); }
+    };
+    std::string text;  // UTF-8
+    std::vector<link> links;
+};
+layout_reading read_layout(const html_layout& layout);
+
 }  // namespace mirvo

@@ -57,6 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         mirvo::is_web_address(a.text);
         mirvo::browser_commands(decls, a.text);
     }
+    // What is read of it holds no more links than were laid out, and never
+    // a blank at either end.
+    const mirvo::layout_reading reading = mirvo::read_layout(layout);
+    if (reading.links.size() != layout.links.size()) __builtin_trap();
+    if (!reading.text.empty() && (reading.text.front() == ' ' || reading.text.back() == ' ')) __builtin_trap();
     // Every line takes at least one character, so a text of n characters
     // never makes more than n + (number of tags) lines.
     if (layout.lines.size() > markup.size() + 1) __builtin_trap();
