@@ -1,5 +1,6 @@
 #include "client/login/login_form.h"
 
+#include "client/controls/control_access.h"
 #include "client/controls/html_static.h"
 #include "client/controls/qt_colour.h"
 #include "client/controls/static_ex.h"
@@ -68,6 +69,13 @@ Clogin_form::Clogin_form(QWidget* parent)
     connect(ui_->register_button, &QPushButton::clicked, this, [this] { OnRegister(); });
     connect(ui_->help_button, &QPushButton::clicked, this, [this] { OnHelp(); });
     ui_->auto_login_label->installEventFilter(this);
+    // Enter presses the button the keyboard is on (帮助 opens help); from
+    // anywhere else it logs in.
+    for (QPushButton* b : {ui_->login_button, ui_->cancel_button, ui_->register_button, ui_->help_button})
+        press_on_enter(b);
+    name_by_label(ui_->user_label, ui_->user_combo);
+    name_by_label(ui_->password_label, ui_->password_edit);
+    name_by_label(ui_->auto_login_label, ui_->auto_login_check);
 
     OnInitDialog();
 }

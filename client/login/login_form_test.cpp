@@ -15,11 +15,13 @@
 #include "common/sign/sign.h"
 #include "gui/pump.h"
 #include "gui/qt_text.h"
+#include "tests/support/accessible_tree.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/pixels.h"
 #include "tests/support/recording_desktop.h"
 #include "tests/support/test_http_server.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -38,7 +40,10 @@
 #include <sstream>
 
 using namespace mirvo;
+using mirvo::testing::accessible_nodes;
 using mirvo::testing::count_pixels;
+using mirvo::testing::named_if_reachable;
+using mirvo::testing::readable_texts;
 using mirvo::testing::recording_desktop;
 using mirvo::testing::scripted_response;
 using mirvo::testing::temp_folder;
@@ -608,6 +613,71 @@ private slots:
         child<QPushButton>(d.get(), "register_button")->click();
         QCOMPARE(desktop_->opened.size(), 2u);
         QCOMPARE(desktop_->opened[1], svc.server.base_url() + "/reg.aspx");
+    }
+
+    void enterPressesTheFocusedButtonAndLink() {
+        service svc;
+        auto d = open_dialog({svc.server.base_url()});
+        QVERIFY(QTest::qWaitForWindowActive(d.get()));
+        type_in(d.get(), "ann", "pw");
+        auto* help = child<QPushButton>(d.get(), "help_button");
+        help->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(help, Qt::Key_Return);
+        QTest::keyClick(help, Qt::Key_Enter, Qt::KeypadModifier);
+        QTest::keyClick(help, Qt::Key_Space);
+        const std::string help_page = folder_->path() + "\\help\\help.htm";
+        QCOMPARE(desktop_->opened, (std::vector<std::string>{help_page, help_page, help_page}));
+        // The registration link is the next stop, and Enter opens it.
+        QTest::keyClick(help, Qt::Key_Tab);
+        auto* link = child<CHtmlStatic>(d.get(), "register_link");
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(link));
+        QTest::keyClick(link, Qt::Key_Return);
+        QCOMPARE(desktop_->opened.back(), registration_page_url());
+        QCOMPARE(svc.login_requests(), 0);
+        QVERIFY(d->isVisible());
+        // From a field, Enter still logs in.
+        auto* password = child<QLineEdit>(d.get(), "password_edit");
+        password->setFocus();
+        QTest::keyClick(password, Qt::Key_Return);
+        QCOMPARE(svc.login_requests(), 1);
+    }
+
+    void screenReadersHearEveryControlsNameAndNeverThePassword() {
+        write_user_profile({"ann"}, "ann", "secret-pw-7", true, nullptr, folder_->path());
+        auto d = open_dialog({});
+        d->findChild<QCheckBox*>("auto_login_check")->setChecked(false);  // no countdown meanwhile
+        QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+        QCOMPARE(child<QLineEdit>(d.get(), "password_edit")->text(), QString("secret-pw-7"));
+        const auto name_of = [&](const char* control) {
+            return QAccessible::queryAccessibleInterface(child<QWidget>(d.get(), control))->text(QAccessible::Name);
+        };
+        // A combo box is named by its text here; its label comes through the
+        // labelled-by relation, and its edit, which takes the keys, is named.
+        auto* combo = child<QComboBox>(d.get(), "user_combo");
+        const auto labels = QAccessible::queryAccessibleInterface(combo)->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0].first->text(QAccessible::Name), QString::fromUtf8("用户:"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(combo->lineEdit())->text(QAccessible::Name),
+                 QString::fromUtf8("用户"));
+        QCOMPARE(name_of("password_edit"), QString::fromUtf8("密码"));
+        QCOMPARE(name_of("auto_login_check"), QString::fromUtf8("下次自动登录"));
+        QCOMPARE(name_of("login_button"), QString::fromUtf8("登录"));
+        QCOMPARE(name_of("help_button"), QString::fromUtf8("帮助"));
+        QAccessibleInterface* link = QAccessible::queryAccessibleInterface(child<QWidget>(d.get(), "register_link"));
+        QCOMPARE(link->text(QAccessible::Name), QString::fromUtf8("注册新用户"));
+        QCOMPARE(link->childCount(), 1);
+        QCOMPARE(link->child(0)->role(), QAccessible::Link);
+        QCOMPARE(link->child(0)->text(QAccessible::Name), QString::fromUtf8("注册新用户"));
+
+        // Every node of the window, every text it gives: never the password,
+        // and a name a person would say on every control the keyboard reaches.
+        const auto nodes = accessible_nodes(QAccessible::queryAccessibleInterface(d.get()));
+        QVERIFY(nodes.size() > 10);
+        for (QAccessibleInterface* node : nodes) {
+            for (const QString& said : readable_texts(node))
+                QVERIFY2(!said.contains("secret-pw-7") && !said.contains("http"), qPrintable(said));
+            QVERIFY2(named_if_reachable(node), qPrintable(node->text(QAccessible::Value)));
+        }
     }
 };
 
