@@ -1,5 +1,6 @@
 #include "client/lessons/lesson_form.h"
 
+#include "client/controls/control_access.h"
 #include "client/controls/html_static.h"
 #include "client/forms/new_message_form.h"
 #include "client/lessons/branch_lines.h"
@@ -96,8 +97,13 @@ public:
         const QPoint p = form_.cursor_ ? form_.cursor_() : QCursor::pos();
         return {p.x(), p.y()};
     }
+    bool keyboard_in_toolbar() override { return form_.keyboard_in_toolbar(); }
     void enter_lesson_view() override {
         form_.player_set_for_program_ = false;
+        // The keyboard goes with the lesson: from the toolbar or the tree
+        // that started it (both hide now), and at start-up, where the window
+        // would give it to its first link.
+        form_.focus_player();
         form_.ui_->tree->hide();
         form_.showMaximized();
         form_.show_toolbar(false);
@@ -164,6 +170,10 @@ lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_sou
     notices_ = std::make_unique<lesson_notices>(*notices_binding_, playback_->state());
 
     draw_branch_lines(ui_->tree);
+    for (QPushButton* b : toolbar_buttons()) press_on_enter(b);
+    press_on_enter(ui_->volume_button);
+    if (player_widget_ && player_widget_->accessibleName().isEmpty())
+        player_widget_->setAccessibleName(QString::fromUtf8("课程播放器"));
 
     connect(ui_->list_button, &QPushButton::clicked, this, &lesson_form::toggle_tree);
     connect(ui_->play_button, &QPushButton::clicked, this, &lesson_form::play_selected);
@@ -247,7 +257,56 @@ void lesson_form::play_selected() {
 
 void lesson_form::start_lesson(const std::string& title) { playback_->start_lesson(title); }
 
+std::array<QPushButton*, 4> lesson_form::toolbar_buttons() const {
+    return {ui_->list_button, ui_->play_button, ui_->previous_button, ui_->next_button};
+}
+
+bool lesson_form::keyboard_in_toolbar() const {
+    const QWidget* focus = QApplication::focusWidget();
+    if (!focus) return false;
+    for (QPushButton* b : toolbar_buttons())
+        if (focus == b) return true;
+    return focus == ui_->notice_link;
+}
+
+bool lesson_form::in_player(const QWidget* w) const {
+    return player_widget_ && w && (w == player_widget_ || player_widget_->isAncestorOf(w));
+}
+
+void lesson_form::focus_player() {
+    if (!player_widget_) return;
+    // The player's own widget may only hold the one that takes keys (the
+    // web view); the first such one inside gets the focus.
+    QWidget* target = player_widget_;
+    if (player_widget_->focusPolicy() == Qt::NoFocus && !player_widget_->focusProxy()) {
+        for (QWidget* w : player_widget_->findChildren<QWidget*>()) {
+            if (w->focusPolicy() != Qt::NoFocus) {
+                target = w;
+                break;
+            }
+        }
+    }
+    target->setFocus(Qt::OtherFocusReason);
+}
+
+// The player's page keeps Tab for itself: from the player, Tab and
+// Shift+Tab go on to the next control of the window outside it.
+bool lesson_form::tab_out_of_player(bool next) {
+    QWidget* from = QApplication::focusWidget();
+    for (QWidget* w = next ? from->nextInFocusChain() : from->previousInFocusChain(); w && w != from;
+         w = next ? w->nextInFocusChain() : w->previousInFocusChain()) {
+        if (in_player(w) || w->window() != this || !(w->focusPolicy() & Qt::TabFocus)) continue;
+        if (!w->isVisibleTo(this) || !w->isEnabled()) continue;
+        w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    return false;
+}
+
 void lesson_form::show_toolbar(bool show) {
+    // Hidden controls lose the keyboard to whatever Qt finds next; the
+    // lesson is the place it belongs.
+    if (!show && keyboard_in_toolbar()) focus_player();
     for (QWidget* w : {static_cast<QWidget*>(ui_->play_button), static_cast<QWidget*>(ui_->list_button),
                        static_cast<QWidget*>(ui_->next_button), static_cast<QWidget*>(ui_->previous_button)})
         w->setVisible(show);
@@ -346,6 +405,7 @@ void lesson_form::keyPressEvent(QKeyEvent* event) {
 
 bool lesson_form::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::KeyPress) return key_pressed(watched, static_cast<QKeyEvent*>(event));
     const bool mouse =
         type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease || type == QEvent::MouseButtonDblClick;
     if (!mouse && type != QEvent::ContextMenu) return false;
@@ -366,6 +426,36 @@ bool lesson_form::eventFilter(QObject* watched, QEvent* event) {
                      me->modifiers(), me->pointingDevice());
     QCoreApplication::sendEvent(widget, &left);
     return true;
+}
+
+// Every key in the window brings the toolbar back; Tab leaves the player,
+// and Enter on the tree does what a double-click does.
+bool lesson_form::key_pressed(QObject* watched, QKeyEvent* key) {
+    // A key that a control passes on reaches its parents too: act once, where
+    // the keyboard is.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    QWidget* focus = QApplication::focusWidget();
+    if (!widget || widget != (focus ? focus : this) || widget->window() != this) return false;
+    playback_->key_pressed();
+
+    const bool plain = (key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) == Qt::NoModifier;
+    const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (tab && plain && in_player(widget))
+        return tab_out_of_player(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (enter && plain && widget == ui_->tree) {
+        if (QTreeWidgetItem* item = ui_->tree->currentItem()) {
+            if (item->childCount() > 0) {
+                item->setExpanded(!item->isExpanded());
+            } else {
+                ui_->tree->setCurrentItem(item);  // the played entry is the selected one
+                play_selected();
+            }
+        }
+        return true;
+    }
+    return false;
 }
 
 void lesson_form::start_program(const std::string& file_name) {

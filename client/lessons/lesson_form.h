@@ -21,6 +21,8 @@
 #include <optional>
 #include <string>
 
+class QKeyEvent;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -102,6 +104,15 @@ private:
     class notices_binding;
 
     void layout_children(int width, int height);
+    // 列表, 播放, << and >>, left to right.
+    std::array<QPushButton*, 4> toolbar_buttons() const;
+    // The keyboard: on the toolbar (its buttons or the notice link), in the
+    // player, and how it gets out of the player.
+    bool keyboard_in_toolbar() const;
+    bool in_player(const QWidget* w) const;
+    void focus_player();
+    bool tab_out_of_player(bool next);
+    bool key_pressed(QObject* watched, QKeyEvent* key);
     void fill_tree();
     void apply_link_font();
     void create_notice_window();

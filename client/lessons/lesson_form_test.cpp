@@ -7,11 +7,14 @@
 #include "client/forms/new_message_form.h"
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
+#include "tests/support/accessible_tree.h"
 #include "tests/support/lesson_test_service.h"
 #include "tests/support/pixels.h"
 #include "tests/support/recording_desktop.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -23,13 +26,22 @@ using namespace mirvo::testing;
 
 namespace {
 
+// Takes the keyboard and keeps Tab for itself, as the player's web page
+// does for its own elements.
 class fake_player : public QWidget, public scripted_player_state {
 public:
-    explicit fake_player(QWidget* parent) : QWidget(parent) {}
+    explicit fake_player(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
     std::vector<Qt::MouseButton> presses;
     std::vector<Qt::MouseButton> double_clicks;
 
 protected:
+    bool event(QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Tab || key == Qt::Key_Backtab) return true;
+        }
+        return QWidget::event(event);
+    }
     void mousePressEvent(QMouseEvent* event) override { presses.push_back(event->button()); }
     void mouseDoubleClickEvent(QMouseEvent* event) override { double_clicks.push_back(event->button()); }
 };
@@ -410,14 +422,11 @@ private slots:
         QVERIFY(form->tree()->isVisible());
         QCOMPARE(form->tree()->currentItem(), add);  // the right click selected it like a left one
 
-        // Enter on the window or on a focused button, and Escape, do nothing.
+        // Enter and Escape on the window itself do nothing (on a button Enter
+        // presses it: see the keyboard's case).
         QTest::keyClick(form.get(), Qt::Key_Escape);
         QTest::keyClick(form.get(), Qt::Key_Return);
-        auto* play = child<QPushButton>(*form, "play_button");
-        play->show();
-        play->setFocus();
-        QTest::keyClick(play, Qt::Key_Return);
-        QTest::keyClick(play, Qt::Key_Enter);
+        QTest::keyClick(form.get(), Qt::Key_Enter);
         QVERIFY(form->isVisible());
         QCOMPARE(service_->lessons_asked().size(), 1u);
 
@@ -431,6 +440,119 @@ private slots:
         QVERIFY(!form->close());
         QVERIFY(form->isVisible());
         QVERIFY(!form->isMaximized());
+    }
+
+    void keysReachTheToolbarTheTreeAndTheLinksAndLeaveThePlayer() {
+        const std::string ad = service_->base_url() + "/ad/";
+        service_->set_reply("ad", ads_reply({{gbk_lit("欢迎"), ad + "1"}, {gbk_lit("新课程"), ad + "2"}}));
+        service_->set_reply("", "<new_msg>0</new_msg>");
+        recording_desktop desk;
+        auto form = make_form();
+        form->stop_playback_timer();  // ticks come from the test only
+        player_->playing = true;
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        player_->setFocus();
+        QVERIFY(!toolbar_shown(*form));
+
+        // Tab leaves the player for the toolbar, which comes back, and stays
+        // while the keyboard is on it however long the mouse rests.
+        QTest::keyClick(player_, Qt::Key_Tab);
+        QVERIFY(toolbar_shown(*form));
+        auto* list = child<QPushButton>(*form, "list_button");
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list));
+        cursor_ = QPoint(5, 5);  // moved once, then resting away from where a button was pressed
+        for (int i = 0; i < 6; ++i) form->tick();
+        QVERIFY(toolbar_shown(*form));
+
+        // Enter and Space press the buttons; Tab goes on along the toolbar.
+        QTest::keyClick(list, Qt::Key_Return);
+        QVERIFY(form->tree()->isVisible());
+        QTest::keyClick(list, Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto* next = child<QPushButton>(*form, "next_button");
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(next));
+        player_->playing = false;
+        QTest::keyClick(next, Qt::Key_Space);
+        form->tick();
+        QVERIFY(player_->loaded.back().ends_with("add2.swf"));
+        QTest::keyClick(next, Qt::Key_Enter, Qt::KeypadModifier);
+        form->tick();  // past the last movie: the next lesson
+        QCOMPARE(service_->lessons_asked(), (std::vector<std::string>{"add", "same1"}));
+        player_->playing = true;
+        QTest::keyClick(next, Qt::Key_Tab);
+        auto* notice = child<CHtmlStatic>(*form, "notice_link");
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(notice));
+        QTest::keyClick(notice, Qt::Key_Return);
+        QCOMPARE(desk.opened, std::vector<std::string>{announcement_address()});
+
+        // On to the tree: Enter on a category folds it, on an entry plays it.
+        QTest::keyClick(notice, Qt::Key_Tab);
+        QTreeWidget* tree = form->tree();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(tree));
+        tree->setCurrentItem(tree->topLevelItem(0));
+        QTest::keyClick(tree, Qt::Key_Return);
+        QVERIFY(!tree->topLevelItem(0)->isExpanded());
+        QCOMPARE(service_->lessons_asked().size(), 2u);
+        tree->topLevelItem(0)->setExpanded(true);
+        tree->setCurrentItem(tree->topLevelItem(0)->child(0)->child(0));
+        QTest::keyClick(tree, Qt::Key_Return);
+        QCOMPARE(service_->lessons_asked(), (std::vector<std::string>{"add", "same1", "add"}));
+        // The lesson has the keyboard now, and Shift+Tab takes it to the
+        // news links that lead somewhere.
+        QVERIFY(!tree->isVisible());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(player_));
+        QTest::keyClick(player_, Qt::Key_Backtab);
+        auto* news_2 = child<CHtmlStatic>(*form, "news_link_2");
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(news_2));
+        QVERIFY(pixels_of(*news_2, news_2->palette().color(QPalette::WindowText)) > 0);  // its focus frame
+        QTest::keyClick(news_2, Qt::Key_Return);
+        QCOMPARE(desk.opened.back(), ad + "2");
+        QTest::keyClick(news_2, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(child<CHtmlStatic>(*form, "news_link_1")));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(player_));
+    }
+
+    void screenReadersSeeTheWindowsControlsAndNoPassword() {
+        session().password = "secret-pw-7";
+        service_->set_reply("ad", ads_reply({{gbk_lit("欢迎"), service_->base_url() + "/ad/1"}}));
+        recording_desktop desk;
+        auto form = make_form();
+        form->stop_playback_timer();
+        form->show_toolbar(true);
+        form->toggle_tree();
+        auto* notice = child<CHtmlStatic>(*form, "notice_link");
+        QVERIFY(notice->html_text().find("secret-pw-7") != std::string::npos);  // the address carries it
+
+        QAccessibleInterface* link = QAccessible::queryAccessibleInterface(notice);
+        QCOMPARE(link->role(), QAccessible::StaticText);
+        QCOMPARE(link->text(QAccessible::Name), QString::fromUtf8("交新朋友"));
+        QCOMPARE(link->childCount(), 1);
+        QAccessibleInterface* to_page = link->child(0);
+        QCOMPARE(to_page->role(), QAccessible::Link);
+        QCOMPARE(to_page->text(QAccessible::Name), QString::fromUtf8("交新朋友"));
+        to_page->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(desk.opened, std::vector<std::string>{announcement_address()});
+        const auto name_of = [&](const char* control) {
+            return QAccessible::queryAccessibleInterface(child<QWidget>(*form, control))->text(QAccessible::Name);
+        };
+        QCOMPARE(name_of("list_button"), QString::fromUtf8("列表"));
+        QCOMPARE(name_of("next_button"), QString(">>"));
+        QCOMPARE(name_of("tree"), QString::fromUtf8("课程列表"));
+        QCOMPARE(name_of("news_link_1"), QString::fromUtf8("欢迎"));
+
+        // Every node, every text: never the password nor the address, and a
+        // name on every control the keyboard can reach.
+        const auto nodes = accessible_nodes(QAccessible::queryAccessibleInterface(form.get()));
+        QVERIFY(nodes.size() >= 25);  // the window, its controls, their links and the tree's items
+        for (QAccessibleInterface* node : nodes) {
+            for (const QString& said : readable_texts(node))
+                QVERIFY2(!said.contains("secret-pw-7") && !said.contains("login.aspx"), qPrintable(said));
+            QVERIFY2(named_if_reachable(node), qPrintable(node->text(QAccessible::Value)));
+        }
     }
 };
 

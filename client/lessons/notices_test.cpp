@@ -243,6 +243,7 @@ public:
     void start_playback_timer() override {}
     void stop_playback_timer() override {}
     screen_point cursor_position() override { return {}; }
+    bool keyboard_in_toolbar() override { return false; }
     void enter_lesson_view() override {}
     void leave_for_program() override {}
     void start_program(const std::string&) override {}

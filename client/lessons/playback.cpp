@@ -143,12 +143,18 @@ void lesson_playback::mouse_idle() {
         return;
     }
     if (++state_.idle_count > idle_ticks) {
-        // Resting where "<<" or ">>" was pressed keeps the toolbar up.
-        if (p == state_.click_position)
+        // Resting where "<<" or ">>" was pressed keeps the toolbar up, and so
+        // does a keyboard user working it.
+        if (p == state_.click_position || window_.keyboard_in_toolbar())
             state_.idle_count = 0;
         else
             window_.show_toolbar(false);
     }
+}
+
+void lesson_playback::key_pressed() {
+    state_.idle_count = 0;
+    window_.show_toolbar(true);
 }
 
 bool lesson_playback::should_advance() {

@@ -30,6 +30,9 @@ public:
     virtual void start_playback_timer() = 0;  // timer 1, 700 ms; restarts a running one
     virtual void stop_playback_timer() = 0;
     virtual screen_point cursor_position() = 0;  // screen coordinates
+    // Whether the keyboard is on one of the toolbar's controls: a toolbar
+    // in use by keys stays up however long the mouse rests.
+    virtual bool keyboard_in_toolbar() = 0;
     // Before a lesson plays: hide the tree, maximise, hide the toolbar.
     virtual void enter_lesson_view() = 0;
     // The next catalogue entry is a program: normal window state, the player
@@ -77,6 +80,9 @@ public:
     // The lesson request; true when a reply came.
     bool start_lesson(const std::string& title);
     void tick();
+    // A key pressed in the window brings the toolbar back as a mouse
+    // movement does.
+    void key_pressed();
     void previous();
     void next();
 

@@ -24,6 +24,7 @@ public:
     bool timer = false;
     int timer_starts = 0;
     screen_point cursor;
+    bool keys_in_toolbar = false;
     int notice_ticks = 0;
     int lesson_views = 0;
     int program_leaves = 0;
@@ -46,6 +47,7 @@ public:
     }
     void stop_playback_timer() override { timer = false; }
     screen_point cursor_position() override { return cursor; }
+    bool keyboard_in_toolbar() override { return keys_in_toolbar; }
     void enter_lesson_view() override {
         ++lesson_views;
         show_toolbar(false);
