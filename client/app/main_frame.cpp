@@ -1,5 +1,6 @@
 #include "client/app/main_frame.h"
 
+#include "client/controls/control_access.h"
 #include "client/forms/message_form.h"
 #include "client/forms/say_to_us_form.h"
 #include "client/forms/setup_form.h"
@@ -158,6 +159,7 @@ void CMainFrame::set_toolbar_captions_and_size() {
         actions[i]->setText(u8(captions[i]));
         actions[i]->setToolTip(u8(captions[i]));
     }
+    name_toolbar_buttons();
     // Every button as wide as the widest plus 10, as high as the highest.
     int widest = 0, highest = 0;
     QList<QToolButton*> buttons;
@@ -171,6 +173,29 @@ void CMainFrame::set_toolbar_captions_and_size() {
     }
     for (QToolButton* b : buttons) b->setFixedSize(widest + 10, highest);
     toolbar_->setIconSize(QSize(toolbar_image_width, toolbar_image_height));
+}
+
+// The buttons without captions are named after their pictures, for screen
+// readers; those that work take the keyboard, which presses them with Space
+// or Enter.
+void CMainFrame::name_toolbar_buttons() {
+    static const std::pair<int, const char*> picture_names[] = {
+        {cmd_back, "后退"}, {cmd_forward, "前进"}, {cmd_stop, "停止"},  {cmd_refresh, "刷新"},
+        {cmd_home, "主页"}, {cmd_play, "播放"},    {cmd_pause, "暂停"},
+    };
+    for (QAction* a : toolbar_->actions()) {
+        auto* button = qobject_cast<QToolButton*>(toolbar_->widgetForAction(a));
+        if (a->isSeparator() || !button) continue;
+        for (const auto& [id, name] : picture_names) {
+            if (a->data().toInt() != id) continue;
+            a->setToolTip(u8(name));
+            button->setAccessibleName(u8(name));
+        }
+        if (a->isEnabled()) {
+            button->setFocusPolicy(Qt::TabFocus);
+            press_on_enter(button);
+        }
+    }
 }
 
 std::unique_ptr<QMenu> CMainFrame::load_tray_menu() {

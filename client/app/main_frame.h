@@ -92,6 +92,7 @@ protected:
 private:
     bool create_toolbar();
     void set_toolbar_captions_and_size();
+    void name_toolbar_buttons();
     QAction* command_action(int id, const QString& text, QObject* parent);
     void show_loading_window(const std::string& text);
     // Minimising hides the frame where a tray icon brings it back; without

@@ -13,6 +13,7 @@
 #include "tests/support/recording_desktop.h"
 #include "tests/support/test_http_server.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -145,6 +146,22 @@ private slots:
         QVERIFY(widest > buttons[0]->fontMetrics().horizontalAdvance(u8(captions[0])));
         for (int i = 0; i < 4; ++i) QVERIFY(a[i]->isEnabled());  // suggestions, help, settings, exit
         QCOMPARE(f->toolbar()->iconSize(), QSize(16, 15));
+
+        // Screen readers hear every button's caption, or what its picture
+        // shows; the working ones take the keyboard, and Enter presses them.
+        const char* names[] = {"给我们提建议", "帮助", "设置", "退出", "后退", "前进",
+                               "停止",         "刷新", "主页", "播放", "暂停"};
+        for (int i = 0; i < buttons.size(); ++i) {
+            QCOMPARE(QAccessible::queryAccessibleInterface(buttons[i])->text(QAccessible::Name), u8(names[i]));
+            QCOMPARE(buttons[i]->focusPolicy(), i < 4 ? Qt::TabFocus : Qt::NoFocus);
+        }
+        f->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(f.get()));
+        buttons[1]->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(buttons[1], Qt::Key_Return);
+        QTest::keyClick(buttons[1], Qt::Key_Space);
+        QCOMPARE(desktop_->opened.size(), 2u);
+        QCOMPARE(desktop_->opened[0], folder_->path() + "\\help\\help.htm");
     }
 
     void menuBarHoldsItsCommands() {

@@ -17,6 +17,7 @@
 #include "tests/support/recording_desktop.h"
 #include "tests/support/test_http_server.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -202,6 +203,16 @@ private slots:
         form.update_remaining_length();
         QCOMPARE(child<QLabel>(form, "remaining_label")->text(), u8("当前还可以输入38个汉字"));
         screenshot(form, "say_to_us_form.png");
+
+        // Screen readers: the category list is labelled by the line beside
+        // it; the text box has a name, and the remaining length as its
+        // description.
+        const auto labels = QAccessible::queryAccessibleInterface(list)->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0].first->text(QAccessible::Name), u8("建议的分类："));
+        QAccessibleInterface* text = QAccessible::queryAccessibleInterface(child<QPlainTextEdit>(form, "text_edit"));
+        QCOMPARE(text->text(QAccessible::Name), u8("建议内容"));
+        QCOMPARE(text->text(QAccessible::Description), u8("当前还可以输入38个汉字"));
     }
 
     void suggestionChecksComeBeforeAnyRequest() {

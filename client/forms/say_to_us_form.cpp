@@ -1,5 +1,6 @@
 #include "client/forms/say_to_us_form.h"
 
+#include "client/controls/control_access.h"
 #include "client/forms/suggestion.h"
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
@@ -22,6 +23,11 @@ say_to_us_form::say_to_us_form(QWidget* owner) : QDialog(owner), ui_(std::make_u
     for (const std::string& category : suggestion_categories()) ui_->category_list->addItem(qstr(category));
     ui_->category_list->setCurrentIndex(-1);
     ui_->note_label->setText(qstr(suggestion_note()));
+    name_by_label(ui_->category_label, ui_->category_list);
+    // The line above the text box says how much more it takes: screen
+    // readers hear it with the box's name.
+    ui_->remaining_label->setBuddy(ui_->text_edit);
+    ui_->text_edit->setAccessibleDescription(ui_->remaining_label->text());
 
     connect(ui_->save_button, &QPushButton::clicked, this, &say_to_us_form::submit);
     connect(ui_->cancel_button, &QPushButton::clicked, this, &QDialog::reject);
@@ -43,6 +49,7 @@ void say_to_us_form::update_remaining_length() {
     const length_check c = check_remaining_length(edit_text());
     if (c.cut) set_edit_text(c.text);
     ui_->remaining_label->setText(qstr(c.display));
+    ui_->text_edit->setAccessibleDescription(ui_->remaining_label->text());
 }
 
 void say_to_us_form::submit() {
