@@ -32,10 +32,13 @@ CHtmlStatic::CHtmlStatic(QWidget* parent) : QLabel(parent) {
 }
 
 void CHtmlStatic::SetWindowText(const std::string& markup) {
+    // Owners write the same link again and again (the notice link on every
+    // movement of the mouse): only a new text is news to a screen reader.
+    const bool changed = markup != html_;
     html_ = markup;
     label_text_ = qstr(markup);
     QLabel::setText(label_text_);
-    text_changed();
+    if (changed) text_changed();
     redraw();
 }
 
