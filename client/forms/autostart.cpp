@@ -104,8 +104,8 @@ autostart_result save_autostart(bool on, const std::string& executable, const st
     const std::string path = r.folder + "/" + autostart_file_name;
     std::error_code ec;
     if (on) {
-        fs::create_directories(r.folder, ec);
-        r.saved = !ec && write_native_file_atomic(path, autostart_entry_text(executable, folder));
+        r.saved = make_native_directories(r.folder) &&
+                  write_native_file_atomic(path, autostart_entry_text(executable, folder));
     } else {
         fs::remove(path, ec);
         r.saved = !ec;

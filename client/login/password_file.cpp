@@ -2,8 +2,11 @@
 
 #include "common/fs/paths.h"
 
+#include <fcntl.h>
 #include <nettle/arcfour.h>
 #include <nettle/md5.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 
@@ -33,9 +36,19 @@ private:
 
 constexpr std::size_t piece = 1000;
 
+// Either side of the cipher is a password: readable by its owner alone, also
+// when a file with wider rights stood there before.
+std::FILE* open_owner_only(const std::string& path) {
+    const int fd = ::open(to_native(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    std::FILE* out = ::fchmod(fd, 0600) == 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!out) ::close(fd);
+    return out;
+}
+
 bool crypt_file(const std::string& key_text, const std::string& out_path, std::FILE* in) {
     if (!in) return false;
-    std::FILE* out = std::fopen(to_native(out_path).c_str(), "wb");
+    std::FILE* out = open_owner_only(out_path);
     if (!out) {
         std::fclose(in);
         return false;

@@ -156,7 +156,9 @@ bool write_user_profile(const std::vector<std::string>& listed_users, const std:
     const std::string text = user_profile_text(listed_users, user, auto_login);
 
     // The password file first, so that a failure leaves both old files; it
-    // is put back if the profile cannot be written after it.
+    // is put back if the profile cannot be written after it. Both are the
+    // owner's alone: other accounts on the computer may not learn who logs
+    // in here, nor read a saved password.
     std::optional<std::string> dat;
     std::string old_dat;
     bool had_old_dat = false;
@@ -165,7 +167,7 @@ bool write_user_profile(const std::vector<std::string>& listed_users, const std:
         if (dat) {
             const std::string document = "<password>" + digit_encode(password) + "</password>";
             had_old_dat = read_file(*dat, old_dat);
-            if (!write_file_atomic(*dat, password_cipher(profile_key(), document))) {
+            if (!write_file_atomic(*dat, password_cipher(profile_key(), document), file_access::owner_only)) {
                 if (status) {
                     status->set_text("error in saving file" + *dat);
                     status->repaint();
@@ -176,11 +178,11 @@ bool write_user_profile(const std::vector<std::string>& listed_users, const std:
     }
     remove_password_document(folder);
 
-    if (!save_text_file(status, folder + profile_file, text)) {
+    if (!save_text_file(status, folder + profile_file, text, file_access::owner_only)) {
         if (status) status->repaint();
         if (dat) {
             if (had_old_dat)
-                write_file_atomic(*dat, old_dat);
+                write_file_atomic(*dat, old_dat, file_access::owner_only);
             else
                 remove_file(*dat);
         }

@@ -2,6 +2,7 @@
 
 #include "client/login/password_file.h"
 #include "client/res/coded_resources.h"
+#include "common/http/http.h"
 #include "common/protocol/digit_code.h"
 #include "common/ui/status.h"
 #include "common/xmltext/xmltext.h"
@@ -9,6 +10,7 @@
 #include "tests/support/ui_fakes.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -239,6 +241,28 @@ TEST_F(Profile, FailedWriteLeavesTheOldFiles) {
     EXPECT_EQ(status_.painted, "error in saving file" + folder_ + "\\bob.dat");
     EXPECT_EQ(profile_bytes(), old_profile);
     EXPECT_EQ(read_user_profile(folder_).password, "first");
+}
+
+TEST_F(Profile, OnASharedComputerOtherAccountsReadNothing) {
+    auto mode = [&](const char* name) { return fs::status(dir_ / name).permissions() & fs::perms::mask; };
+    constexpr fs::perms owner_rw = fs::perms::owner_read | fs::perms::owner_write;
+    const mode_t old_umask = ::umask(022);
+    // Written for the first time.
+    ASSERT_TRUE(write({}, "alice", "secret", true));
+    EXPECT_EQ(mode("mirvo_user.xml"), owner_rw);
+    EXPECT_EQ(mode("alice.dat"), owner_rw);
+    // Left readable for everyone by an older version: narrowed when written.
+    fs::permissions(dir_ / "mirvo_user.xml", fs::perms::all);
+    fs::permissions(dir_ / "alice.dat", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
+    ASSERT_TRUE(write({"alice"}, "alice", "secret", true));
+    EXPECT_EQ(mode("mirvo_user.xml"), owner_rw);
+    EXPECT_EQ(mode("alice.dat"), owner_rw);
+    EXPECT_EQ(read_user_profile(folder_).password, "secret");
+    // The folders the client makes (the download folder on the way to a list).
+    make_directory_path(folder_ + "\\dl\\sub", nullptr);
+    EXPECT_EQ(mode("dl"), fs::perms::owner_all);
+    EXPECT_EQ(mode("dl/sub"), fs::perms::owner_all);
+    ::umask(old_umask);
 }
 
 }  // namespace

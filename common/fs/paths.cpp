@@ -165,13 +165,34 @@ bool is_directory(std::string_view gbk_path) {
 
 bool remove_file(std::string_view gbk_path) { return ::unlink(to_native(gbk_path).c_str()) == 0; }
 
-bool make_directory(std::string_view gbk_path) { return ::mkdir(to_native(gbk_path).c_str(), 0777) == 0; }
+namespace {
+constexpr mode_t private_folder_mode = 0700;
+constexpr mode_t owner_only_mode = 0600;
+}  // namespace
 
-bool write_file_atomic(std::string_view gbk_path, std::string_view bytes) {
-    return write_native_file_atomic(to_native(gbk_path), bytes);
+bool make_directory(std::string_view gbk_path) {
+    return ::mkdir(to_native(gbk_path).c_str(), private_folder_mode) == 0;
 }
 
-bool write_native_file_atomic(const std::string& target, std::string_view bytes) {
+bool make_native_directories(const std::string& native_path) {
+    for (std::size_t i = 1; i <= native_path.size(); ++i) {
+        if (i < native_path.size() && native_path[i] != '/') continue;
+        const std::string level = native_path.substr(0, i);
+        struct stat st;
+        if (::stat(level.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) return false;
+            continue;
+        }
+        if (::mkdir(level.c_str(), private_folder_mode) != 0 && errno != EEXIST) return false;
+    }
+    return true;
+}
+
+bool write_file_atomic(std::string_view gbk_path, std::string_view bytes, file_access access) {
+    return write_native_file_atomic(to_native(gbk_path), bytes, access);
+}
+
+bool write_native_file_atomic(const std::string& target, std::string_view bytes, file_access access) {
     // Keep the permissions of the file being replaced.
     mode_t mode = 0666;
     struct stat st;
@@ -180,13 +201,20 @@ bool write_native_file_atomic(const std::string& target, std::string_view bytes)
         if (S_ISDIR(st.st_mode)) return false;
         mode = st.st_mode & 07777;
     }
+    const bool owner_only = access == file_access::owner_only;
+    if (owner_only) mode = owner_only_mode;
     std::string temp = temp_name_for(target);
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, existed ? mode : 0666);
+    // An owner-only file is never readable by others, not even while it is
+    // being written.
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, existed || owner_only ? mode : 0666);
     if (fd < 0) return false;
     bool ok = write_all(fd, bytes.data(), bytes.size());
     ok = (::fsync(fd) == 0) && ok;
     ok = (::close(fd) == 0) && ok;
-    if (ok && existed) ::chmod(temp.c_str(), mode);
+    if (ok && owner_only)
+        ok = ::chmod(temp.c_str(), mode) == 0;
+    else if (ok && existed)
+        ::chmod(temp.c_str(), mode);
     if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;

@@ -31,13 +31,24 @@ std::optional<std::string> join_confined(std::string_view folder, std::string_vi
 bool file_exists(std::string_view gbk_path);  // file or folder
 bool is_directory(std::string_view gbk_path);
 bool remove_file(std::string_view gbk_path);
-bool make_directory(std::string_view gbk_path);  // one level
+// One level, for its owner only: on a computer several accounts share, what
+// the programs keep (download lists, installed programs) is nobody else's.
+bool make_directory(std::string_view gbk_path);
+// Every missing level of a native path, each made as make_directory does.
+bool make_native_directories(const std::string& native_path);
+
+// Who may read a file the programs write. The usual file keeps the rights of
+// the file it replaces (a new one gets the umask's); an owner-only file (a
+// saved password, the list of who logs in here) is created 0600, and one that
+// had wider rights is narrowed as it is written.
+enum class file_access { usual, owner_only };
 // Writes bytes to a temporary file in the target's folder and renames it over
 // the target: the target holds the old bytes or the new ones, never half.
-bool write_file_atomic(std::string_view gbk_path, std::string_view bytes);
+bool write_file_atomic(std::string_view gbk_path, std::string_view bytes, file_access access = file_access::usual);
 // The same for a native path that is none of the programs' own (a file in the
 // user's configuration folder).
-bool write_native_file_atomic(const std::string& native_path, std::string_view bytes);
+bool write_native_file_atomic(const std::string& native_path, std::string_view bytes,
+                              file_access access = file_access::usual);
 bool read_file(std::string_view gbk_path, std::string& bytes);
 // Copies src over dst by the same replace-and-rename, streaming (a file of
 // any size costs no more memory than a small one). dst keeps its permissions

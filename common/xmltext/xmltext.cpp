@@ -229,14 +229,14 @@ std::string read_text_file(status_line* status, const std::string& path) {
     return out;
 }
 
-bool save_text_file(status_line* status, const std::string& path, const std::string& text) {
+bool save_text_file(status_line* status, const std::string& path, const std::string& text, file_access access) {
     std::string bytes;
     bytes.reserve(text.size() + text.size() / 16);
     for (char c : text) {
         if (c == '\n') bytes.push_back('\r');
         bytes.push_back(c);
     }
-    if (write_file_atomic(path, bytes)) return true;
+    if (write_file_atomic(path, bytes, access)) return true;
     if (status) status->set_text("error in saving file" + path);
     return false;
 }

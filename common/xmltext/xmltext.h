@@ -1,6 +1,8 @@
 // The document query and whole-file text helpers every program uses.
 #pragma once
 
+#include "common/fs/paths.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,7 +37,8 @@ private:
 std::string read_text_file(status_line* status, const std::string& path);
 // Writes text with LF as CR LF, replacing the file by rename. On failure the
 // old file is unchanged and the status line reads "error in saving file" + path.
-bool save_text_file(status_line* status, const std::string& path, const std::string& text);
+bool save_text_file(status_line* status, const std::string& path, const std::string& text,
+                    file_access access = file_access::usual);
 
 std::int32_t text_to_int(const std::string& text);
 float text_to_float(const std::string& text);
