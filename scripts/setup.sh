@@ -9,11 +9,17 @@ packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools
   qt6-qpa-plugins qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
+  # Wayland sessions: the platform plugin for a user who asks for Wayland,
+  # and Qt's own texts (OK, Yes, No...) in Chinese.
+  qt6-wayland qt6-translations-l10n
   libgl-dev libegl-dev libxkbcommon-dev
   libcurl4-openssl-dev nettle-dev zlib1g-dev liblzma-dev
   libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
+  # A real Wayland compositor with Xwayland for the whole-program test, and
+  # the desktop's opener, which the tests pin to a browser of their own.
+  weston xwayland xdg-utils
   # The install's checks: its menu entry and metainfo validated, the client
   # started from the entry as a desktop starts it (gio launch).
   desktop-file-utils appstream libglib2.0-bin

@@ -4,6 +4,8 @@
 #include "client/lessons/player/shockwave_flash.h"
 #include "client/login/session.h"
 #include "common/sign/configured_key.h"
+#include "gui/fonts.h"
+#include "gui/platform.h"
 #include "gui/pump.h"
 
 #include <QApplication>
@@ -12,7 +14,10 @@ int main(int argc, char** argv) {
     // The movie player's web engine and URL scheme must be set up before the
     // application object exists.
     mirvo::prepare_movie_player(argc, argv);
+    mirvo::platform_choice platform;
     QApplication app(argc, argv);
+    platform.restore_environment();
+    mirvo::set_up_program_texts(true);
     mirvo::set_lesson_player_factory(mirvo::make_player_factory<mirvo::CShockwaveflash1>());
     // Download lists reach the updater only when signed with the deployment's key.
     mirvo::update_key() = mirvo::configured_update_key();
