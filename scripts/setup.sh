@@ -12,7 +12,7 @@ packages=(
   # Wayland sessions: the platform plugin for a user who asks for Wayland,
   # and Qt's own texts (OK, Yes, No...) in Chinese.
   qt6-wayland qt6-translations-l10n
-  libgl-dev libegl-dev libxkbcommon-dev
+  libgl-dev libegl-dev libxkbcommon-dev libxcb1-dev
   libcurl4-openssl-dev nettle-dev zlib1g-dev liblzma-dev
   libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev libbenchmark-dev

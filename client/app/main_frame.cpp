@@ -74,13 +74,27 @@ bool CMainFrame::OnCreate() {
 
     if (run_login() != 1) return false;
 
+    show_before_its_windows();
     show_loading_window({});
     lesson_window_ = create_lesson_window();
-    if (lesson_window_) lesson_window_->show();
+    if (lesson_window_) {
+        lesson_window_->show();
+        // It came up after the frame, which a window manager that guards
+        // against windows taking the focus (mutter) would leave active.
+        lesson_window_->raise();
+        lesson_window_->activateWindow();
+    }
     tray_.PutIconInTray(this, program_icon());
     delete loading_.data();
     started_ = true;
     return true;
+}
+
+void CMainFrame::show_before_its_windows() {
+    // Window managers that tie a window to its owner only when the owner is
+    // on screen as the window comes up (weston's Xwayland manager) would
+    // otherwise let the frame, shown later, cover the lesson window.
+    showMaximized();
 }
 
 int CMainFrame::run_login() {

@@ -95,6 +95,7 @@ private:
     void name_toolbar_buttons();
     QAction* command_action(int id, const QString& text, QObject* parent);
     void show_loading_window(const std::string& text);
+    void show_before_its_windows();
     // Minimising hides the frame where a tray icon brings it back; without
     // one it stays in the taskbar so the program can still be reached.
     void apply_size_handling();

@@ -4,6 +4,7 @@
 #include "client/login/session.h"
 #include "client/res/string_ids.h"
 #include "client/res/string_table.h"
+#include "gui/window_roles.h"
 #include "ui_new_message_form.h"
 
 #include <QGuiApplication>
@@ -17,8 +18,20 @@ namespace mirvo {
 new_message_form::new_message_form(QWidget* owner, work_area_source work_area)
     : QDialog(owner), ui_(std::make_unique<Ui::new_message_form>()), work_area_(std::move(work_area)) {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    // It comes up every 70 s while a message is unread, over a lesson or
+    // the catalogue the user is typing in: it must never take the keyboard
+    // or the activation from anyone. Clicks on its links and its close box
+    // still reach it.
+    Qt::WindowFlags flags = Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                            Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
+    // A window manager that cannot keep a window above the others (weston's
+    // for X programs) places windows itself and ignores every move: the box
+    // would sit still wherever it put it. Past the window manager the box
+    // stands where it is put, slides and stays on top, without the caption
+    // the window manager would draw.
+    if (!window_manager_keeps_windows_on_top()) flags |= Qt::BypassWindowManagerHint;
+    setWindowFlags(flags);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(size());
     setModal(false);
 

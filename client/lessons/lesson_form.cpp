@@ -7,6 +7,7 @@
 #include "client/lessons/programs.h"
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
+#include "gui/window_roles.h"
 #include "ui_lesson_form.h"
 
 #include <QApplication>
@@ -145,6 +146,7 @@ lesson_form::lesson_form(QWidget* parent, player_factory make_player, cursor_sou
     // since a fixed size there would also take maximising away.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    present_as_main_window(this);
     if (make_player) {
         const player_parts parts = make_player(this);
         player_widget_ = parts.widget;

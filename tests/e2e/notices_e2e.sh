@@ -86,15 +86,8 @@ wait_for 'grep -q listening "$work/server.log"' 100 || fail "the service did not
 cp -a "$program" "$work/program"
 printf '<user name="tester" order="1" /><default_user_name>tester</default_user_name>\r\n<auto_login>false</auto_login>' \
   > "$work/program/mirvo_user.xml"
-# The browser the desktop opens addresses with: it reads the page as a
-# browser would and notes the address.
-cat > "$work/browser.sh" <<EOB
-#!/bin/sh
-printf '%s\n' "\$1" >> "$work/browser.log"
-curl -s --max-time 5 "\$1" > "$work/page.html"
-EOB
-chmod +x "$work/browser.sh"
-export QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" BROWSER="$work/browser.sh"
+pin_browser "$work"
+export QT_QPA_PLATFORM=xcb
 (cd "$work/program" && exec ./mirvo) > "$work/client.log" 2>&1 &
 client_pid=$!
 
@@ -112,6 +105,9 @@ sleep 3
 notice_in_caption && fail "a notice before any message: $(caption)"
 xdotool search --onlyvisible --name "您有新信息！" >/dev/null 2>&1 && fail "a notice window before any message"
 
+# The notice comes up over whatever the user is doing: it must take neither
+# the activation nor the keyboard.
+active=$(xdotool getactivewindow 2>/dev/null) focus=$(xdotool getwindowfocus 2>/dev/null)
 "$server" post-message --db "$work/db" tester "你好，这是一条测试信息。" > /dev/null || fail "post-message failed"
 posted=$(date +%s%N)
 wait_for 'notice_in_caption && xdotool search --onlyvisible --name "您有新信息！" >/dev/null 2>&1' 30 ||
@@ -119,6 +115,9 @@ wait_for 'notice_in_caption && xdotool search --onlyvisible --name "您有新信
 echo "notices_e2e: caption and notice window $(( ($(date +%s%N) - posted) / 1000000 )) ms after the message"
 sleep 1.5
 shot notice_window
+[ "$(xdotool getactivewindow 2>/dev/null)" = "$active" ] ||
+  fail "the notice took the activation from $active ($(xdotool getwindowname "$active" 2>/dev/null))"
+[ "$(xdotool getwindowfocus 2>/dev/null)" = "$focus" ] || fail "the notice took the keyboard from $focus"
 
 # The notice link in the lesson window's toolbar (the mouse brings the
 # toolbar back) opens the messages page, which marks the message read.
