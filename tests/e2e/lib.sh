@@ -40,3 +40,33 @@ running() {
 
 # Waits up to $2 tenths of a second until no program $1 runs from the folder.
 wait_gone() { wait_for "[ -z \"\$(running $1)\" ]" "$2"; }
+
+# Pins the opener for web addresses as a desktop does, so that no browser
+# installed on the machine (which the desktop's opener would find first) is
+# ever started: the XDG config and data folders become $1/config and
+# $1/data, where the default handler of http and https is a browser that
+# notes each address in $1/browser.log and reads its page as a browser would.
+# BROWSER names it too, for machines without the freedesktop opener. The
+# test's display is a desktop of its own: none of the caller's is asked.
+pin_browser() {
+  local dir=$1
+  mkdir -p "$dir/config" "$dir/data/applications"
+  cat > "$dir/browser.sh" <<EOB
+#!/bin/sh
+printf '%s\n' "\$1" >> "$dir/browser.log"
+curl -s --max-time 5 "\$1" > "$dir/page.html"
+EOB
+  chmod +x "$dir/browser.sh"
+  cat > "$dir/data/applications/mirvo-test-browser.desktop" <<EOD
+[Desktop Entry]
+Type=Application
+Name=Recording browser
+Exec=$dir/browser.sh %u
+MimeType=x-scheme-handler/http;x-scheme-handler/https;text/html;
+NoDisplay=true
+EOD
+  printf '[Default Applications]\n%s\n%s\n' x-scheme-handler/http=mirvo-test-browser.desktop \
+    x-scheme-handler/https=mirvo-test-browser.desktop > "$dir/config/mimeapps.list"
+  export XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/data" BROWSER="$dir/browser.sh"
+  unset XDG_CURRENT_DESKTOP DESKTOP_SESSION GNOME_DESKTOP_SESSION_ID KDE_FULL_SESSION
+}

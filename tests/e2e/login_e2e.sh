@@ -49,10 +49,8 @@ prog="$work/program"
 mkdir -p "$prog/help" "$prog/dl"
 cp "$mirvo" "$prog/mirvo"
 printf '<mirvo>3.8</mirvo>\r\n' > "$prog/mirvo.xml"
-# The browser the desktop opens addresses with: it notes the address.
-printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s/browser.log"\n' "$work" > "$work/browser.sh"
-chmod +x "$work/browser.sh"
-export QT_QPA_PLATFORM=xcb BROWSER="$work/browser.sh"
+pin_browser "$work"
+export QT_QPA_PLATFORM=xcb
 
 # Runs the client; $1 says how to log in: "keys" or "auto".
 run_client() {
