@@ -46,8 +46,26 @@ install_into() {
     ninja -C "$build" -j2
   fi
   cmake --install "$build" --prefix "$folder"
+  check_desktop_needs
   echo "install: Mirvo is in $folder; its menu entry is $(data_home)/applications/$app_id.desktop"
   echo "install: to remove it: $0 --uninstall $(printf '%q' "$folder")"
+}
+
+# What the client needs of the machine beyond its own files (the set-up
+# installs all of it; an install of a ready build may meet a machine
+# without): a Chinese font, or every text is boxes; Qt's Wayland plugin for
+# those who ask for Wayland; Qt's own texts in Chinese.
+check_desktop_needs() {
+  if command -v fc-list >/dev/null 2>&1 && [ -z "$(fc-list :lang=zh-cn family 2>/dev/null)" ]; then
+    echo "install: no Chinese font: install fonts-wqy-microhei (or fonts-noto-cjk), or every text shows as boxes" >&2
+  fi
+  command -v dpkg-query >/dev/null 2>&1 || return 0
+  local p
+  for p in qt6-wayland qt6-translations-l10n; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+      echo "install: $p is not installed (scripts/setup.sh installs it)" >&2
+  done
+  return 0
 }
 
 # Only what an install writes may be removed, whatever the manifest says:
