@@ -77,13 +77,7 @@ bool CMainFrame::OnCreate() {
     show_before_its_windows();
     show_loading_window({});
     lesson_window_ = create_lesson_window();
-    if (lesson_window_) {
-        lesson_window_->show();
-        // It came up after the frame, which a window manager that guards
-        // against windows taking the focus (mutter) would leave active.
-        lesson_window_->raise();
-        lesson_window_->activateWindow();
-    }
+    if (lesson_window_) lesson_window_->show();
     tray_.PutIconInTray(this, program_icon());
     delete loading_.data();
     started_ = true;
@@ -91,10 +85,19 @@ bool CMainFrame::OnCreate() {
 }
 
 void CMainFrame::show_before_its_windows() {
-    // Window managers that tie a window to its owner only when the owner is
-    // on screen as the window comes up (weston's Xwayland manager) would
-    // otherwise let the frame, shown later, cover the lesson window.
+    // Window managers tie a window to its owner (and keep it above) only
+    // when the owner is on screen as the window comes up (mutter, weston's
+    // manager for X programs): shown later, the frame covered the lesson.
     showMaximized();
+}
+
+void CMainFrame::put_lesson_window_in_front() {
+    if (!lesson_window_ || !lesson_window_->isVisible()) return;
+    // The frame and the loading window had the activation before it; a
+    // window manager that guards against windows taking it (mutter) would
+    // leave it with them.
+    lesson_window_->raise();
+    lesson_window_->activateWindow();
 }
 
 int CMainFrame::run_login() {

@@ -67,6 +67,9 @@ public:
     QWidget* lesson_window() const { return lesson_window_; }
     message_form* loading_window() const { return loading_; }
 
+    // Once the frame is shown: the lesson window above it, active.
+    void put_lesson_window_in_front();
+
     // Whether the frame has a handler for command id: commands without one
     // show disabled wherever they appear.
     virtual bool handles_command(int id) const;

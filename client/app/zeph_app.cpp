@@ -35,6 +35,7 @@ bool CZephApp::InitInstance() {
     if (login_flag_ == 1) {
         frame_->showMaximized();
         frame_->repaint();
+        frame_->put_lesson_window_in_front();
     }
     return true;
 }

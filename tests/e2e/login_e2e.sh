@@ -91,6 +91,8 @@ run_client() {
   fi
   local frame
   frame=$(wait_window "Mirvo学习娱乐空间 版本3.8" 150) || fail "no main frame after login ($1)"
+  # The frame comes up before the lesson window it owns: start-up ends with it.
+  wait_window "在线人数:" 150 > /dev/null || fail "no lesson window after login ($1)"
   sleep 1
   shot "frame_$1"
   # Maximised: as wide as the screen.
