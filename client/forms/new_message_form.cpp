@@ -21,7 +21,8 @@ new_message_form::new_message_form(QWidget* owner, work_area_source work_area)
     // It comes up every 70 s while a message is unread, over a lesson or
     // the catalogue the user is typing in: it must never take the keyboard
     // or the activation from anyone. Clicks on its links and its close box
-    // still reach it.
+    // still reach it. A tool window, which window managers do not hand the
+    // focus as they map it, as many do with a dialog.
     Qt::WindowFlags flags = Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                             Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus;
     // A window manager that cannot keep a window above the others (weston's
