@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,11 +25,12 @@ bool iequals(const std::string& a, const std::string& b) {
     return true;
 }
 
-}  // namespace
-
-int connect_loopback(int port, double receive_seconds, const std::string& source) {
+// A socket to 127.0.0.1:port; prepare sets its options before it connects.
+template <class Prepare>
+int connect_prepared(int port, double receive_seconds, const std::string& source, Prepare prepare) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
+    prepare(fd);
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(receive_seconds);
     tv.tv_usec = static_cast<suseconds_t>((receive_seconds - static_cast<double>(tv.tv_sec)) * 1e6);
@@ -51,6 +53,22 @@ int connect_loopback(int port, double receive_seconds, const std::string& source
         return -1;
     }
     return fd;
+}
+
+}  // namespace
+
+int connect_loopback(int port, double receive_seconds, const std::string& source) {
+    return connect_prepared(port, receive_seconds, source, [](int) {});
+}
+
+int connect_slow_reader(int port, const std::string& source) {
+    return connect_prepared(port, 5, source, [](int fd) {
+        // The segment size the peer announces bounds the sender's buffer
+        // as well: loopback's 64 KB segments would let it queue megabytes.
+        const int window = 4096, segment = 536;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+        setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
+    });
 }
 
 bool send_all(int fd, const std::string& bytes) {

@@ -13,6 +13,11 @@ namespace mirvo::testing {
 // of 127.0.0.0/8 is loopback, so tests can play several peers.
 int connect_loopback(int port, double receive_seconds = 5, const std::string& source = {});
 
+// Like connect_loopback, for a peer that takes a reply a few kilobytes at a
+// time: a small receive window and small segments, so that the service holds
+// the rest of the reply rather than the kernel buffering megabytes of it.
+int connect_slow_reader(int port, const std::string& source = {});
+
 // Sends all of bytes; false when the peer is gone.
 bool send_all(int fd, const std::string& bytes);
 
