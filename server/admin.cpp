@@ -7,9 +7,12 @@
 #include "server/clock.h"
 #include "server/demo_site.h"
 #include "server/http_server.h"
+#include "server/log_writer.h"
 #include "server/password.h"
 #include "server/service.h"
 #include "server/store.h"
+
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -144,23 +147,28 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-    std::mutex log_mutex;
-    http_server server(svc, [&](const std::string& line) {
-        std::lock_guard lock(log_mutex);
-        out << time_text(std::time(nullptr)) << " " << line << std::endl;
-    });
+    // The log goes out on a thread of its own: a reader that stops reading
+    // must not stop the service.
+    out.flush();
+    log_writer writer(STDOUT_FILENO);
+    http_server server(
+        svc, [&writer](const std::string& line) { writer.write(time_text(std::time(nullptr)) + " " + line); });
     const std::string address = opt(p, "--address", "127.0.0.1");
     int bound = server.bind(address, static_cast<int>(port));
     if (bound < 0) {
         err << "mirvo-server: cannot listen on " << address << ":" << port << "\n";
         return 1;
     }
-    out << "mirvo-server: listening on http://" << address << ":" << bound << "/ (site " << so.site_folder
-        << ", database " << opt(p, "--db", "mirvo.db") << ", request page /" << so.request_page << ")" << std::endl;
-    server.start();
+    writer.write("mirvo-server: listening on http://" + address + ":" + std::to_string(bound) + "/ (site " +
+                 so.site_folder + ", database " + opt(p, "--db", "mirvo.db") + ", request page /" + so.request_page +
+                 ")");
+    if (!server.start()) {
+        err << "mirvo-server: cannot serve on " << address << ":" << port << "\n";
+        return 1;
+    }
     int sig = 0;
     sigwait(&stop_signals, &sig);
-    out << "mirvo-server: stopping" << std::endl;
+    writer.write("mirvo-server: stopping");
     server.stop();
     return 0;
 }
