@@ -166,6 +166,8 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
         err << "mirvo-server: cannot serve on " << address << ":" << port << "\n";
         return 1;
     }
+    writer.write("mirvo-server: up to " + std::to_string(server.connection_limit()) + " connections at once (" +
+                 std::to_string(server.descriptor_limit()) + " descriptors)");
     int sig = 0;
     sigwait(&stop_signals, &sig);
     writer.write("mirvo-server: stopping");

@@ -1,23 +1,28 @@
 #include "server/http_server.h"
 
+#include "server/connection_slots.h"
 #include "server/query.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/tcp.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 
 namespace mirvo::server {
 
@@ -26,33 +31,35 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 constexpr int listen_backlog = 512;
-constexpr auto sweep_interval = std::chrono::milliseconds(100);
-// Descriptors kept free beside the connections: the database, files being
-// sent, the listening and epoll sockets.
+constexpr auto housekeeping_interval = std::chrono::milliseconds(100);
+constexpr auto progress_interval = std::chrono::milliseconds(500);
+constexpr auto summary_interval = std::chrono::seconds(10);
+// Descriptors kept free beside the connections: the database, the log, the
+// listening, epoll and wake-up descriptors.
 constexpr rlim_t spare_descriptors = 64;
 // A refused request's target is logged only this far: it may be the very
 // thing that was too long.
 constexpr std::size_t refused_target_log_bytes = 200;
+constexpr int busy_retry_seconds = 5;
 
 // One request, from its request line to the end of its reply.
 struct request_state {
     std::string target;  // raw, as the request line gave it
     std::string method;
     std::string remote;
+    int fd = -1;
     bool head_seen = false;
     std::optional<clock_type::time_point> started;  // when the service took it
     int status = 0;
     std::uint64_t bytes = 0;
-    bool answered = false;
+    bool answered = false;  // a reply is queued
+    std::string why;        // a refusal of the HTTP layer: the reason
 };
 
-// One open connection as the sweeper sees it.
-struct connection_state {
+// A connection as the engine knows it (its socket context).
+struct connection_info {
     int fd = -1;
     std::string remote;
-    clock_type::time_point ready_since;  // accepted, or its last reply sent
-    bool in_request = false;             // head complete, reply not yet sent
-    bool cut = false;
 };
 
 std::string address_text(const sockaddr* sa) {
@@ -179,7 +186,8 @@ std::string loggable_target(std::string_view target) {
 }
 
 std::string log_line(const std::string& remote, const std::string& method, const std::string& target, int status,
-                     std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> started) {
+                     std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> started,
+                     const std::string& why) {
     char tail[64];
     if (started) {
         const double ms =
@@ -198,17 +206,85 @@ std::string log_line(const std::string& remote, const std::string& method, const
     // them; such a line says so, so that it is not taken for a request the
     // service answered.
     if (!started) {
-        const char* why = status == 414   ? "request line too long"
-                          : status == 413 ? "request body too large"
-                          : status == 431 ? "request head too large"
-                          : status == 400 ? "malformed request"
-                                          : "refused by the HTTP layer";
+        const char* reason = status == 414   ? "request line too long"
+                             : status == 413 ? "request body too large"
+                             : status == 431 ? "request head too large"
+                             : status == 400 ? "malformed request"
+                                             : "refused by the HTTP layer";
         line += " (not handled: ";
-        line += why;
+        line += why.empty() ? reason : why;
         line += ")";
     }
     return line;
 }
+
+namespace {
+
+// How many connections the descriptors allow: each may send a file (its
+// socket and the file), one that was closed for another holds its socket a
+// moment longer, those waiting for a slot hold one each, and some are kept
+// for the rest of the process.
+struct descriptor_plan {
+    unsigned long descriptors = 0;
+    unsigned connections = 0;
+    unsigned waiting = 0;
+    unsigned closing = 0;  // connections closed for others, not yet gone
+};
+
+descriptor_plan plan_descriptors(unsigned wanted) {
+    rlimit nofile{};
+    if (getrlimit(RLIMIT_NOFILE, &nofile) == 0 && nofile.rlim_cur != nofile.rlim_max) {
+        rlimit raised = nofile;
+        raised.rlim_cur = nofile.rlim_max;
+        // An unlimited hard limit is not a soft limit the kernel takes.
+        if (setrlimit(RLIMIT_NOFILE, &raised) != 0 && nofile.rlim_max == RLIM_INFINITY) {
+            raised.rlim_cur = 1 << 20;
+            setrlimit(RLIMIT_NOFILE, &raised);
+        }
+        getrlimit(RLIMIT_NOFILE, &nofile);
+    }
+    descriptor_plan p;
+    p.descriptors = nofile.rlim_cur == RLIM_INFINITY ? 1ul << 20 : static_cast<unsigned long>(nofile.rlim_cur);
+    auto fill = [&p](unsigned connections) {
+        p.connections = std::max(1u, connections);
+        p.waiting = std::max(16u, p.connections / 8);
+        p.closing = p.connections / 16 + 8;
+    };
+    fill(wanted);
+    const auto needed = [&p] { return 2ul * (p.connections + p.closing) + p.waiting + spare_descriptors; };
+    if (needed() > p.descriptors) {
+        const unsigned long usable =
+            p.descriptors > spare_descriptors + 64 ? p.descriptors - spare_descriptors - 48 : 16;
+        fill(static_cast<unsigned>(usable * 4 / 9));
+        while (needed() > p.descriptors && p.connections > 1) fill(p.connections - 1);
+    }
+    return p;
+}
+
+// Room in the engine for every slot, those being closed and those waiting,
+// on each of its threads: it spreads connections over them unevenly.
+unsigned engine_connection_limit(const descriptor_plan& p, unsigned threads) {
+    return (p.connections + p.closing + p.waiting) * std::max(1u, threads);
+}
+
+// Refuses a connection that got no slot in time, without the engine: its
+// request read and dropped, a 503 that tells it when to come back.
+std::size_t send_busy(int fd) {
+    static const std::string body = "<error>busy</error>";
+    static const std::string reply_text =
+        "HTTP/1.1 503 Service Unavailable\r\nRetry-After: " + std::to_string(busy_retry_seconds) +
+        "\r\nContent-Type: text/xml; charset=GBK\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\nConnection: close\r\n\r\n" + body;
+    char drain[4096];
+    for (int i = 0; i < 16 && ::recv(fd, drain, sizeof drain, MSG_DONTWAIT) > 0; ++i) {
+    }
+    ::send(fd, reply_text.data(), reply_text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    ::shutdown(fd, SHUT_WR);
+    ::close(fd);
+    return body.size();
+}
+
+}  // namespace
 
 struct http_server::engine {
     engine(service& s, std::function<void(const std::string&)> l, http_limits lim)
@@ -217,20 +293,30 @@ struct http_server::engine {
     service& svc;
     std::function<void(const std::string&)> log;
     http_limits limits;
+    descriptor_plan plan;
     int listen_fd = -1;
+    int wake_fd = -1;
     MHD_Daemon* daemon = nullptr;
 
     std::mutex mutex;  // guards everything below
-    std::unordered_map<MHD_Connection*, connection_state> connections;
-    bool sweeping = false;
+    std::optional<connection_slots> slots;
+    bool accepting = false;
     bool serving = false;
-    std::condition_variable wake;  // the sweeper's sleep; run()'s wait
-    std::thread sweeper;
+    std::condition_variable stopped;  // run()'s wait
+    std::thread acceptor;
+    // What the slot keeping did since the last summary in the log.
+    unsigned evicted = 0, waited = 0, refused = 0;
 
     bool start();
     void stop();
-    void sweep();
-    unsigned connection_limit();
+    void accept_loop();
+    void accept_ready(clock_type::time_point& paused_until);
+    void housekeeping(clock_type::time_point now, clock_type::time_point& next_progress,
+                      clock_type::time_point& next_summary);
+    void hand_over(const connection_slots::waiting_peer& peer);
+    void refuse_busy(const connection_slots::waiting_peer& peer, const char* why);
+    void shut(const std::vector<int>& fds);
+    void wake();
 
     // What the engine calls back; cls is the engine.
     static void on_connection(void* cls, MHD_Connection* c, void** socket_context, MHD_ConnectionNotificationCode code);
@@ -240,31 +326,59 @@ struct http_server::engine {
                                  const char* upload_data, std::size_t* upload_data_size, void** req_cls);
     static void on_completed(void* cls, MHD_Connection* c, void** req_cls, MHD_RequestTerminationCode toe);
 
-    std::string begin_request(MHD_Connection* c);
+    MHD_Result begin(MHD_Connection* c, request_state& r, const char* method, const char* version);
     MHD_Result serve(MHD_Connection* c, request_state& r);
-    MHD_Result refuse(MHD_Connection* c, request_state& r, int status);
-    MHD_Result answer(MHD_Connection* c, request_state& r, const reply& rep);
-    MHD_Response* file_response(MHD_Connection* c, const site_file& file, int& status, request_state& r);
+    MHD_Result refuse(MHD_Connection* c, request_state& r, int status, std::string why = {});
+    MHD_Result answer(MHD_Connection* c, request_state& r, reply rep);
+    MHD_Response* file_response(MHD_Connection* c, site_file& file, int& status, request_state& r);
 };
 
-void http_server::engine::on_connection(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code) {
+void http_server::engine::wake() {
+    const std::uint64_t one = 1;
+    // A full counter wakes the thread as well as one more would.
+    if (wake_fd >= 0 && ::write(wake_fd, &one, sizeof one) < 0) return;
+}
+
+void http_server::engine::shut(const std::vector<int>& fds) {
+    // Called under the lock: the engine closes a socket only after telling
+    // of it, so every number here is still the connection's. It notices the
+    // end of the stream and closes the connection itself.
+    for (int fd : fds) ::shutdown(fd, SHUT_RDWR);
+}
+
+void http_server::engine::on_connection(void* cls, MHD_Connection* c, void** socket_context,
+                                        MHD_ConnectionNotificationCode code) {
     auto* e = static_cast<engine*>(cls);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-        connection_state s;
+        auto* info = new connection_info;
         if (const MHD_ConnectionInfo* fd = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD))
-            s.fd = fd->connect_fd;
+            info->fd = fd->connect_fd;
         if (const MHD_ConnectionInfo* a = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
-            s.remote = address_text(a->client_addr);
-        s.ready_since = clock_type::now();
+            info->remote = address_text(a->client_addr);
+        *socket_context = info;
         std::lock_guard lock(e->mutex);
-        e->connections[c] = std::move(s);
+        if (e->slots) e->slots->started(info->fd);
         return;
     }
-    // Closed. The engine calls this before it closes the socket, so the
-    // sweeper, which only touches sockets listed here, never shuts one that
-    // has been closed and handed to somebody else.
-    std::lock_guard lock(e->mutex);
-    e->connections.erase(c);
+    auto* info = static_cast<connection_info*>(*socket_context);
+    *socket_context = nullptr;
+    int fd = info ? info->fd : -1;
+    delete info;
+    if (fd < 0) {
+        // Closed before it was ever started: its slot goes all the same.
+        const MHD_ConnectionInfo* known = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (!known) return;
+        fd = known->connect_fd;
+    }
+    bool someone_waits = false;
+    {
+        std::lock_guard lock(e->mutex);
+        if (e->slots) {
+            e->slots->closed(fd);
+            someone_waits = e->slots->anyone_waiting();
+        }
+    }
+    if (someone_waits) e->wake();
 }
 
 void* http_server::engine::on_request_line(void*, const char* uri, MHD_Connection*) {
@@ -278,45 +392,49 @@ void http_server::engine::on_engine_message(void* cls, const char* format, va_li
     // and dropped by the engine before any request exists, so nothing but
     // this message tells of it. Everything else the engine says is about
     // requests that are logged anyway, or about itself.
-    static constexpr std::string_view refused = "Error processing request (HTTP response code is %u";
+    static constexpr std::string_view refused_text = "Error processing request (HTTP response code is %u";
     auto* e = static_cast<engine*>(cls);
-    if (!e->log || !format || std::string_view(format).substr(0, refused.size()) != refused) return;
+    if (!e->log || !format || std::string_view(format).substr(0, refused_text.size()) != refused_text) return;
     const unsigned status = va_arg(args, unsigned);
     if (status == MHD_HTTP_URI_TOO_LONG) e->log(log_line("", "", "", static_cast<int>(status), 0, std::nullopt));
 }
 
-std::string http_server::engine::begin_request(MHD_Connection* c) {
-    std::lock_guard lock(mutex);
-    auto it = connections.find(c);
-    if (it == connections.end()) return {};
-    it->second.in_request = true;
-    return it->second.remote;
+MHD_Result http_server::engine::begin(MHD_Connection* c, request_state& r, const char* method, const char* version) {
+    r.head_seen = true;
+    r.method = method ? method : "";
+    if (const MHD_ConnectionInfo* ctx = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT)) {
+        if (const auto* info = static_cast<const connection_info*>(ctx->socket_context)) {
+            r.fd = info->fd;
+            r.remote = info->remote;
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        if (slots) slots->request_started(r.fd);
+    }
+    const int fields = MHD_get_connection_values(c, MHD_HEADER_KIND, nullptr, nullptr);
+    if (fields < 0 || static_cast<std::size_t>(fields) > limits.max_header_fields) return refuse(c, r, 431);
+    // A target with blanks is not one request line (the engine would take
+    // the last word for the version and the rest for the target).
+    if (r.target.find_first_of(" \t") != std::string::npos) return refuse(c, r, 400);
+    // No reply of the service needs a request body. Answered at once, the
+    // engine reads no body and closes the connection after the reply, so
+    // a body can neither be trickled nor be read as the next request.
+    if (MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH) ||
+        MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING))
+        return serve(c, r);
+    // Otherwise the reply waits for the engine's next call: a reply queued
+    // on this first one would also end the connection.
+    return MHD_YES;
 }
 
-MHD_Result http_server::engine::on_request(void* cls, MHD_Connection* c, const char*, const char* method, const char*,
-                                           const char*, std::size_t* upload_data_size, void** req_cls) {
+MHD_Result http_server::engine::on_request(void* cls, MHD_Connection* c, const char*, const char* method,
+                                           const char* version, const char*, std::size_t* upload_data_size,
+                                           void** req_cls) {
     auto* e = static_cast<engine*>(cls);
     auto* r = static_cast<request_state*>(*req_cls);
     if (!r) return MHD_NO;
-    if (!r->head_seen) {
-        r->head_seen = true;
-        r->method = method ? method : "";
-        r->remote = e->begin_request(c);
-        const int fields = MHD_get_connection_values(c, MHD_HEADER_KIND, nullptr, nullptr);
-        if (fields < 0 || static_cast<std::size_t>(fields) > e->limits.max_header_fields) return e->refuse(c, *r, 431);
-        // A target with blanks is not one request line (the engine would take
-        // the last word for the version and the rest for the target).
-        if (r->target.find_first_of(" \t") != std::string::npos) return e->refuse(c, *r, 400);
-        // No reply of the service needs a request body. Answered at once, the
-        // engine reads no body and closes the connection after the reply, so
-        // a body can neither be trickled nor be read as the next request.
-        if (MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH) ||
-            MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING))
-            return e->serve(c, *r);
-        // Otherwise the reply waits for the engine's next call: a reply queued
-        // on this first one would also end the connection.
-        return MHD_YES;
-    }
+    if (!r->head_seen) return e->begin(c, *r, method, version);
     if (*upload_data_size != 0) {
         *upload_data_size = 0;
         return MHD_YES;
@@ -326,13 +444,13 @@ MHD_Result http_server::engine::on_request(void* cls, MHD_Connection* c, const c
 }
 
 MHD_Result http_server::engine::serve(MHD_Connection* c, request_state& r) {
-    r.answered = true;
     r.started = clock_type::now();
     return answer(c, r, svc.handle(r.method, r.target, r.remote));
 }
 
-MHD_Result http_server::engine::refuse(MHD_Connection* c, request_state& r, int status) {
+MHD_Result http_server::engine::refuse(MHD_Connection* c, request_state& r, int status, std::string why) {
     r.answered = true;
+    r.why = std::move(why);
     MHD_Response* resp = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
     if (!resp) return MHD_NO;
     MHD_add_response_header(resp, MHD_HTTP_HEADER_CONNECTION, "close");
@@ -342,8 +460,7 @@ MHD_Result http_server::engine::refuse(MHD_Connection* c, request_state& r, int 
     return ok;
 }
 
-MHD_Response* http_server::engine::file_response(MHD_Connection* c, const site_file& file, int& status,
-                                                 request_state& r) {
+MHD_Response* http_server::engine::file_response(MHD_Connection* c, site_file& file, int& status, request_state& r) {
     byte_range range;
     const char* asked = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
     // If-Range names a version the service cannot compare (it sends no
@@ -367,14 +484,10 @@ MHD_Response* http_server::engine::file_response(MHD_Connection* c, const site_f
     if (length == 0) {
         resp = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
     } else {
-        // The engine owns (and closes) the descriptor it is given.
-        const int fd = ::dup(file.fd);
-        if (fd < 0) return nullptr;
-        resp = MHD_create_response_from_fd_at_offset64(length, fd, first);
-        if (!resp) {
-            ::close(fd);
-            return nullptr;
-        }
+        // The engine takes the descriptor over and closes it: a reply holds
+        // its socket and this one, no more.
+        resp = MHD_create_response_from_fd_at_offset64(length, file.fd, first);
+        if (resp) file.fd = -1;
     }
     if (!resp) return nullptr;
     if (range.kind == byte_range::part) {
@@ -389,8 +502,9 @@ MHD_Response* http_server::engine::file_response(MHD_Connection* c, const site_f
     return resp;
 }
 
-MHD_Result http_server::engine::answer(MHD_Connection* c, request_state& r, const reply& rep) {
+MHD_Result http_server::engine::answer(MHD_Connection* c, request_state& r, reply rep) {
     int status = rep.status;
+    r.answered = true;
     MHD_Response* resp = nullptr;
     if (rep.file && rep.status == 200) {
         resp = file_response(c, *rep.file, status, r);
@@ -402,9 +516,15 @@ MHD_Result http_server::engine::answer(MHD_Connection* c, request_state& r, cons
     if (!resp) return MHD_NO;
     if (!rep.content_type.empty() && status != MHD_HTTP_RANGE_NOT_SATISFIABLE)
         MHD_add_response_header(resp, MHD_HTTP_HEADER_CONTENT_TYPE, rep.content_type.c_str());
+    if (rep.retry_after > 0)
+        MHD_add_response_header(resp, MHD_HTTP_HEADER_RETRY_AFTER, std::to_string(rep.retry_after).c_str());
     const MHD_Result ok = MHD_queue_response(c, static_cast<unsigned>(status), resp);
     MHD_destroy_response(resp);
     r.status = status;
+    {
+        std::lock_guard lock(mutex);
+        if (slots) slots->reply_queued(r.fd, clock_type::now());
+    }
     return ok;
 }
 
@@ -412,17 +532,11 @@ void http_server::engine::on_completed(void* cls, MHD_Connection* c, void** req_
     auto* e = static_cast<engine*>(cls);
     auto* r = static_cast<request_state*>(*req_cls);
     *req_cls = nullptr;
-    std::string remote;
+    if (!r) return;
     {
         std::lock_guard lock(e->mutex);
-        auto it = e->connections.find(c);
-        if (it != e->connections.end()) {
-            remote = it->second.remote;
-            it->second.in_request = false;
-            it->second.ready_since = clock_type::now();
-        }
+        if (e->slots && r->fd >= 0) e->slots->request_done(r->fd, clock_type::now());
     }
-    if (!r) return;
     int status = r->status;
     if (!r->answered) {
         // The engine refused the request after its request line (a head too
@@ -432,51 +546,149 @@ void http_server::engine::on_completed(void* cls, MHD_Connection* c, void** req_
     }
     // Status 0: the peer left before anything was answered.
     if (status != 0 && e->log)
-        e->log(log_line(remote, r->method, r->target, status, static_cast<std::size_t>(r->bytes), r->started));
+        e->log(log_line(r->remote, r->method, r->target, status, static_cast<std::size_t>(r->bytes),
+                        r->why.empty() ? r->started : std::optional<clock_type::time_point>(), r->why));
     delete r;
 }
 
-void http_server::engine::sweep() {
-    std::unique_lock lock(mutex);
-    while (sweeping) {
-        wake.wait_for(lock, sweep_interval);
-        const auto now = clock_type::now();
-        for (auto& [c, s] : connections) {
-            if (s.in_request || s.cut || s.fd < 0 || now - s.ready_since < limits.head_deadline) continue;
-            // The engine notices the end of the stream and closes the
-            // connection itself; the entry goes when it says so.
-            ::shutdown(s.fd, SHUT_RDWR);
-            s.cut = true;
-        }
+void http_server::engine::hand_over(const connection_slots::waiting_peer& peer) {
+    // The engine takes the socket over (and closes it itself on failure).
+    if (MHD_add_connection(daemon, peer.fd, reinterpret_cast<const sockaddr*>(&peer.address), peer.address_length) !=
+        MHD_YES) {
+        std::lock_guard lock(mutex);
+        slots->closed(peer.fd);
     }
 }
 
-unsigned http_server::engine::connection_limit() {
-    // Each connection holds a descriptor: ask for enough of them, and where
-    // the system gives fewer, accept only as many connections as fit.
-    rlimit nofile{};
-    if (getrlimit(RLIMIT_NOFILE, &nofile) != 0) return limits.max_connections;
-    const rlim_t wanted = limits.max_connections + spare_descriptors;
-    if (nofile.rlim_cur != RLIM_INFINITY && nofile.rlim_cur < wanted) {
-        rlimit raised = nofile;
-        raised.rlim_cur = nofile.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, nofile.rlim_max);
-        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) nofile = raised;
+void http_server::engine::refuse_busy(const connection_slots::waiting_peer& peer, const char* why) {
+    const std::size_t bytes = send_busy(peer.fd);
+    if (log) log(log_line(peer.remote, "", "", 503, bytes, std::nullopt, why));
+}
+
+void http_server::engine::accept_ready(clock_type::time_point& paused_until) {
+    for (int round = 0; round < 256; ++round) {
+        connection_slots::waiting_peer peer;
+        socklen_t length = sizeof peer.address;
+        peer.fd =
+            ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&peer.address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (peer.fd < 0) {
+            // Out of descriptors: what waits in the listen queue waits a
+            // moment rather than spin this thread.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                paused_until = clock_type::now() + housekeeping_interval;
+            return;
+        }
+        peer.address_length = length;
+        peer.remote = address_text(reinterpret_cast<const sockaddr*>(&peer.address));
+        peer.network = network_of(reinterpret_cast<const sockaddr*>(&peer.address));
+        const auto now = clock_type::now();
+        peer.since = now;
+        connection_slots::verdict v;
+        {
+            std::lock_guard lock(mutex);
+            std::vector<int> evict;
+            v = slots->place(peer.network, now, evict);
+            shut(evict);
+            evicted += static_cast<unsigned>(evict.size());
+            if (v == connection_slots::verdict::admit) slots->opened(peer.fd, peer.network, now);
+            if (v == connection_slots::verdict::wait) {
+                ++waited;
+                if (!slots->wait(peer)) v = connection_slots::verdict::refuse;
+            }
+            if (v == connection_slots::verdict::refuse) ++refused;
+        }
+        if (v == connection_slots::verdict::admit) hand_over(peer);
+        if (v == connection_slots::verdict::refuse) refuse_busy(peer, "no connection slot free");
     }
-    if (nofile.rlim_cur == RLIM_INFINITY || nofile.rlim_cur >= wanted) return limits.max_connections;
-    return nofile.rlim_cur > 2 * spare_descriptors ? static_cast<unsigned>(nofile.rlim_cur - spare_descriptors)
-                                                   : static_cast<unsigned>(nofile.rlim_cur / 2);
+}
+
+void http_server::engine::housekeeping(clock_type::time_point now, clock_type::time_point& next_progress,
+                                       clock_type::time_point& next_summary) {
+    std::vector<connection_slots::waiting_peer> admitted, expired;
+    std::string summary;
+    {
+        std::lock_guard lock(mutex);
+        shut(slots->overdue(now));
+        if (now >= next_progress) {
+            next_progress = now + progress_interval;
+            for (int fd : slots->replying()) {
+                tcp_info info{};
+                socklen_t length = sizeof info;
+                if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0)
+                    slots->reply_progress(fd, info.tcpi_bytes_acked, now);
+            }
+        }
+        std::vector<int> evict;
+        slots->release(now, admitted, expired, evict);
+        shut(evict);
+        evicted += static_cast<unsigned>(evict.size());
+        refused += static_cast<unsigned>(expired.size());
+        if (now >= next_summary) {
+            next_summary = now + summary_interval;
+            if (evicted || waited || refused) {
+                summary = "connection slots: " + std::to_string(evicted) + " idle connections closed for others, " +
+                          std::to_string(waited) + " waited for a slot, " + std::to_string(refused) +
+                          " refused (503); " + std::to_string(slots->live()) + " of " +
+                          std::to_string(slots->limits().connections) + " in use";
+                evicted = waited = refused = 0;
+            }
+        }
+    }
+    for (const auto& peer : admitted) hand_over(peer);
+    for (const auto& peer : expired) refuse_busy(peer, "no connection slot free in time");
+    if (!summary.empty() && log) log(summary);
+}
+
+void http_server::engine::accept_loop() {
+    auto next_progress = clock_type::now(), next_summary = clock_type::now() + summary_interval;
+    auto next_housekeeping = clock_type::now();
+    clock_type::time_point paused_until{};
+    while (true) {
+        {
+            std::lock_guard lock(mutex);
+            if (!accepting) break;
+        }
+        const auto now = clock_type::now();
+        pollfd fds[2] = {{listen_fd, static_cast<short>(now >= paused_until ? POLLIN : 0), 0}, {wake_fd, POLLIN, 0}};
+        const auto until = std::min(next_housekeeping, now >= paused_until ? next_housekeeping : paused_until);
+        const int timeout = static_cast<int>(
+            std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()));
+        ::poll(fds, 2, timeout);
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count;
+            [[maybe_unused]] auto n = ::read(wake_fd, &count, sizeof count);
+        }
+        if (fds[0].revents & POLLIN) accept_ready(paused_until);
+        const auto after = clock_type::now();
+        if (after >= next_housekeeping || (fds[1].revents & POLLIN)) {
+            housekeeping(after, next_progress, next_summary);
+            if (after >= next_housekeeping) next_housekeeping = after + housekeeping_interval;
+        }
+    }
 }
 
 bool http_server::engine::start() {
     if (daemon) return true;
     if (listen_fd < 0) return false;
+    plan = plan_descriptors(limits.max_connections);
+    slot_limits sl;
+    sl.connections = plan.connections;
+    sl.per_network = limits.max_per_address;
+    sl.min_share = limits.min_share;
+    sl.waiting = plan.waiting;
+    sl.wait_limit = limits.slot_wait;
+    sl.min_idle = limits.min_idle;
+    sl.head_deadline = limits.head_deadline;
+    wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake_fd < 0) return false;
     const unsigned threads = std::max(1u, limits.threads);
-    const unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_ERROR_LOG;
+    const unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ERROR_LOG;
     MHD_OptionItem options[] = {
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&engine::on_engine_message), this},
-        {MHD_OPTION_LISTEN_SOCKET, listen_fd, nullptr},
-        {MHD_OPTION_CONNECTION_LIMIT, connection_limit(), nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits.max_per_address, nullptr},
+        // The slots are kept here. The engine's own limit is never to be
+        // met: where connections come and go fast at that limit, this
+        // version of it loses count of them and finally locks up.
+        {MHD_OPTION_CONNECTION_LIMIT, engine_connection_limit(plan, threads), nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits.stall_seconds, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(limits.connection_memory), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&engine::on_connection), this},
@@ -487,42 +699,44 @@ bool http_server::engine::start() {
     };
     daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &engine::on_request, this, MHD_OPTION_ARRAY, options,
                               MHD_OPTION_END);
-    if (!daemon) return false;
+    if (!daemon) {
+        ::close(wake_fd);
+        wake_fd = -1;
+        return false;
+    }
     {
         std::lock_guard lock(mutex);
-        sweeping = serving = true;
+        slots.emplace(sl);
+        accepting = serving = true;
     }
-    sweeper = std::thread([this] { sweep(); });
+    acceptor = std::thread([this] { accept_loop(); });
     return true;
 }
 
 void http_server::engine::stop() {
-    // The sweeper goes first: once the engine closes its sockets, their
-    // numbers may be anybody's.
     {
         std::lock_guard lock(mutex);
-        sweeping = false;
+        accepting = false;
     }
-    wake.notify_all();
-    if (sweeper.joinable()) sweeper.join();
+    wake();
+    if (acceptor.joinable()) acceptor.join();
     if (daemon) {
-        // The listening socket is ours: taken back first, closed after the
-        // engine's threads are gone.
-        const MHD_socket fd = MHD_quiesce_daemon(daemon);
         MHD_stop_daemon(daemon);
         daemon = nullptr;
-        if (fd != MHD_INVALID_SOCKET) ::close(fd);
-        listen_fd = -1;
-    } else if (listen_fd >= 0) {
-        ::close(listen_fd);
-        listen_fd = -1;
     }
+    std::vector<connection_slots::waiting_peer> left;
     {
         std::lock_guard lock(mutex);
-        connections.clear();
+        if (slots) left = slots->take_waiting();
+        slots.reset();
         serving = false;
     }
-    wake.notify_all();
+    for (const auto& peer : left) ::close(peer.fd);
+    if (listen_fd >= 0) ::close(listen_fd);
+    listen_fd = -1;
+    if (wake_fd >= 0) ::close(wake_fd);
+    wake_fd = -1;
+    stopped.notify_all();
 }
 
 http_server::http_server(service& svc, std::function<void(const std::string&)> log, http_limits limits)
@@ -564,10 +778,14 @@ bool http_server::start() { return engine_->start(); }
 bool http_server::run() {
     if (!engine_->start()) return false;
     std::unique_lock lock(engine_->mutex);
-    engine_->wake.wait(lock, [this] { return !engine_->serving; });
+    engine_->stopped.wait(lock, [this] { return !engine_->serving; });
     return true;
 }
 
 void http_server::stop() { engine_->stop(); }
+
+unsigned http_server::connection_limit() const { return engine_->plan.connections; }
+
+unsigned long http_server::descriptor_limit() const { return engine_->plan.descriptors; }
 
 }  // namespace mirvo::server

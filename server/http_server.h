@@ -1,7 +1,8 @@
 // The service on the wire: libmicrohttpd (epoll, a small pool of threads) on
 // one address, every request handed to the service, one log line per request.
-// Idle and slow peers cost a descriptor, not a worker; the limits below keep
-// what one peer or all of them together can hold.
+// Idle and slow peers cost a descriptor, not a worker; the service accepts
+// connections itself, so that slots go to those who use them (see
+// connection_slots.h) and nobody waits unanswered in the listen queue.
 #pragma once
 
 #include "server/service.h"
@@ -18,8 +19,18 @@
 namespace mirvo::server {
 
 struct http_limits {
-    unsigned max_connections = 2000;  // open connections in all
-    unsigned max_per_address = 200;   // open connections from one address
+    // Open connections in all; fewer when the descriptors do not suffice for
+    // each to send a file.
+    unsigned max_connections = 2000;
+    // Open connections from one network (an IPv4 /24, an IPv6 /64) while the
+    // service is empty; the share shrinks as it fills, to min_share.
+    unsigned max_per_address = 200;
+    unsigned min_share = 8;
+    // A connection that finds no slot waits this long for one (with others,
+    // up to an eighth of max_connections), then gets 503 with Retry-After.
+    std::chrono::milliseconds slot_wait{10000};
+    // An idle connection may be closed for a new one once idle this long.
+    std::chrono::milliseconds min_idle{250};
     // A request head must be complete this long after its connection became
     // ready for it (accepted, or its previous reply sent). A peer that
     // trickles its head, or keeps a connection open without asking, is cut.
@@ -45,10 +56,16 @@ public:
     // Binds address:port (port 0 picks a free one). Returns the bound port or -1.
     int bind(const std::string& address, int port);
     // Serves until stop(); run() blocks, start() serves on threads of its own.
-    // Both return false when serving could not begin.
+    // Both return false when serving could not begin. Starting raises the
+    // process's descriptor limit to its hard limit.
     bool run();
     bool start();
     void stop();
+
+    // Once started: connections served at once, and the descriptor limit
+    // they were sized by.
+    unsigned connection_limit() const;
+    unsigned long descriptor_limit() const;
 
     struct engine;
 
@@ -75,8 +92,10 @@ std::string loggable_target(std::string_view target);
 
 // One log line: "remote method target status sizeB time". started is when the
 // service took the request; without it the request never reached the service
-// (the HTTP layer refused it), unknown fields are "-" and the line says why.
+// (the HTTP layer refused it), unknown fields are "-" and the line says why
+// (why, or a reason read from the status).
 std::string log_line(const std::string& remote, const std::string& method, const std::string& target, int status,
-                     std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> started);
+                     std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> started,
+                     const std::string& why = {});
 
 }  // namespace mirvo::server

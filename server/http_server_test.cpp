@@ -172,35 +172,127 @@ TEST_F(HttpServerTest, IdleConnectionsDelayNobody) {
     EXPECT_EQ(closed, 301);
 }
 
-// One address cannot take more than its share; all addresses together no
-// more than the total. A connection over a limit is closed unanswered.
-TEST_F(HttpServerTest, ConnectionsAreLimitedPerAddressAndInAll) {
+// One network cannot take more than its share, all of them together no more
+// than the total. A connection over a limit is not dropped: it waits for a
+// slot, and once it has waited too long it is told to come back (503 with
+// Retry-After), which is logged.
+TEST_F(HttpServerTest, ConnectionsBeyondTheLimitsWaitForASlot) {
     http_limits limits = quick();
     limits.head_deadline = std::chrono::milliseconds(5000);
     limits.max_per_address = 4;
     limits.max_connections = 10;
+    limits.min_idle = std::chrono::milliseconds(60000);  // nobody is closed for others here
+    limits.slot_wait = std::chrono::milliseconds(1500);
     limits.threads = 1;
     const int port = serve(limits);
+    auto ask = [](int fd) {
+        send_all(fd, "GET /a.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        std::string pending;
+        return read_response(fd, pending);
+    };
     sockets held;
-    for (int i = 0; i < 4; ++i) held.fds.push_back(connect_loopback(port, 2, "127.0.0.2"));
+    for (int i = 0; i < 4; ++i) held.fds.push_back(connect_loopback(port, 3, "127.0.10.1"));
     for (int fd : held.fds) ASSERT_GE(fd, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const int fifth = connect_loopback(port, 2, "127.0.0.2");
+    const int fifth = connect_loopback(port, 3, "127.0.10.2");  // the same /24
     ASSERT_GE(fifth, 0);
-    EXPECT_TRUE(closed_by_peer(fifth, 1.0)) << "a fifth connection from one address was kept";
+    EXPECT_FALSE(closed_by_peer(fifth, 0.5)) << "a fifth connection from one network was dropped";
+    close(held.fds.back());
+    held.fds.pop_back();
+    EXPECT_EQ(ask(fifth).status, 200) << "the waiting connection did not get the freed slot";
     close(fifth);
-    EXPECT_EQ(raw_request(port, "GET", "/a.txt", {}, 1, "127.0.0.3").status, 200);
 
-    // 4 + 4 + 2 = 10 connections: the next one, from yet another address,
-    // gets no answer while they are held.
-    for (const char* source : {"127.0.0.3", "127.0.0.3", "127.0.0.3", "127.0.0.3", "127.0.0.4", "127.0.0.4"})
-        held.fds.push_back(connect_loopback(port, 2, source));
+    held.fds.push_back(connect_loopback(port, 3, "127.0.10.1"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int late = connect_loopback(port, 3, "127.0.10.3");
+    ASSERT_GE(late, 0);
+    const raw_response busy = ask(late);
+    close(late);
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_FALSE(busy.header("Retry-After").empty());
+
+    // 4 + 4 + 2 = 10 connections: the next one, from yet another network,
+    // waits until one of them goes.
+    for (const char* source : {"127.0.11.1", "127.0.11.1", "127.0.11.1", "127.0.11.1", "127.0.12.1", "127.0.12.1"})
+        held.fds.push_back(connect_loopback(port, 3, source));
     for (int fd : held.fds) ASSERT_GE(fd, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(raw_request(port, "GET", "/a.txt", {}, 0.5, "127.0.0.5").status, 0);
-    for (int fd : held.fds) close(fd);
-    held.fds.clear();
-    EXPECT_EQ(raw_request(port, "GET", "/a.txt", {}, 2, "127.0.0.5").status, 200);
+    const int eleventh = connect_loopback(port, 3, "127.0.13.1");
+    ASSERT_GE(eleventh, 0);
+    send_all(eleventh, "GET /a.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_FALSE(closed_by_peer(eleventh, 0.3));
+    close(held.fds.back());
+    held.fds.pop_back();
+    std::string pending;
+    EXPECT_EQ(read_response(eleventh, pending).status, 200);
+    close(eleventh);
+
+    server_->stop();
+    std::lock_guard lock(log_mutex_);
+    EXPECT_NE(std::find_if(log_.begin(), log_.end(),
+                           [](const std::string& l) {
+                               return l.rfind("127.0.10.3 - - 503 ", 0) == 0 &&
+                                      l.find("no connection slot free") != std::string::npos;
+                           }),
+              log_.end());
+}
+
+// Idle connections (kept alive after a request, or trickling their heads)
+// holding every slot do not keep a fresh client waiting: the longest idle
+// make room.
+TEST_F(HttpServerTest, IdleConnectionsGiveWayToFreshClients) {
+    http_limits limits = quick();
+    limits.max_connections = 50;
+    limits.head_deadline = std::chrono::milliseconds(30000);
+    const int port = serve(limits);
+    sockets held;
+    for (int a = 1; a <= 10; ++a) {
+        const std::string from = "127.0.3." + std::to_string(a);
+        for (int i = 0; i < 5; ++i) {
+            const int fd = connect_loopback(port, 5, from);
+            ASSERT_GE(fd, 0);
+            held.fds.push_back(fd);
+            if (a <= 5) {
+                send_all(fd, "GET /a.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+                std::string pending;
+                ASSERT_EQ(read_response(fd, pending).status, 200);
+            } else {
+                send_all(fd, "GET /a.txt HTTP/1.1\r\n");
+            }
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (int k = 1; k <= 5; ++k) {
+        const auto t0 = clock_type::now();
+        const raw_response r = raw_request(port, "GET", "/a.txt", {}, 1.0, "127.0.4." + std::to_string(k));
+        EXPECT_EQ(r.status, 200) << "a fresh client waited "
+                                 << std::chrono::duration<double>(clock_type::now() - t0).count() << " s";
+    }
+}
+
+// Connections that come and go by the hundred while every slot is taken,
+// each closed at once for the next: the service goes on answering, and
+// stops when told.
+TEST_F(HttpServerTest, ChurnAtTheLimitLeavesTheServiceWhole) {
+    http_limits limits = quick();
+    limits.max_connections = 10;
+    limits.min_idle = std::chrono::milliseconds(0);
+    limits.threads = 2;
+    const int port = serve(limits);
+    for (int round = 0; round < 40; ++round) {
+        sockets churn;
+        for (int i = 0; i < 30; ++i) {
+            const int fd = connect_loopback(port, 1, "127.0.20." + std::to_string(1 + i));
+            if (fd < 0) continue;
+            send_all(fd, "GET /a.txt HTTP/1.1\r\n");
+            churn.fds.push_back(fd);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(raw_request(port, "GET", "/a.txt", {}, 3, "127.0.21.1").status, 200);
+    const auto t0 = clock_type::now();
+    server_->stop();
+    EXPECT_LT(clock_type::now() - t0, std::chrono::seconds(3));
 }
 
 // A head with too many lines, or too large in all, is refused without being

@@ -1,15 +1,23 @@
-// mirvo-server as it runs: a child process with an output pipe of its own,
-// so that a log nobody reads is tried without touching the test's own.
-// Bounded in requests and seconds.
+// mirvo-server as it runs: a child process with an output pipe and a
+// descriptor limit of its own, so that a log nobody reads and a service short
+// of descriptors are tried without touching the test's own. Bounded in
+// connections and seconds.
+#include "common/xmltext/xmltext.h"
 #include "server/demo_site.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/raw_http.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <thread>
 
 namespace mirvo::server {
 namespace {
@@ -78,6 +86,62 @@ TEST_F(ServeProcessTest, ALogNobodyReadsHoldsUpNoReply) {
                       << " lines, the last: " << (lines.empty() ? "" : lines.back());
     EXPECT_TRUE(after) << "the log did not go on once it was read again";
     EXPECT_EQ(server_->stop(), 0);
+}
+
+// A thousand slow downloads from a service started with the usual soft limit
+// of 1,024 descriptors: every reply holds a socket and a file, yet a file that
+// exists is never answered as missing, and the version document still comes.
+TEST_F(ServeProcessTest, DescriptorsRunningShortNeverMakeAFileMissing) {
+    // The test holds a thousand sockets itself.
+    rlimit own{};
+    getrlimit(RLIMIT_NOFILE, &own);
+    own.rlim_cur = own.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &own);
+    ASSERT_GE(own.rlim_cur, 1200u);
+    testing::write_bytes((fs::path(site_) / "big.bin").string(), std::string(1 << 20, 'b'));
+
+    child_options o;
+    o.nofile_soft = 1024;
+    o.nofile_hard = 1536;
+    ASSERT_TRUE(start(o));
+    std::atomic<bool> done{false};
+    std::thread drain([&] {
+        while (!done) server_->read_lines(0.2, 0.5);
+    });
+
+    std::vector<int> downloads;
+    for (int i = 0; i < 1000; ++i) {
+        const int fd = testing::connect_slow_reader(port_, "127.0.1." + std::to_string(1 + i / 10));
+        if (fd < 0) break;
+        testing::send_all(fd, "GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+        downloads.push_back(fd);
+    }
+    EXPECT_EQ(downloads.size(), 1000u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    std::map<int, int> probes;
+    for (int i = 0; i < 30; ++i) {
+        const raw_response r = raw_request(port_, "GET", "/mirvo.xml", {}, 5, "127.0.2.1");
+        ++probes[r.status];
+        if (r.status == 200) {
+            EXPECT_FALSE(xml_get_value(r.body, "mirvo").empty());
+        } else if (r.status == 503) {
+            EXPECT_FALSE(r.header("Retry-After").empty());
+        }
+    }
+    int missing = 0;
+    for (int fd : downloads) {
+        char head[64] = {};
+        if (recv(fd, head, sizeof head - 1, MSG_DONTWAIT) > 12)
+            missing += std::string(head).rfind("HTTP/1.1 404", 0) == 0;
+        close(fd);
+    }
+    done = true;
+    drain.join();
+    EXPECT_EQ(missing, 0) << "downloads of a file that exists answered 404";
+    EXPECT_EQ(probes[404], 0) << "the version document answered 404";
+    EXPECT_EQ(probes[0], 0) << "the version document went unanswered";
+    EXPECT_GE(probes[200], 20);
 }
 
 }  // namespace

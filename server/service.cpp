@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 namespace mirvo::server {
@@ -25,6 +26,9 @@ constexpr const char* html_type = "text/html; charset=GBK";
 constexpr std::size_t max_cache_entries = 10000;
 constexpr std::int64_t touch_interval = 10;       // seconds between writes of a user's last_seen
 constexpr std::size_t max_coded_password = 1100;  // 333 bytes of text code to about 1000 digits
+// A file that exists but cannot be opened now (no descriptor free) is asked
+// for again after this many seconds.
+constexpr int busy_retry_seconds = 5;
 
 reply text_reply(int status, const char* type, std::string body) {
     reply r;
@@ -339,6 +343,13 @@ reply service::static_file(std::string_view raw_path) {
     // The file that was checked is the one sent: it is opened here (never
     // waiting on a pipe put in its place) and checked again once open.
     const int fd = ::open(real.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOMEM)) {
+        // The file is there: a client told "not found" would misjudge an
+        // update, so it is told to come back.
+        reply busy = error_reply(503, "busy");
+        busy.retry_after = busy_retry_seconds;
+        return busy;
+    }
     if (fd < 0) return error_reply(404, "not found");
     auto file = std::make_shared<site_file>(fd, 0);
     struct stat st;

@@ -53,7 +53,8 @@ struct reply {
     std::string body;  // GBK text
     // Set instead of body for the site's files, which the HTTP layer sends
     // straight from the file (and in part, when a range is asked for).
-    std::shared_ptr<const site_file> file;
+    std::shared_ptr<site_file> file;
+    int retry_after = 0;  // seconds, for a refusal that passes (0: none)
 };
 
 class service {
