@@ -44,7 +44,8 @@ constexpr int busy_retry_seconds = 5;
 
 // One request, from its request line to the end of its reply.
 struct request_state {
-    std::string target;  // raw, as the request line gave it
+    std::string target;               // raw, as the request line gave it
+    const char* target_at = nullptr;  // where the engine's buffer holds it
     std::string method;
     std::string remote;
     int fd = -1;
@@ -220,6 +221,72 @@ std::string log_line(const std::string& remote, const std::string& method, const
 
 namespace {
 
+// How far to lies behind from, when both can lie in one buffer of that size.
+std::optional<std::size_t> distance(const char* from, const char* to, std::size_t buffer) {
+    const auto a = reinterpret_cast<std::uintptr_t>(from), b = reinterpret_cast<std::uintptr_t>(to);
+    if (b < a || b - a > buffer) return std::nullopt;
+    return b - a;
+}
+
+bool only_line_end(const char* from, const char* to, std::size_t buffer) {
+    if (!distance(from, to, buffer)) return true;
+    for (const char* p = from; p < to; ++p)
+        if (*p != '\0' && *p != '\r' && *p != '\n' && *p != ' ' && *p != '\t' && *p != ':') return false;
+    return true;
+}
+
+struct header_walk {
+    const char* end;  // where the last piece read ends
+    std::size_t buffer;
+    bool hidden = false;
+};
+
+MHD_Result walk_header(void* cls, MHD_ValueKind, const char* key, size_t key_size, const char* value,
+                       size_t value_size) {
+    auto* w = static_cast<header_walk*>(cls);
+    if (!only_line_end(w->end, key, w->buffer)) {
+        w->hidden = true;
+        return MHD_NO;
+    }
+    const bool value_in_line = value && value_size > 0 && distance(key, value, w->buffer);
+    w->end = value_in_line ? value + value_size : key + key_size;
+    return MHD_YES;
+}
+
+// libmicrohttpd reads the request line and the header lines as C strings, so
+// a NUL byte would cut a target or a header short without a word, the rest of
+// its line dropped ("/hidden\0/../.." served as "/hidden"). What was cut off
+// still lies in its buffer between the pieces it hands out: the method ends
+// one byte before the target, the target one byte before the version, and
+// between a header's value and the next header's name lie only the line's
+// end (overwritten with NULs) and blanks. Anything else there was hidden
+// behind a NUL. Where the pieces do not lie as expected, nothing is claimed.
+bool hides_bytes(MHD_Connection* c, const request_state& r, const char* method, const char* version,
+                 std::size_t buffer) {
+    const char* target = r.target_at;
+    if (!target || !method || !version) return false;
+    const std::optional<std::size_t> method_span = distance(method, target, 64);
+    if (method_span && *method_span != std::strlen(method) + 1) return true;
+    const std::optional<std::size_t> target_span = distance(target, version, buffer);
+    if (target_span && *target_span != r.target.size() + 1) return true;
+    header_walk w{version + std::strlen(version), buffer};
+    MHD_get_connection_values_n(c, MHD_HEADER_KIND, &walk_header, &w);
+    if (w.hidden) return true;
+    // After the last line only its end and the empty line's follow: two NULs
+    // in a row end the head; anything else before them was hidden.
+    int nuls = 0;
+    for (const char* p = w.end; nuls < 2 && p < w.end + 64; ++p) {
+        if (*p == '\0') {
+            ++nuls;
+        } else if (*p == ' ' || *p == '\t' || *p == ':') {
+            nuls = 0;
+        } else {
+            return true;
+        }
+    }
+    return false;
+}
+
 // How many connections the descriptors allow: each may send a file (its
 // socket and the file), one that was closed for another holds its socket a
 // moment longer, those waiting for a slot hold one each, and some are kept
@@ -384,6 +451,7 @@ void http_server::engine::on_connection(void* cls, MHD_Connection* c, void** soc
 void* http_server::engine::on_request_line(void*, const char* uri, MHD_Connection*) {
     auto* r = new request_state;
     r->target = uri ? uri : "";
+    r->target_at = uri;
     return r;
 }
 
@@ -417,6 +485,11 @@ MHD_Result http_server::engine::begin(MHD_Connection* c, request_state& r, const
     // A target with blanks is not one request line (the engine would take
     // the last word for the version and the rest for the target).
     if (r.target.find_first_of(" \t") != std::string::npos) return refuse(c, r, 400);
+    if (hides_bytes(c, r, method, version, limits.connection_memory))
+        return refuse(c, r, 400, "NUL byte in the request");
+    if (version && std::strcmp(version, MHD_HTTP_VERSION_1_1) == 0 &&
+        !MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST))
+        return refuse(c, r, 400, "HTTP/1.1 without Host");
     // No reply of the service needs a request body. Answered at once, the
     // engine reads no body and closes the connection after the reply, so
     // a body can neither be trickled nor be read as the next request.

@@ -295,6 +295,31 @@ TEST_F(HttpServerTest, ChurnAtTheLimitLeavesTheServiceWhole) {
     EXPECT_LT(clock_type::now() - t0, std::chrono::seconds(3));
 }
 
+// A NUL byte in the target or in a header would cut it short unseen (the
+// rest of the line silently ignored), and an HTTP/1.1 request must name its
+// host: such requests are refused.
+TEST_F(HttpServerTest, NulBytesAndMissingHostsAreRefused) {
+    const int port = serve();
+    auto status = [&](const std::string& bytes) {
+        const int fd = connect_loopback(port, 3);
+        if (fd < 0) return -1;
+        send_all(fd, bytes);
+        std::string pending;
+        const int st = read_response(fd, pending).status;
+        close(fd);
+        return st;
+    };
+    using namespace std::string_literals;
+    EXPECT_EQ(status("GET /a.txt\0/../big.bin HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"s), 400);
+    EXPECT_EQ(status("GET /a.txt?q=1\0z HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"s), 400);
+    EXPECT_EQ(status("GET /a.txt HTTP/1.1\r\nHost: x\r\nRange: bytes=0-1\0,0-\r\nConnection: close\r\n\r\n"s), 400);
+    EXPECT_EQ(status("GET /a.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Last: b\0c\r\n\r\n"s), 400);
+    EXPECT_EQ(status("GET /a.txt HTTP/1.1\r\nConnection: close\r\n\r\n"), 400);
+    EXPECT_EQ(status("GET /a.txt HTTP/1.0\r\n\r\n"), 200);
+    EXPECT_EQ(status("GET /a.txt HTTP/1.1\nHost: x\nX-A:  b \nConnection: close\n\n"), 200);
+    EXPECT_EQ(status("GET /a.txt HTTP/1.1\r\nHost: x\r\nX-Empty:\r\nConnection: close\r\n\r\n"), 200);
+}
+
 // A head with too many lines, or too large in all, is refused without being
 // stored; one within the caps is served.
 TEST_F(HttpServerTest, RequestHeadsAreCappedInSizeAndCount) {
