@@ -23,6 +23,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 
 namespace mirvo::server {
 
@@ -42,6 +43,14 @@ constexpr rlim_t spare_descriptors = 64;
 constexpr std::size_t refused_target_log_bytes = 200;
 constexpr int busy_retry_seconds = 5;
 
+// A reply the service gives later: the connection waits suspended for it.
+struct pending_reply {
+    std::mutex mutex;
+    MHD_Connection* connection = nullptr;
+    bool suspended = false;
+    std::optional<reply> value;
+};
+
 // One request, from its request line to the end of its reply.
 struct request_state {
     std::string target;               // raw, as the request line gave it
@@ -51,6 +60,7 @@ struct request_state {
     int fd = -1;
     bool head_seen = false;
     std::optional<clock_type::time_point> started;  // when the service took it
+    std::shared_ptr<pending_reply> pending;         // while the reply is awaited
     int status = 0;
     std::uint64_t bytes = 0;
     bool answered = false;  // a reply is queued
@@ -61,6 +71,18 @@ struct request_state {
 struct connection_info {
     int fd = -1;
     std::string remote;
+};
+
+// Whether late replies may still wake their connections: closed when the
+// engine stops, which first waits for wake-ups already under way and then
+// wakes the connections still asleep itself (the engine cannot stop with one
+// asleep). Kept apart from the engine, because a late reply may come after
+// the engine is gone.
+struct reply_gate {
+    std::mutex mutex;
+    std::condition_variable idle;
+    bool open = true;
+    int waking = 0;
 };
 
 std::string address_text(const sockaddr* sa) {
@@ -364,9 +386,11 @@ struct http_server::engine {
     int listen_fd = -1;
     int wake_fd = -1;
     MHD_Daemon* daemon = nullptr;
+    std::shared_ptr<reply_gate> gate = std::make_shared<reply_gate>();
 
     std::mutex mutex;  // guards everything below
     std::optional<connection_slots> slots;
+    std::unordered_set<std::shared_ptr<pending_reply>> asleep;  // connections waiting for a late reply
     bool accepting = false;
     bool serving = false;
     std::condition_variable stopped;  // run()'s wait
@@ -398,6 +422,7 @@ struct http_server::engine {
     MHD_Result refuse(MHD_Connection* c, request_state& r, int status, std::string why = {});
     MHD_Result answer(MHD_Connection* c, request_state& r, reply rep);
     MHD_Response* file_response(MHD_Connection* c, site_file& file, int& status, request_state& r);
+    reply_sink late_reply(std::shared_ptr<pending_reply> pending);
 };
 
 void http_server::engine::wake() {
@@ -512,13 +537,89 @@ MHD_Result http_server::engine::on_request(void* cls, MHD_Connection* c, const c
         *upload_data_size = 0;
         return MHD_YES;
     }
+    if (r->pending) {
+        // Woken: the reply has come.
+        std::optional<reply> late;
+        {
+            std::lock_guard lock(r->pending->mutex);
+            late.swap(r->pending->value);
+        }
+        if (!late) return MHD_YES;
+        {
+            std::lock_guard lock(e->mutex);
+            e->asleep.erase(r->pending);
+        }
+        r->pending.reset();
+        return e->answer(c, *r, std::move(*late));
+    }
     if (r->answered) return MHD_YES;
     return e->serve(c, *r);
 }
 
+reply_sink http_server::engine::late_reply(std::shared_ptr<pending_reply> pending) {
+    return [gate = gate, pending = std::move(pending)](reply rep) {
+        {
+            // Once the engine stops it wakes its connections itself.
+            std::lock_guard lock(gate->mutex);
+            if (!gate->open) return;
+            ++gate->waking;
+        }
+        bool wake_it = false;
+        {
+            std::lock_guard lock(pending->mutex);
+            pending->value = std::move(rep);
+            // Not asleep yet: the request picks the reply up itself.
+            wake_it = pending->suspended;
+            pending->suspended = false;
+        }
+        if (wake_it) MHD_resume_connection(pending->connection);
+        {
+            std::lock_guard lock(gate->mutex);
+            --gate->waking;
+        }
+        gate->idle.notify_all();
+    };
+}
+
 MHD_Result http_server::engine::serve(MHD_Connection* c, request_state& r) {
     r.started = clock_type::now();
-    return answer(c, r, svc.handle(r.method, r.target, r.remote));
+    auto pending = std::make_shared<pending_reply>();
+    pending->connection = c;
+    std::optional<reply> now = svc.handle(r.method, r.target, r.remote, late_reply(pending));
+    if (now) return answer(c, r, std::move(*now));
+    // A password is being checked: the connection sleeps until the reply
+    // comes, holding no worker. The reply may have come already, and an
+    // engine that stops lets no connection fall asleep.
+    {
+        std::lock_guard lock(mutex);
+        asleep.insert(pending);
+    }
+    std::unique_lock lock(pending->mutex);
+    bool sleeping = false;
+    if (!pending->value) {
+        std::lock_guard open(gate->mutex);
+        if (gate->open) {
+            pending->suspended = sleeping = true;
+            MHD_suspend_connection(c);
+        }
+    }
+    if (sleeping) {
+        r.pending = std::move(pending);
+        return MHD_YES;
+    }
+    std::optional<reply> arrived;
+    arrived.swap(pending->value);
+    lock.unlock();
+    {
+        std::lock_guard engine_lock(mutex);
+        asleep.erase(pending);
+    }
+    if (!arrived) {
+        arrived = reply{};
+        arrived->status = 503;
+        arrived->retry_after = busy_retry_seconds;
+    }
+    return answer(c, r, std::move(*arrived));
 }
 
 MHD_Result http_server::engine::refuse(MHD_Connection* c, request_state& r, int status, std::string why) {
@@ -609,6 +710,7 @@ void http_server::engine::on_completed(void* cls, MHD_Connection* c, void** req_
     {
         std::lock_guard lock(e->mutex);
         if (e->slots && r->fd >= 0) e->slots->request_done(r->fd, clock_type::now());
+        if (r->pending) e->asleep.erase(r->pending);
     }
     int status = r->status;
     if (!r->answered) {
@@ -755,7 +857,8 @@ bool http_server::engine::start() {
     wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_fd < 0) return false;
     const unsigned threads = std::max(1u, limits.threads);
-    const unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ERROR_LOG;
+    const unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_ALLOW_SUSPEND_RESUME |
+                           MHD_USE_NO_LISTEN_SOCKET | MHD_USE_ERROR_LOG;
     MHD_OptionItem options[] = {
         {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&engine::on_engine_message), this},
         // The slots are kept here. The engine's own limit is never to be
@@ -793,6 +896,25 @@ void http_server::engine::stop() {
     }
     wake();
     if (acceptor.joinable()) acceptor.join();
+    {
+        // Replies that come late go nowhere now; those waking their
+        // connections finish first.
+        std::unique_lock lock(gate->mutex);
+        gate->open = false;
+        gate->idle.wait(lock, [this] { return gate->waking == 0; });
+    }
+    {
+        // The engine refuses to stop while a connection sleeps: what still
+        // waits for a password check is woken to be closed.
+        std::lock_guard lock(mutex);
+        for (const auto& p : asleep) {
+            std::lock_guard sleeping(p->mutex);
+            if (!p->suspended) continue;
+            p->suspended = false;
+            MHD_resume_connection(p->connection);
+        }
+        asleep.clear();
+    }
     if (daemon) {
         MHD_stop_daemon(daemon);
         daemon = nullptr;

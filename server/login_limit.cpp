@@ -32,14 +32,14 @@ void token_buckets::forget_full(time_point now) {
     }
     // Still full: so many keys are failing at once that the table itself
     // would become the cost. Starting over forgives them all, which the other
-    // set of buckets still bounds.
+    // sets of buckets still bound.
     if (buckets_.size() >= max_keys_) buckets_.clear();
 }
 
-bool token_buckets::has_token(const std::string& key, time_point now) {
+double token_buckets::tokens(const std::string& key, time_point now) {
     // A key that never failed is not tracked: its bucket would be full.
-    if (buckets_.find(key) == buckets_.end()) return capacity_ >= 1.0;
-    return refilled(key, now).tokens >= 1.0;
+    if (buckets_.find(key) == buckets_.end()) return capacity_;
+    return refilled(key, now).tokens;
 }
 
 void token_buckets::take(const std::string& key, time_point now) {
@@ -48,18 +48,34 @@ void token_buckets::take(const std::string& key, time_point now) {
 }
 
 login_limiter::login_limiter(const login_limit_options& o)
-    : by_address_(o.per_address, o.address_refill), by_user_(o.per_user, o.user_refill) {}
+    : options_(o),
+      by_pair_(o.per_pair, o.pair_refill),
+      by_address_(o.per_address, o.address_refill),
+      by_user_(o.per_user, o.user_refill) {}
 
-bool login_limiter::may_check(const std::string& address, const std::string& user) {
+std::string login_limiter::pair_key(const std::string& address, const std::string& user) {
+    std::string key = user;
+    key += '\0';
+    key += address;
+    return key;
+}
+
+login_limiter::verdict login_limiter::judge(const std::string& address, const std::string& user) {
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex_);
-    if (!address.empty() && !by_address_.has_token(address, now)) return false;
-    return by_user_.has_token(user, now);
+    verdict v;
+    const double pair_tokens = by_pair_.tokens(pair_key(address, user), now);
+    v.refused = pair_tokens < 1.0;
+    v.clean = pair_tokens >= by_pair_.capacity() - options_.clean_failures;
+    if (!address.empty() && !by_address_.has_token(address, now)) v.delay += options_.slow_down;
+    if (!by_user_.has_token(user, now)) v.delay += options_.slow_down;
+    return v;
 }
 
 void login_limiter::failed(const std::string& address, const std::string& user) {
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex_);
+    by_pair_.take(pair_key(address, user), now);
     if (!address.empty()) by_address_.take(address, now);
     by_user_.take(user, now);
 }

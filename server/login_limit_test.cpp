@@ -43,19 +43,39 @@ TEST(TokenBuckets, TrackedKeysAreBounded) {
     EXPECT_TRUE(b.has_token("victim", t0));
 }
 
-TEST(LoginLimiter, AnEmptyAddressOrUserBucketRefusesChecks) {
+// Only a user's own failures from one address refuse that pair; those of an
+// address (any user) or of a user (any address) slow checks down, never
+// refuse them.
+TEST(LoginLimiter, OnlyAPairsOwnFailuresRefuseIt) {
     login_limit_options o;
-    o.per_address = 3;
-    o.per_user = 2;
+    o.per_pair = 3;
+    o.clean_failures = 1;
+    o.per_address = 4;
+    o.per_user = 5;
+    o.slow_down = 700ms;
     login_limiter l(o);
     l.failed("10.0.0.1", "alice");
+    EXPECT_TRUE(l.judge("10.0.0.1", "alice").clean);  // a mistyped password
     l.failed("10.0.0.1", "alice");
-    EXPECT_FALSE(l.may_check("10.0.0.2", "alice"));  // the user, from anywhere
-    EXPECT_TRUE(l.may_check("10.0.0.1", "bob"));
-    l.failed("10.0.0.1", "bob");
-    EXPECT_FALSE(l.may_check("10.0.0.1", "carol"));  // the address, for anyone
-    EXPECT_TRUE(l.may_check("10.0.0.2", "carol"));
-    EXPECT_TRUE(l.may_check("", "carol"));  // no address known: only the user counts
+    EXPECT_FALSE(l.judge("10.0.0.1", "alice").clean);
+    EXPECT_FALSE(l.judge("10.0.0.1", "alice").refused);
+    l.failed("10.0.0.1", "alice");
+    EXPECT_TRUE(l.judge("10.0.0.1", "alice").refused);
+    EXPECT_FALSE(l.judge("10.0.0.2", "alice").refused);  // the same user elsewhere
+    EXPECT_EQ(l.judge("10.0.0.2", "alice").delay, 0ms);
+
+    l.failed("10.0.0.1", "bob");  // the address's fourth failure
+    const login_limiter::verdict carol = l.judge("10.0.0.1", "carol");
+    EXPECT_FALSE(carol.refused);
+    EXPECT_TRUE(carol.clean);
+    EXPECT_EQ(carol.delay, 700ms);  // the address, for anyone
+
+    for (const char* from : {"10.0.0.3", "10.0.0.4"}) l.failed(from, "alice");  // the user's fifth failure
+    const login_limiter::verdict alice = l.judge("10.0.0.5", "alice");
+    EXPECT_FALSE(alice.refused);
+    EXPECT_EQ(alice.delay, 700ms);  // the user, from anywhere
+    EXPECT_EQ(l.judge("10.0.0.1", "alice").delay, 1400ms);
+    EXPECT_EQ(l.judge("", "dave").delay, 0ms);  // no address known: only the user counts
 }
 
 }  // namespace

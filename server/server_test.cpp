@@ -65,7 +65,7 @@ protected:
         so.request_page = "service.aspx";
         so.base_paths = {"/xinxi50"};
         // Many tests here fail logins on purpose; the limits have tests of their own.
-        so.login_limits.per_address = so.login_limits.per_user = 1e9;
+        so.login_limits.per_pair = so.login_limits.per_address = so.login_limits.per_user = 1e9;
         svc_ = new service(*db_, so);
         http_limits limits;
         limits.head_deadline = std::chrono::milliseconds(2000);
@@ -747,20 +747,20 @@ TEST_F(ServerTest, PathsThatAreNotGbkAreNotFound) {
     }
 }
 
-// Failed logins are counted per address and per user name; once either has
-// failed too often, a check is refused without hashing and answered as a
-// wrong password, right password or not. A user whose password was checked
-// before goes on.
-TEST_F(ServerTest, FailedLoginsAreLimitedPerAddressAndPerUser) {
+// Failed logins are counted per user and address, per address and per user
+// name. Only a pair's own failures refuse its checks (without hashing,
+// answered as a wrong password); an address's or a user's only slow them
+// down. A user whose password was checked before goes on.
+TEST_F(ServerTest, FailedLoginsAreLimitedPerPairAndSlowedPerAddressAndUser) {
     no_wait_pump pump;
     scoped_message_pump use_pump(pump);
     std::string error;
-    ASSERT_TRUE(db_->add_user("lim1", hash_password("right1", 1000), error)) << error;
-    ASSERT_TRUE(db_->add_user("lim2", hash_password("right2", 1000), error)) << error;
+    for (const char* name : {"lim1", "lim2", "lim3"})
+        ASSERT_TRUE(db_->add_user(name, hash_password(std::string("right") + name[3], 1000), error)) << error;
     service_options so = svc_->options();
-    so.login_limits.per_address = 3;
-    so.login_limits.per_user = 3;
-    so.login_limits.address_refill = so.login_limits.user_refill = std::chrono::hours(1);
+    so.login_limits.per_pair = so.login_limits.per_address = so.login_limits.per_user = 3;
+    so.login_limits.pair_refill = so.login_limits.address_refill = so.login_limits.user_refill = std::chrono::hours(1);
+    so.login_limits.slow_down = std::chrono::milliseconds(300);
     service strict(*db_, so);
     http_server server(strict, {});
     const int port = server.bind("127.0.0.1", 0);
@@ -771,17 +771,26 @@ TEST_F(ServerTest, FailedLoginsAreLimitedPerAddressAndPerUser) {
             port, "GET", "/service.aspx?user=" + user + "&password=" + digit_encode(pw) + "&action=login", {}, 5, from);
         return xml_get_value(r.body, "user_login");
     };
+    auto slowed = [&](const std::string& user, const std::string& pw, const std::string& from) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const std::string answer = login(user, pw, from);
+        return std::make_pair(answer, std::chrono::steady_clock::now() - t0 >= std::chrono::milliseconds(300));
+    };
 
     EXPECT_EQ(login("nobody1", "x", "127.0.0.2"), "wrong");
     EXPECT_EQ(login("nobody2", "x", "127.0.0.2"), "wrong");
     EXPECT_EQ(login("lim1", "bad", "127.0.0.2"), "wrong");
-    EXPECT_EQ(login("lim1", "right1", "127.0.0.2"), "wrong") << "the address has failed three times";
-    EXPECT_EQ(login("lim1", "right1", "127.0.0.3"), "ok");
+    EXPECT_EQ(slowed("lim1", "right1", "127.0.0.2"), std::make_pair(std::string("ok"), true))
+        << "the address has failed three times: slowed down, not refused";
 
     for (const char* from : {"127.0.0.4", "127.0.0.5", "127.0.0.6"}) EXPECT_EQ(login("lim2", "bad", from), "wrong");
-    EXPECT_EQ(login("lim2", "right2", "127.0.0.7"), "wrong") << "the user has failed three times";
-    EXPECT_EQ(raw_request(port, "GET", "/login.aspx?user=lim2&pw=right2&page=g", {}, 5, "127.0.0.8").status, 403);
+    EXPECT_EQ(slowed("lim2", "right2", "127.0.0.7"), std::make_pair(std::string("ok"), true))
+        << "the user has failed three times: slowed down, not refused";
+    EXPECT_EQ(raw_request(port, "GET", "/login.aspx?user=lim2&pw=right2&page=g", {}, 5, "127.0.0.8").status, 200);
 
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(login("lim3", "bad", "127.0.0.9"), "wrong");
+    EXPECT_EQ(login("lim3", "right3", "127.0.0.9"), "wrong") << "the pair has failed three times";
+    EXPECT_EQ(login("lim3", "right3", "127.0.0.10"), "ok");
     EXPECT_EQ(login("lim1", "right1", "127.0.0.2"), "ok") << "a known good password costs no hash";
 }
 

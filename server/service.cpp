@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <future>
 
 namespace mirvo::server {
 
@@ -26,6 +27,8 @@ constexpr const char* html_type = "text/html; charset=GBK";
 constexpr std::size_t max_cache_entries = 10000;
 constexpr std::int64_t touch_interval = 10;       // seconds between writes of a user's last_seen
 constexpr std::size_t max_coded_password = 1100;  // 333 bytes of text code to about 1000 digits
+// A good login already in the store is written again at most this often (seconds).
+constexpr std::int64_t good_login_refresh = 3600;
 // A file that exists but cannot be opened now (no descriptor free) is asked
 // for again after this many seconds.
 constexpr int busy_retry_seconds = 5;
@@ -111,7 +114,7 @@ site_file::~site_file() {
 }
 
 service::service(store& db, service_options options)
-    : db_(db), options_(std::move(options)), limiter_(options_.login_limits) {
+    : db_(db), options_(std::move(options)), limiter_(options_.login_limits), hashing_(options_.hashing) {
     std::error_code ec;
     fs::path root = fs::canonical(options_.site_folder, ec);
     site_root_ = ec ? std::string() : root.string();
@@ -130,53 +133,79 @@ std::array<std::uint8_t, 32> service::digest(const std::string& name, const std:
     return out;
 }
 
-std::optional<user_record> service::check_canonical(const std::string& name, const std::string& canonical,
-                                                    std::string_view peer) {
+bool service::cached(const std::string& name, const std::string& canonical, const user_record& u) {
+    const auto d = digest(name, canonical);
+    std::lock_guard lock(cache_mutex_);
+    auto it = cache_.find(name);
+    if (it == cache_.end() || it->second.stored_hash != u.password_hash) return false;
+    unsigned char diff = 0;
+    for (std::size_t i = 0; i < d.size(); ++i) diff |= it->second.digest[i] ^ d[i];
+    return diff == 0;
+}
+
+void service::remember_good_login(const user_record& u, const std::string& address) {
+    if (address.empty()) return;
+    const std::int64_t now = now_seconds();
+    const std::string key = std::to_string(u.id) + " " + address;
+    {
+        std::lock_guard lock(good_mutex_);
+        auto it = recorded_good_.find(key);
+        if (it != recorded_good_.end() && now - it->second < good_login_refresh) return;
+        if (recorded_good_.size() >= max_cache_entries) recorded_good_.clear();
+        recorded_good_[key] = now;
+    }
+    db_.record_good_login(u.id, address, now);
+}
+
+std::optional<reply> service::check_then(login_attempt a, checked then, reply_sink later) {
     // The code turns what it cannot carry into "?", so such a password would
     // also let in whoever typed other characters the code cannot carry.
-    if (canonical.find('?') != std::string::npos) return std::nullopt;
-    std::optional<user_record> u = db_.find_user(name);
-    auto d = digest(name, canonical);
-    if (u) {
-        std::lock_guard lock(cache_mutex_);
-        auto it = cache_.find(name);
-        if (it != cache_.end() && it->second.stored_hash == u->password_hash) {
-            unsigned char diff = 0;
-            for (std::size_t i = 0; i < d.size(); ++i) diff |= it->second.digest[i] ^ d[i];
-            if (diff == 0) return u;
-        }
+    if (!a.canonical || a.canonical->find('?') != std::string::npos) return then(std::nullopt);
+    std::optional<user_record> u = db_.find_user(a.name);
+    if (u && cached(a.name, *a.canonical, *u)) {
+        remember_good_login(*u, a.address);
+        return then(u);
     }
-    // Past here a check costs a password hash; a peer or a name that keeps
-    // failing is answered without one.
-    const std::string address(peer);
-    if (!limiter_.may_check(address, name)) return std::nullopt;
+    // Past here a check costs a password hash, which a HEAD request never
+    // spends, nor a pair of user and address that keeps failing.
+    if (!a.may_hash) return then(std::nullopt);
+    const login_limiter::verdict v = limiter_.judge(a.address, a.name);
+    if (v.refused) return then(std::nullopt);
+    const bool known = u && !a.address.empty() && db_.is_good_login(u->id, a.address);
+    const hash_budget::lane lane = known          ? hash_budget::lane::known
+                                   : u && v.clean ? hash_budget::lane::clean
+                                                  : hash_budget::lane::other;
+    // Who logged in from here before is not slowed down for what others try.
+    const auto due = hash_budget::clock_type::now() + (known ? std::chrono::milliseconds(0) : v.delay);
+    hashing_.submit(
+        lane, due,
+        [this, a = std::move(a), u = std::move(u), then = std::move(then), later = std::move(later)](bool hash) {
+            // A check shed by the budget is answered as a failed
+            // login, without counting as one.
+            later(then(hash ? hash_check(a, u) : std::nullopt));
+        });
+    return std::nullopt;
+}
+
+std::optional<user_record> service::hash_check(const login_attempt& a, const std::optional<user_record>& u) {
     if (!u) {
-        spend_password_check(canonical);
-        limiter_.failed(address, name);
+        // As long as a check of a user that exists, so that the answer's time
+        // does not tell which names exist.
+        spend_password_check(*a.canonical);
+        limiter_.failed(a.address, a.name);
         return std::nullopt;
     }
-    if (!verify_password(canonical, u->password_hash)) {
-        limiter_.failed(address, name);
+    if (!verify_password(*a.canonical, u->password_hash)) {
+        limiter_.failed(a.address, a.name);
         return std::nullopt;
     }
-    std::lock_guard lock(cache_mutex_);
-    if (cache_.size() >= max_cache_entries) cache_.clear();
-    cache_[name] = cached_check{u->password_hash, d};
+    {
+        std::lock_guard lock(cache_mutex_);
+        if (cache_.size() >= max_cache_entries) cache_.clear();
+        cache_[a.name] = cached_check{u->password_hash, digest(a.name, *a.canonical)};
+    }
+    remember_good_login(*u, a.address);
     return u;
-}
-
-std::optional<user_record> service::authenticate(const std::string& name, const std::string& coded,
-                                                 std::string_view peer) {
-    // A coded password is digits only, with at least the random number and
-    // the length trailer behind the first digit.
-    if (coded.size() < 14 || coded.size() > max_coded_password || !all_digits(coded)) return std::nullopt;
-    return check_canonical(name, digit_decode(coded), peer);
-}
-
-std::optional<user_record> service::authenticate_plain(const std::string& name, const std::string& typed,
-                                                       std::string_view peer) {
-    if (typed.size() > 333) return std::nullopt;
-    return check_canonical(name, canonical_password(typed), peer);
 }
 
 void service::seen(const user_record& u) {
@@ -196,6 +225,14 @@ std::string service::coded_movie_folder(const std::string& folder) {
 }
 
 reply service::handle(std::string_view method, std::string_view target, std::string_view peer) {
+    std::promise<reply> late;
+    std::future<reply> arrived = late.get_future();
+    std::optional<reply> now = handle(method, target, peer, [&late](reply r) { late.set_value(std::move(r)); });
+    return now ? std::move(*now) : arrived.get();
+}
+
+std::optional<reply> service::handle(std::string_view method, std::string_view target, std::string_view peer,
+                                     reply_sink later) {
     if (target.size() > options_.max_target_bytes) return error_reply(414, "request too long");
     if (method != "GET" && method != "HEAD") return error_reply(405, "method not allowed");
     auto [sent_path, raw_query] = split_target(target);
@@ -214,12 +251,13 @@ reply service::handle(std::string_view method, std::string_view target, std::str
     // HEAD asks what GET would answer without doing it: nothing is stored,
     // nobody is seen or logged out, and no message is marked read.
     const bool is_get = method == "GET";
-    if (path == "/" + options_.request_page) return request_page(raw_query, peer, is_get);
-    if (path == "/login.aspx") return messages_page(raw_query, peer, is_get);
+    if (path == "/" + options_.request_page) return request_page(raw_query, peer, is_get, std::move(later));
+    if (path == "/login.aspx") return messages_page(raw_query, peer, is_get, std::move(later));
     return static_file(raw_path);
 }
 
-reply service::request_page(std::string_view raw_query, std::string_view peer, bool may_change) {
+std::optional<reply> service::request_page(std::string_view raw_query, std::string_view peer, bool may_change,
+                                           reply_sink later) {
     query q = query::parse(raw_query);
     if (!q.has("action")) return error_reply(400, "missing action");
     const std::string action = q.get("action");
@@ -229,7 +267,20 @@ reply service::request_page(std::string_view raw_query, std::string_view peer, b
     if (!is_known) return error_reply(400, "unknown action");
     if (!q.has("user") || !q.has("password")) return error_reply(400, "missing user or password");
 
-    std::optional<user_record> u = authenticate(q.get("user"), q.get("password"), peer);
+    login_attempt a{q.get("user"), std::nullopt, std::string(peer), may_change};
+    // A coded password is digits only, with at least the random number and
+    // the length trailer behind the first digit.
+    const std::string coded = q.get("password");
+    if (coded.size() >= 14 && coded.size() <= max_coded_password && all_digits(coded))
+        a.canonical = digit_decode(coded);
+    return check_then(
+        std::move(a),
+        [this, q = std::move(q), may_change](const std::optional<user_record>& u) { return act(q, u, may_change); },
+        std::move(later));
+}
+
+reply service::act(const query& q, const std::optional<user_record>& u, bool may_change) {
+    const std::string action = q.get("action");
     if (action == "login") {
         if (!u) return xml(200, "<user_login>wrong</user_login>");
         if (may_change) seen(*u);
@@ -298,26 +349,34 @@ reply service::request_page(std::string_view raw_query, std::string_view peer, b
     return xml(200, "<process_result>ok</process_result>");
 }
 
-reply service::messages_page(std::string_view raw_query, std::string_view peer, bool shown) {
+std::optional<reply> service::messages_page(std::string_view raw_query, std::string_view peer, bool shown,
+                                            reply_sink later) {
     query q = query::parse(raw_query);
     const std::string head =
         gbk("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
             "<title>我的信息</title></head><body>");
     if (!q.has("user") || !q.has("pw"))
         return text_reply(400, html_type, head + gbk("<p>缺少用户名称或密码。</p></body></html>"));
-    std::optional<user_record> u = authenticate_plain(q.get("user"), q.get("pw"), peer);
-    if (!u) return text_reply(403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>"));
-    if (shown) seen(*u);
-    std::vector<message_record> messages = db_.read_messages(u->id, shown);
-    std::string body = head + "<h2>" + html_escape(u->name) + gbk(" 的信息</h2>");
-    if (messages.empty()) body += gbk("<p>您没有信息。</p>");
-    for (const auto& m : messages) {
-        body += "<p><b>" + local_time_text(m.created, false) + "</b>";
-        if (!m.read) body += gbk(" <font color=\"red\">新</font>");
-        body += "<br>" + html_escape(m.body) + "</p>";
-    }
-    body += gbk("<p><a href=\"/searchfriend.aspx\">交新朋友</a></p></body></html>");
-    return text_reply(200, html_type, std::move(body));
+    login_attempt a{q.get("user"), std::nullopt, std::string(peer), shown};
+    const std::string typed = q.get("pw");
+    if (typed.size() <= 333) a.canonical = canonical_password(typed);
+    return check_then(
+        std::move(a),
+        [this, head, shown](const std::optional<user_record>& u) {
+            if (!u) return text_reply(403, html_type, head + gbk("<p>用户名称或密码不对。</p></body></html>"));
+            if (shown) seen(*u);
+            std::vector<message_record> messages = db_.read_messages(u->id, shown);
+            std::string body = head + "<h2>" + html_escape(u->name) + gbk(" 的信息</h2>");
+            if (messages.empty()) body += gbk("<p>您没有信息。</p>");
+            for (const auto& m : messages) {
+                body += "<p><b>" + local_time_text(m.created, false) + "</b>";
+                if (!m.read) body += gbk(" <font color=\"red\">新</font>");
+                body += "<br>" + html_escape(m.body) + "</p>";
+            }
+            body += gbk("<p><a href=\"/searchfriend.aspx\">交新朋友</a></p></body></html>");
+            return text_reply(200, html_type, std::move(body));
+        },
+        std::move(later));
 }
 
 reply service::static_file(std::string_view raw_path) {

@@ -4,11 +4,14 @@
 // the same way from the server and from tests.
 #pragma once
 
+#include "server/hash_budget.h"
 #include "server/login_limit.h"
+#include "server/query.h"
 #include "server/store.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,9 +31,11 @@ struct service_options {
     // Paths under which the whole service is also reachable (a candidate
     // server address may carry a path, e.g. "/xinxi50"), without trailing "/".
     std::vector<std::string> base_paths;
-    // Failed password checks allowed per address and per user name; a check
-    // refused for that costs no hashing and answers as a wrong password does.
+    // Failed password checks: per user and address a refusal (no hashing,
+    // answered as a wrong password), per address and per user a slow-down.
     login_limit_options login_limits;
+    // Password hashing: how many threads hash and how many checks may wait.
+    hash_budget::options hashing;
 };
 
 // The path part of a server base URL ("http://host:port/path" -> "/path"),
@@ -57,32 +62,57 @@ struct reply {
     int retry_after = 0;  // seconds, for a refusal that passes (0: none)
 };
 
+// Receives a reply that could not be given at once.
+using reply_sink = std::function<void(reply)>;
+
 class service {
 public:
     service(store& db, service_options options);
 
     // Answers one request. method is the HTTP method, target the raw request
     // target (path and query, bytes as they came), peer the address it came
-    // from (empty when unknown). Thread-safe.
+    // from (empty when unknown). The reply is returned, or, when a password
+    // has to be hashed first (its turn in the budget may take a while),
+    // nullopt is returned and later gets the reply from another thread; later
+    // is never called before this returns. Thread-safe.
+    std::optional<reply> handle(std::string_view method, std::string_view target, std::string_view peer,
+                                reply_sink later);
+    // The same, waiting for a reply that comes later.
     reply handle(std::string_view method, std::string_view target, std::string_view peer = {});
 
     const service_options& options() const { return options_; }
 
 private:
+    // What a request does once its password is checked: u is the user when
+    // name and password matched.
+    using checked = std::function<reply(const std::optional<user_record>& u)>;
+    // A password check on its way: the name, the password as the client's
+    // code carries it (nullopt: not a password the code could have sent),
+    // the peer's address, and whether it may cost a hash (a HEAD request asks
+    // what a GET would answer and spends nothing).
+    struct login_attempt {
+        std::string name;
+        std::optional<std::string> canonical;
+        std::string address;
+        bool may_hash = true;
+    };
+
     // may_change: the request may leave a trace (a HEAD request asks what a
     // GET would answer and changes nothing).
-    reply request_page(std::string_view raw_query, std::string_view peer, bool may_change);
+    std::optional<reply> request_page(std::string_view raw_query, std::string_view peer, bool may_change,
+                                      reply_sink later);
+    reply act(const query& q, const std::optional<user_record>& u, bool may_change);
     // shown: the page reaches a reader, so its messages count as read.
-    reply messages_page(std::string_view raw_query, std::string_view peer, bool shown);
+    std::optional<reply> messages_page(std::string_view raw_query, std::string_view peer, bool shown, reply_sink later);
     reply static_file(std::string_view raw_path);
 
-    // The user when name exists and coded decodes to its password.
-    std::optional<user_record> authenticate(const std::string& name, const std::string& coded, std::string_view peer);
-    // Same check for a password as typed (the messages page gets it so).
-    std::optional<user_record> authenticate_plain(const std::string& name, const std::string& typed,
-                                                  std::string_view peer);
-    std::optional<user_record> check_canonical(const std::string& name, const std::string& canonical,
-                                               std::string_view peer);
+    // Checks a password and gives the user to then: at once when no hash is
+    // needed, or after one, through later.
+    std::optional<reply> check_then(login_attempt a, checked then, reply_sink later);
+    // The hash itself, on a hashing thread.
+    std::optional<user_record> hash_check(const login_attempt& a, const std::optional<user_record>& u);
+    bool cached(const std::string& name, const std::string& canonical, const user_record& u);
+    void remember_good_login(const user_record& u, const std::string& address);
     void seen(const user_record& u);
     std::string coded_movie_folder(const std::string& folder);
 
@@ -107,6 +137,14 @@ private:
 
     std::mutex movie_folder_mutex_;
     std::string movie_folder_plain_, movie_folder_coded_;
+
+    // Pairs of user and address written to the store by this instance, so
+    // that polls do not write them again and again.
+    std::mutex good_mutex_;
+    std::unordered_map<std::string, std::int64_t> recorded_good_;
+
+    // Last, so that it goes first: its threads run checks that use the rest.
+    hash_budget hashing_;
 };
 
 }  // namespace mirvo::server

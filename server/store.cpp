@@ -47,7 +47,15 @@ CREATE TABLE IF NOT EXISTS lesson_files(
   id INTEGER PRIMARY KEY, entry_id INTEGER NOT NULL REFERENCES entries(id),
   pos INTEGER NOT NULL, name BLOB NOT NULL, delay_time BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS ads(id INTEGER PRIMARY KEY, pos INTEGER NOT NULL, text BLOB NOT NULL, url BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS good_logins(
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  address TEXT NOT NULL,
+  last_login INTEGER NOT NULL,
+  PRIMARY KEY(user_id, address));
 )sql";
+
+// Addresses kept per user in good_logins, the most recent ones.
+constexpr int good_logins_per_user = 50;
 
 // A prepared statement with positional binding and typed column reads.
 class stmt {
@@ -299,6 +307,24 @@ bool store::import_catalogue(const catalogue& c, std::string& error) {
         return false;
     }
     return true;
+}
+
+void store::record_good_login(std::int64_t user_id, const std::string& address, std::int64_t now) {
+    std::lock_guard lock(mutex_);
+    stmt s(db_,
+           "INSERT INTO good_logins(user_id, address, last_login) VALUES(?, ?, ?) "
+           "ON CONFLICT(user_id, address) DO UPDATE SET last_login = excluded.last_login");
+    if (!s.bind(user_id).bind_text(address).bind(now).run()) return;
+    stmt prune(db_,
+               "DELETE FROM good_logins WHERE user_id = ? AND address NOT IN "
+               "(SELECT address FROM good_logins WHERE user_id = ? ORDER BY last_login DESC LIMIT ?)");
+    prune.bind(user_id).bind(user_id).bind(static_cast<std::int64_t>(good_logins_per_user)).run();
+}
+
+bool store::is_good_login(std::int64_t user_id, const std::string& address) {
+    std::lock_guard lock(mutex_);
+    stmt s(db_, "SELECT 1 FROM good_logins WHERE user_id = ? AND address = ?");
+    return s.bind(user_id).bind_text(address).step() == SQLITE_ROW;
 }
 
 catalogue store::load_catalogue() {

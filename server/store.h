@@ -1,6 +1,8 @@
-// The service's database: users, messages, suggestions, program starts and
-// the catalogue, in one SQLite file (WAL, so the admin command line can work
-// on it while the service runs). All text is stored as GBK bytes (BLOBs).
+// The service's database: users, messages, suggestions, program starts, the
+// catalogue, and what the service must remember across restarts (and share
+// between instances): where users logged in. One
+// SQLite file (WAL, so the admin command line can work on it while the
+// service runs). All text is stored as GBK bytes (BLOBs).
 #pragma once
 
 #include "server/catalogue.h"
@@ -79,6 +81,12 @@ public:
     std::vector<suggestion_record> suggestions();
     bool record_game_start(std::int64_t user_id, const std::string& file_name, std::int64_t now);
     int game_start_count();
+
+    // Good logins: the addresses a user logged in from (the latest few), kept
+    // across restarts, so that such a user is never slowed down for what
+    // others try with their name.
+    void record_good_login(std::int64_t user_id, const std::string& address, std::int64_t now);
+    bool is_good_login(std::int64_t user_id, const std::string& address);
 
     // Catalogue: replaced as a whole, in one transaction.
     bool import_catalogue(const catalogue& c, std::string& error);
