@@ -1,6 +1,7 @@
 // The service against users and peers that abuse it: floods of wrong
 // passwords, a crowd behind one address with a failing client among it,
-// floods of logins that only cost hashing. Real sockets on 127.0.0.1; every case is bounded in requests and
+// floods of logins that only cost hashing, and one account writing as fast as
+// it can. Real sockets on 127.0.0.1; every case is bounded in requests and
 // seconds.
 #include "common/protocol/digit_code.h"
 #include "common/ui/status.h"
@@ -219,6 +220,47 @@ TEST_F(AbuseTest, ABurstOfBadLoginsHashesWithinItsBudget) {
     const double spent = cpu_seconds() - before;
     EXPECT_EQ(wrong, burst);
     EXPECT_LT(spent, 20 * one_hash) << "the burst cost " << spent / one_hash << " hashes";
+}
+
+// One account cannot fill the disk: suggestions and program starts have a rate
+// and a daily cap per user, a refusal is logged once a minute per user, and
+// the log keeps only the start of a long text.
+TEST_F(AbuseTest, WhatOneAccountStoresIsLimited) {
+    add_user("writer", "pw1");
+    add_user("talker", "pw2");
+    serve(options());
+    const std::string who = "/service.aspx?user=writer&password=" + digit_encode("pw1");
+    const std::size_t suggestions = db_->suggestions().size();
+    const int starts = db_->game_start_count();
+    int refused = 0;
+    for (int i = 0; i < 14; ++i) {
+        const raw_response r =
+            raw_request(port_, "GET", who + "&action=save_suggest&type=1&content=s" + std::to_string(i));
+        if (xml_get_value(r.body, "process_result") != "ok") {
+            ++refused;
+            EXPECT_EQ(r.status, 429) << r.head;
+        }
+        const raw_response g = raw_request(port_, "GET", who + "&lesson_id=0010&lesson_dir=g.exe&action=game");
+        EXPECT_TRUE(g.status == 200 || g.status == 429) << g.head;
+    }
+    EXPECT_EQ(refused, 4);
+    EXPECT_EQ(db_->suggestions().size(), suggestions + 10);
+    EXPECT_EQ(db_->game_start_count(), starts + 10);
+
+    const std::string long_text(1500, 'x');
+    EXPECT_EQ(xml_get_value(raw_request(port_, "GET",
+                                        "/service.aspx?user=talker&password=" + digit_encode("pw2") +
+                                            "&action=save_suggest&type=2&content=" + long_text)
+                                .body,
+                            "process_result"),
+              "ok");
+    server_->stop();
+    int quota_lines = 0;
+    for (const std::string& line : log()) {
+        EXPECT_EQ(line.find(std::string(201, 'x')), std::string::npos) << line.substr(0, 300);
+        quota_lines += line.find("quota") != std::string::npos;
+    }
+    EXPECT_EQ(quota_lines, 1) << "a user's refusals within a minute are logged once";
 }
 
 }  // namespace

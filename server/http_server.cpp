@@ -41,6 +41,8 @@ constexpr rlim_t spare_descriptors = 64;
 // A refused request's target is logged only this far: it may be the very
 // thing that was too long.
 constexpr std::size_t refused_target_log_bytes = 200;
+// Values in a logged target are cut to this many bytes.
+constexpr std::size_t logged_value_bytes = 200;
 constexpr int busy_retry_seconds = 5;
 
 // A reply the service gives later: the connection waits suspended for it.
@@ -64,7 +66,9 @@ struct request_state {
     int status = 0;
     std::uint64_t bytes = 0;
     bool answered = false;  // a reply is queued
-    std::string why;        // a refusal of the HTTP layer: the reason
+    bool logged = true;
+    std::string why;   // a refusal of the HTTP layer: the reason
+    std::string note;  // what the service adds to the log line
 };
 
 // A connection as the engine knows it (its socket context).
@@ -179,6 +183,15 @@ byte_range requested_range(std::string_view header, std::uint64_t size) {
     return {byte_range::part, first, end - first + 1};
 }
 
+// A value of a logged target, cut to its first bytes (never inside a %XX).
+std::string shortened_value(std::string_view value) {
+    if (value.size() <= logged_value_bytes) return escaped(value);
+    std::size_t cut = logged_value_bytes;
+    for (std::size_t back = 1; back <= 2; ++back)
+        if (value[cut - back] == '%') cut -= back;
+    return escaped(value.substr(0, cut)) + "...";
+}
+
 std::string loggable_target(std::string_view target) {
     std::string out;
     out.reserve(target.size());
@@ -198,8 +211,11 @@ std::string loggable_target(std::string_view target) {
         if (eq != std::string_view::npos && (key == "password" || key == "pw")) {
             out += escaped(piece.substr(0, eq));
             out += "=***";
+        } else if (eq != std::string_view::npos) {
+            out += escaped(piece.substr(0, eq + 1));
+            out += shortened_value(piece.substr(eq + 1));
         } else {
-            out += escaped(piece);
+            out += shortened_value(piece);
         }
         if (amp == std::string_view::npos) break;
         out += '&';
@@ -210,7 +226,7 @@ std::string loggable_target(std::string_view target) {
 
 std::string log_line(const std::string& remote, const std::string& method, const std::string& target, int status,
                      std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> started,
-                     const std::string& why) {
+                     const std::string& why, const std::string& note) {
     char tail[64];
     if (started) {
         const double ms =
@@ -238,6 +254,7 @@ std::string log_line(const std::string& remote, const std::string& method, const
         line += why.empty() ? reason : why;
         line += ")";
     }
+    if (!note.empty()) line += " (" + note + ")";
     return line;
 }
 
@@ -679,6 +696,8 @@ MHD_Response* http_server::engine::file_response(MHD_Connection* c, site_file& f
 MHD_Result http_server::engine::answer(MHD_Connection* c, request_state& r, reply rep) {
     int status = rep.status;
     r.answered = true;
+    r.logged = rep.logged;
+    r.note = std::move(rep.log_note);
     MHD_Response* resp = nullptr;
     if (rep.file && rep.status == 200) {
         resp = file_response(c, *rep.file, status, r);
@@ -720,9 +739,9 @@ void http_server::engine::on_completed(void* cls, MHD_Connection* c, void** req_
         status = st ? static_cast<int>(st->http_status) : 0;
     }
     // Status 0: the peer left before anything was answered.
-    if (status != 0 && e->log)
+    if (status != 0 && e->log && r->logged)
         e->log(log_line(r->remote, r->method, r->target, status, static_cast<std::size_t>(r->bytes),
-                        r->why.empty() ? r->started : std::optional<clock_type::time_point>(), r->why));
+                        r->why.empty() ? r->started : std::optional<clock_type::time_point>(), r->why, r->note));
     delete r;
 }
 

@@ -86,16 +86,17 @@ struct byte_range {
 byte_range requested_range(std::string_view header, std::uint64_t size);
 
 // A request target as it may be written to a log: password values masked
-// (keys compared after percent-decoding, as the service reads them), bytes
-// outside printable ASCII as %XX.
+// (keys compared after percent-decoding, as the service reads them), values
+// cut to their first 200 bytes (a suggestion's text, say), bytes outside
+// printable ASCII as %XX.
 std::string loggable_target(std::string_view target);
 
 // One log line: "remote method target status sizeB time". started is when the
 // service took the request; without it the request never reached the service
 // (the HTTP layer refused it), unknown fields are "-" and the line says why
-// (why, or a reason read from the status).
+// (why, or a reason read from the status). note, when given, ends the line.
 std::string log_line(const std::string& remote, const std::string& method, const std::string& target, int status,
                      std::size_t bytes, std::optional<std::chrono::steady_clock::time_point> started,
-                     const std::string& why = {});
+                     const std::string& why = {}, const std::string& note = {});
 
 }  // namespace mirvo::server

@@ -64,8 +64,10 @@ protected:
         so.site_folder = site_;
         so.request_page = "service.aspx";
         so.base_paths = {"/xinxi50"};
-        // Many tests here fail logins on purpose; the limits have tests of their own.
+        // Many tests here fail logins and store rows on purpose; the limits
+        // and quotas have tests of their own.
         so.login_limits.per_pair = so.login_limits.per_address = so.login_limits.per_user = 1e9;
+        so.suggestion_quota = so.program_start_quota = {1000000, 1000000};
         svc_ = new service(*db_, so);
         http_limits limits;
         limits.head_deadline = std::chrono::milliseconds(2000);

@@ -29,6 +29,7 @@ constexpr std::int64_t touch_interval = 10;       // seconds between writes of a
 constexpr std::size_t max_coded_password = 1100;  // 333 bytes of text code to about 1000 digits
 // A good login already in the store is written again at most this often (seconds).
 constexpr std::int64_t good_login_refresh = 3600;
+constexpr int quota_retry_seconds = 60;
 // A file that exists but cannot be opened now (no descriptor free) is asked
 // for again after this many seconds.
 constexpr int busy_retry_seconds = 5;
@@ -324,7 +325,12 @@ reply service::act(const query& q, const std::optional<user_record>& u, bool may
         if (!q.has("lesson_dir")) return error_reply(400, "missing lesson_dir");
         std::string file = q.get("lesson_dir");
         if (file.size() > 255) return error_reply(400, "file name too long");
-        if (may_change) db_.record_game_start(u->id, file, now);
+        if (may_change) {
+            if (db_.spend_quota(u->id, "program_start", now_milliseconds(), options_.program_start_quota) !=
+                quota_verdict::granted)
+                return over_quota(xml(429, "<result>too many</result>"), *u, "program starts");
+            db_.record_game_start(u->id, file, now);
+        }
         return xml(200, "<result>ok</result>");
     }
     if (action == "ad") {
@@ -335,7 +341,10 @@ reply service::act(const query& q, const std::optional<user_record>& u, bool may
                 "<ad order=\"" + std::to_string(++order) + "\" url=\"" + a.url + "\" text=\"" + a.text + "\" />\r\n";
         return xml(200, body);
     }
-    // save_suggest
+    return save_suggestion(q, *u, may_change, now);
+}
+
+reply service::save_suggestion(const query& q, const user_record& u, bool may_change, std::int64_t now) {
     if (!q.has("type") || !q.has("content"))
         return xml(400, "<process_result>missing type or content</process_result>");
     const std::string type_text = q.get("type");
@@ -344,9 +353,27 @@ reply service::act(const query& q, const std::optional<user_record>& u, bool may
     const std::string content = q.get("content");
     if (content.empty() || content.size() > options_.max_suggestion_bytes)
         return xml(400, "<process_result>bad length</process_result>");
-    if (may_change && !db_.save_suggestion(u->id, type_text[0] - '0', content, now))
+    if (!may_change) return xml(200, "<process_result>ok</process_result>");
+    if (db_.spend_quota(u.id, "suggestion", now_milliseconds(), options_.suggestion_quota) != quota_verdict::granted)
+        return over_quota(xml(429, "<process_result>too many</process_result>"), u, "suggestions");
+    if (!db_.save_suggestion(u.id, type_text[0] - '0', content, now))
         return xml(500, "<process_result>not saved</process_result>");
     return xml(200, "<process_result>ok</process_result>");
+}
+
+reply service::over_quota(reply r, const user_record& u, const char* what) {
+    r.retry_after = quota_retry_seconds;
+    const std::int64_t now = now_seconds();
+    std::lock_guard lock(quota_log_mutex_);
+    auto it = quota_logged_.find(u.id);
+    if (it != quota_logged_.end() && now - it->second < 60) {
+        r.logged = false;
+        return r;
+    }
+    if (quota_logged_.size() >= max_cache_entries) quota_logged_.clear();
+    quota_logged_[u.id] = now;
+    r.log_note = std::string("quota: ") + what + " of this user refused; more refusals within a minute are not logged";
+    return r;
 }
 
 std::optional<reply> service::messages_page(std::string_view raw_query, std::string_view peer, bool shown,

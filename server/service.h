@@ -36,6 +36,9 @@ struct service_options {
     login_limit_options login_limits;
     // Password hashing: how many threads hash and how many checks may wait.
     hash_budget::options hashing;
+    // How many suggestions and program starts one user may have stored.
+    quota_rule suggestion_quota{10, 100};
+    quota_rule program_start_quota{10, 1000};
 };
 
 // The path part of a server base URL ("http://host:port/path" -> "/path"),
@@ -60,6 +63,10 @@ struct reply {
     // straight from the file (and in part, when a range is asked for).
     std::shared_ptr<site_file> file;
     int retry_after = 0;  // seconds, for a refusal that passes (0: none)
+    // The request's log line: left out (a refusal already logged this
+    // minute), or with a note of what the service did.
+    bool logged = true;
+    std::string log_note;
 };
 
 // Receives a reply that could not be given at once.
@@ -102,6 +109,7 @@ private:
     std::optional<reply> request_page(std::string_view raw_query, std::string_view peer, bool may_change,
                                       reply_sink later);
     reply act(const query& q, const std::optional<user_record>& u, bool may_change);
+    reply save_suggestion(const query& q, const user_record& u, bool may_change, std::int64_t now);
     // shown: the page reaches a reader, so its messages count as read.
     std::optional<reply> messages_page(std::string_view raw_query, std::string_view peer, bool shown, reply_sink later);
     reply static_file(std::string_view raw_path);
@@ -113,6 +121,8 @@ private:
     std::optional<user_record> hash_check(const login_attempt& a, const std::optional<user_record>& u);
     bool cached(const std::string& name, const std::string& canonical, const user_record& u);
     void remember_good_login(const user_record& u, const std::string& address);
+    // A refusal for a quota, logged once a minute per user.
+    reply over_quota(reply r, const user_record& u, const char* what);
     void seen(const user_record& u);
     std::string coded_movie_folder(const std::string& folder);
 
@@ -142,6 +152,8 @@ private:
     // that polls do not write them again and again.
     std::mutex good_mutex_;
     std::unordered_map<std::string, std::int64_t> recorded_good_;
+    std::mutex quota_log_mutex_;
+    std::unordered_map<std::int64_t, std::int64_t> quota_logged_;  // user -> when last logged
 
     // Last, so that it goes first: its threads run checks that use the rest.
     hash_budget hashing_;

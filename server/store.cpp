@@ -52,6 +52,13 @@ CREATE TABLE IF NOT EXISTS good_logins(
   address TEXT NOT NULL,
   last_login INTEGER NOT NULL,
   PRIMARY KEY(user_id, address));
+CREATE TABLE IF NOT EXISTS quotas(
+  user_id INTEGER NOT NULL REFERENCES users(id),
+  kind TEXT NOT NULL,
+  next_ms INTEGER NOT NULL,
+  day INTEGER NOT NULL,
+  used_today INTEGER NOT NULL,
+  PRIMARY KEY(user_id, kind));
 )sql";
 
 // Addresses kept per user in good_logins, the most recent ones.
@@ -325,6 +332,45 @@ bool store::is_good_login(std::int64_t user_id, const std::string& address) {
     std::lock_guard lock(mutex_);
     stmt s(db_, "SELECT 1 FROM good_logins WHERE user_id = ? AND address = ?");
     return s.bind(user_id).bind_text(address).step() == SQLITE_ROW;
+}
+
+quota_verdict store::spend_quota(std::int64_t user_id, const std::string& kind, std::int64_t now_ms,
+                                 const quota_rule& rule) {
+    if (rule.per_minute <= 0 || rule.per_day <= 0) return quota_verdict::too_fast;
+    // The rate is a cell rate: each use moves next_ms on by one interval, and
+    // a use is granted while next_ms lies less than a minute's uses ahead.
+    const std::int64_t interval = 60000 / rule.per_minute;
+    const std::int64_t tolerance = interval * (rule.per_minute - 1);
+    const std::int64_t today = now_ms / 86400000;
+    std::lock_guard lock(mutex_);
+    if (!exec("BEGIN IMMEDIATE")) return quota_verdict::too_fast;
+    std::int64_t next = now_ms, used = 0;
+    {
+        stmt s(db_, "SELECT next_ms, day, used_today FROM quotas WHERE user_id = ? AND kind = ?");
+        if (s.bind(user_id).bind_text(kind).step() == SQLITE_ROW) {
+            next = std::max(s.i64(0), now_ms);
+            used = s.i64(1) == today ? s.i64(2) : 0;
+        }
+    }
+    quota_verdict v = quota_verdict::granted;
+    if (next - now_ms > tolerance)
+        v = quota_verdict::too_fast;
+    else if (used >= rule.per_day)
+        v = quota_verdict::daily_cap;
+    if (v == quota_verdict::granted) {
+        stmt u(db_,
+               "INSERT INTO quotas(user_id, kind, next_ms, day, used_today) VALUES(?, ?, ?, ?, ?) "
+               "ON CONFLICT(user_id, kind) DO UPDATE SET next_ms = excluded.next_ms, day = excluded.day, "
+               "used_today = excluded.used_today");
+        if (!u.bind(user_id).bind_text(kind).bind(next + interval).bind(today).bind(used + 1).run())
+            v = quota_verdict::too_fast;
+    }
+    // A use that could not be counted is not granted: the quota must hold.
+    if (v != quota_verdict::granted || !exec("COMMIT")) {
+        exec("ROLLBACK");
+        return v == quota_verdict::granted ? quota_verdict::too_fast : v;
+    }
+    return v;
 }
 
 catalogue store::load_catalogue() {

@@ -1,6 +1,6 @@
 // The service's database: users, messages, suggestions, program starts, the
 // catalogue, and what the service must remember across restarts (and share
-// between instances): where users logged in. One
+// between instances): where users logged in, how much they stored. One
 // SQLite file (WAL, so the admin command line can work on it while the
 // service runs). All text is stored as GBK bytes (BLOBs).
 #pragma once
@@ -39,6 +39,13 @@ struct suggestion_record {
     std::string content;
     std::int64_t created = 0;
 };
+
+// How often a user may have the service store one kind of row.
+struct quota_rule {
+    int per_minute = 10;
+    int per_day = 100;
+};
+enum class quota_verdict { granted, too_fast, daily_cap };
 
 struct lesson_listing {
     std::string movie_folder;
@@ -87,6 +94,12 @@ public:
     // others try with their name.
     void record_good_login(std::int64_t user_id, const std::string& address, std::int64_t now);
     bool is_good_login(std::int64_t user_id, const std::string& address);
+
+    // Counts one more row of kind ("suggestion", "program_start") for the
+    // user at now_ms (Unix milliseconds) when the rule allows it, in one
+    // transaction; counts nothing otherwise. The day is the UTC day.
+    quota_verdict spend_quota(std::int64_t user_id, const std::string& kind, std::int64_t now_ms,
+                              const quota_rule& rule);
 
     // Catalogue: replaced as a whole, in one transaction.
     bool import_catalogue(const catalogue& c, std::string& error);
