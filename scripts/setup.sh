@@ -28,6 +28,9 @@ packages=(
   # The fixed font the controls' widget tests measure with.
   fonts-dejavu-core
   openssl curl locales
+  # Tests and benchmarks that open many loopback connections run in a network
+  # namespace of their own (scripts/with-netns.sh brings its loopback up).
+  iproute2
 )
 
 sudo_cmd=()
