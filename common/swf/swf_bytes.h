@@ -15,6 +15,8 @@ enum tag_code : int {
     tag_define_shape = 2,
     tag_set_background_color = 9,
     tag_do_action = 12,
+    tag_define_sound = 14,
+    tag_start_sound = 15,
     tag_place_object2 = 26,
     tag_remove_object2 = 28,
     tag_define_sprite = 39,

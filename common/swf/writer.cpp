@@ -195,6 +195,13 @@ void timeline::trace(std::string_view text) {
     append_tag(tags_, tag_do_action, trace_actions(text));
 }
 
+void timeline::start_sound(std::uint16_t sound) {
+    std::string body;
+    put_u16(body, sound);
+    body.push_back(0);  // SOUNDINFO: no options
+    append_tag(tags_, tag_start_sound, body);
+}
+
 void timeline::show_frame() {
     append_tag(tags_, tag_show_frame, {});
     ++frames_;
@@ -271,6 +278,22 @@ std::uint16_t movie_writer::define_sprite(const timeline& sprite) {
     body += sprite.tags();
     append_tag(body, tag_end, {});
     append_tag(tags_, tag_define_sprite, body);
+    return id;
+}
+
+std::uint16_t movie_writer::define_tone(double hertz, double seconds) {
+    constexpr int rate = 22050;
+    const auto count = static_cast<std::uint32_t>(std::clamp(seconds, 0.0, 60.0) * rate);
+    const std::uint16_t id = next_id_++;
+    std::string body;
+    put_u16(body, id);
+    // Format 3 (uncompressed, little-endian), 22 kHz, 16-bit, mono.
+    body.push_back(static_cast<char>((3 << 4) | (2 << 2) | (1 << 1)));
+    put_u32(body, count);
+    for (std::uint32_t i = 0; i < count; ++i)
+        put_u16(body, static_cast<std::uint16_t>(static_cast<std::int16_t>(
+                          std::lround(12000 * std::sin(2 * std::numbers::pi * hertz * i / rate)))));
+    append_tag(tags_, tag_define_sound, body);
     return id;
 }
 

@@ -1,5 +1,5 @@
 // A small SWF writer for generated demo content: solid-colour shapes, sprites,
-// placements and moves, the stop and trace actions. Movies are plain AVM1.
+// placements and moves, the stop and trace actions, tones. Movies are plain AVM1.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +48,9 @@ public:
     void move(std::uint16_t depth, int x, int y);
     void replace(std::uint16_t depth, std::uint16_t character, int x, int y);
     void remove(std::uint16_t depth);
-    void stop();                        // DoAction: ActionStop
-    void trace(std::string_view text);  // DoAction: trace text (no NUL, ASCII)
+    void stop();                            // DoAction: ActionStop
+    void trace(std::string_view text);      // DoAction: trace text (no NUL, ASCII)
+    void start_sound(std::uint16_t sound);  // StartSound: plays a defined sound once
     void show_frame();
 
     int frames() const { return frames_; }
@@ -81,6 +82,8 @@ public:
     // Returns the character id.
     std::uint16_t define_shape(rgb fill, const std::vector<outline>& parts);
     std::uint16_t define_sprite(const timeline& sprite);
+    // A sine tone: mono 16-bit PCM at 22050 Hz, uncompressed.
+    std::uint16_t define_tone(double hertz, double seconds);
 
     // The finished movie, uncompressed (FWS) or zlib-compressed (CWS); the
     // header's frame count is the number of show_frame calls. Empty when that

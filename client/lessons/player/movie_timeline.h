@@ -23,6 +23,12 @@ public:
 
     enum class follow { markers, clock };
 
+    // How long the page must keep telling its time for the quiet of a root
+    // running at frame_rate to be seen: after each marker, and after a load
+    // (the start time-out, or a clock's whole run and its quiet).
+    static double quiet_ms(double frame_rate);
+    static double watch_ms(int total_frames, double frame_rate, follow mode);
+
     // LoadMovie: the movie is being fetched; it counts as playing.
     void loading();
     // Nothing to play (fetch failed, not a movie, page failed).
@@ -30,6 +36,10 @@ public:
     // The movie's bytes went to the page. `mode` says how the root timeline
     // is followed: by the markers, or by a clock over the header's rate.
     void handed_over(int total_frames, double frame_rate, follow mode);
+    // The first word from the page about the movie handed over: its start
+    // time-out counts from page_ms. The page's clock may have gone on long
+    // after the last time we heard it (a page that stands says nothing).
+    void page_took_over(double page_ms);
     // Ruffle's load() resolved (the clock of clock mode starts here).
     void page_loaded(double page_ms);
     void marker(int index, double page_ms);
@@ -54,6 +64,7 @@ private:
     bool have_page_time_ = false;
     double page_now_ = 0;   // latest page time seen
     double handed_at_ = 0;  // page time when the bytes went to the page
+    bool taken_over_ = false;
     bool loaded_ = false;
     double loaded_at_ = 0;
     bool have_marker_ = false;

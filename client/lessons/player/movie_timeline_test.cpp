@@ -107,6 +107,22 @@ TEST(movie_timeline, a_movie_that_never_shows_a_frame_stops_counting_as_playing)
     EXPECT_FALSE(t.playing());
 }
 
+TEST(movie_timeline, a_movie_handed_to_a_page_that_was_quiet_long_gets_its_whole_start_time) {
+    // The page said nothing for a minute (its movie stood); the next movie's
+    // start time-out counts from the page's first word about it, not from
+    // the last time we heard the page.
+    auto t = started(20, 10, movie_timeline::follow::markers, 1000);
+    t.page_took_over(61000);
+    t.heartbeat(61100);
+    EXPECT_TRUE(t.playing());
+    t.heartbeat(61000 + movie_timeline::start_timeout_ms + 1);
+    EXPECT_FALSE(t.playing());
+    // The page's heartbeat covers what the judgement needs.
+    EXPECT_EQ(movie_timeline::quiet_ms(10), movie_timeline::min_quiet_ms);
+    EXPECT_EQ(movie_timeline::quiet_ms(2), 1250);
+    EXPECT_EQ(movie_timeline::watch_ms(100, 10, movie_timeline::follow::clock), 9900 + 400);
+}
+
 TEST(movie_timeline, markers_of_a_new_movie_start_from_scratch_and_stray_indexes_are_capped) {
     auto t = started(20, 10, movie_timeline::follow::markers);
     t.marker(15, 1100);

@@ -97,6 +97,48 @@ TEST_F(player_savings_test, a_stage_that_stands_still_is_not_drawn_again_and_sta
     EXPECT_GT(coloured, 200);
 }
 
+TEST_F(player_savings_test, a_stage_that_stands_lets_the_page_and_the_sound_sleep) {
+    swf::demo_movie movie = plain_movie(6, 12, 5);
+    ASSERT_TRUE(play_until_standing(serve("sleep.swf", swf::make_demo_movie(movie))));
+    mirvo::player::run_events_for(1500);
+    const int before = page_value(*player_, QStringLiteral("mirvoPlayer.heartbeats()")).toInt();
+    mirvo::player::run_events_for(1500);
+    EXPECT_EQ(page_value(*player_, QStringLiteral("mirvoPlayer.heartbeats()")).toInt(), before)
+        << "the page goes on waking the host";
+    EXPECT_EQ(page_value(*player_, QStringLiteral("JSON.stringify(mirvoQuietAudio.asleep().slice(-1))")).toString(),
+              "[true]")
+        << "the sound output runs on in silence";
+    EXPECT_FALSE(player_->IsPlaying());
+    EXPECT_EQ(player_->CurrentFrame(), 5);
+
+    // Long after the page last spoke, the next movie still gets its time to
+    // start and is followed.
+    ASSERT_TRUE(play_until_standing(serve("next.swf", swf::make_demo_movie(plain_movie(4, 12, 3)))));
+    EXPECT_EQ(player_->TotalFrames(), 4);
+    EXPECT_EQ(player_->CurrentFrame(), 3);
+
+    // A sound after a silent spell wakes the sound output: the root stands
+    // on its only frame, a sprite starts a tone after two seconds.
+    swf::movie_writer w({8, 400, 300, 12, {255, 255, 255}});
+    const std::uint16_t tone = w.define_tone(440, 1.5);
+    swf::timeline late;
+    for (int f = 0; f < 24; ++f) late.show_frame();
+    late.start_sound(tone);
+    late.stop();
+    late.show_frame();
+    w.place(1, w.define_sprite(late), 0, 0);
+    w.stop();
+    w.show_frame();
+    ASSERT_TRUE(play_until_standing(serve("tone.swf", w.finish(false))));
+    const QString asleep = QStringLiteral("JSON.stringify(mirvoQuietAudio.asleep().slice(-1))");
+    EXPECT_TRUE(
+        mirvo::player::run_events_until([&] { return page_value(*player_, asleep).toString() == "[true]"; }, 1900))
+        << "the sound output does not sleep before the tone";
+    EXPECT_TRUE(
+        mirvo::player::run_events_until([&] { return page_value(*player_, asleep).toString() == "[false]"; }, 3000))
+        << "the tone did not wake the sound output";
+}
+
 TEST_F(player_savings_test, a_blinking_sprite_on_a_standing_root_goes_on_blinking) {
     swf::demo_movie movie = plain_movie(4, 12, 3);
     movie.sprite = true;  // four colours, one per sprite frame

@@ -29,6 +29,7 @@ const QHash<QString, QString>& page_files() {
         {QStringLiteral("/player.js"), QStringLiteral(":/mirvo/player/player.js")},
         {QStringLiteral("/fetch_shim.js"), QStringLiteral(":/mirvo/player/fetch_shim.js")},
         {QStringLiteral("/pacing.js"), QStringLiteral(":/mirvo/player/pacing.js")},
+        {QStringLiteral("/quiet_audio.js"), QStringLiteral(":/mirvo/player/quiet_audio.js")},
         {QStringLiteral("/still_frames.js"), QStringLiteral(":/mirvo/player/still_frames.js")},
         {QStringLiteral("/direct_canvas.js"), QStringLiteral(":/mirvo/player/direct_canvas.js")},
         {QStringLiteral("/qwebchannel.js"), QStringLiteral(":/qtwebchannel/qwebchannel.js")},

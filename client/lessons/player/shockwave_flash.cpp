@@ -43,7 +43,7 @@ public slots:
     }
     void marker(int generation, int index, double page_ms) { owner_->on_marker(generation, index, page_ms); }
     void heartbeat(int generation, double page_ms) { owner_->on_heartbeat(generation, page_ms); }
-    void metadata(int, double page_ms) { owner_->timeline_.heartbeat(page_ms); }
+    void metadata(int generation, double page_ms) { owner_->on_heartbeat(generation, page_ms); }
 
 private:
     CShockwaveflash1* owner_;
@@ -288,16 +288,20 @@ void CShockwaveflash1::movie_fetched(int generation, const std::shared_ptr<fetch
                                              server_url.authority(QUrl::FullyEncoded).toLower());
         rewrite.append(QJsonArray{QStringLiteral("^") + QRegularExpression::escape(server_origin), page_origin});
     }
-    pending_load_ = pending_load{generation,
-                                 QJsonObject{
-                                     {QStringLiteral("url"), page_url},
-                                     {QStringLiteral("base"), base},
-                                     {QStringLiteral("prefix"), marker_prefix_},
-                                     {QStringLiteral("rewrite"), rewrite},
-                                     // Ruffle is woken at this pace (pacing.js).
-                                     {QStringLiteral("frameRate"), header->frame_rate},
-                                 },
-                                 header->frame_count, header->frame_rate, mode};
+    pending_load_ = pending_load{
+        generation,
+        QJsonObject{
+            {QStringLiteral("url"), page_url},
+            {QStringLiteral("base"), base},
+            {QStringLiteral("prefix"), marker_prefix_},
+            {QStringLiteral("rewrite"), rewrite},
+            // Ruffle is woken at this pace (pacing.js).
+            {QStringLiteral("frameRate"), header->frame_rate},
+            // How long the page's heartbeat must go on.
+            {QStringLiteral("quietMs"), movie_timeline::quiet_ms(header->frame_rate)},
+            {QStringLiteral("watchMs"), movie_timeline::watch_ms(header->frame_count, header->frame_rate, mode)},
+        },
+        header->frame_count, header->frame_rate, mode};
     send_pending();
 }
 
@@ -336,6 +340,7 @@ void CShockwaveflash1::on_page_ready() {
 void CShockwaveflash1::on_loaded(int generation, bool ok, const QString& error, double page_ms) {
     timeline_.heartbeat(page_ms);
     if (generation != generation_) return;
+    timeline_.page_took_over(page_ms);
     if (!ok) {
         fail(error);
         return;
@@ -348,11 +353,15 @@ void CShockwaveflash1::on_marker(int generation, int index, double page_ms) {
         timeline_.heartbeat(page_ms);
         return;
     }
+    timeline_.page_took_over(page_ms);
     timeline_.marker(index, page_ms);
     emit frame_entered(index);
 }
 
-void CShockwaveflash1::on_heartbeat(int, double page_ms) { timeline_.heartbeat(page_ms); }
+void CShockwaveflash1::on_heartbeat(int generation, double page_ms) {
+    if (generation == generation_) timeline_.page_took_over(page_ms);
+    timeline_.heartbeat(page_ms);
+}
 
 }  // namespace mirvo
 

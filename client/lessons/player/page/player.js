@@ -4,15 +4,43 @@
 // frame markers the host put into the movie) and a heartbeat that tells it
 // the page is alive, both stamped with the page's own clock so the host can
 // judge a quiet timeline even when its own thread was busy.
+//
+// The heartbeat only goes while it can still change what the host sees: from
+// a load until the movie's first frame (or its start time-out), and after
+// each root frame until the host will have seen the root stand. A movie that
+// stands sends nothing, and the host, the page and the channel between them
+// all sleep.
 (function () {
   "use strict";
 
+  const beatMs = 100;
   let host = null;
   let player = null;
   let generation = 0;
   let pending = null;        // a load asked for before the channel was up
+  let beat = null;           // the heartbeat's timer while it goes
+  let beatUntil = 0;         // page time after which it stops
+  let beats = 0;             // sent, for those who watch (tests)
+  let quietMs = 0;           // the current movie's: from the host
 
   function now() { return performance.now(); }
+
+  function beatOnce() {
+    const t = now();
+    beats++;
+    host.heartbeat(generation, t);
+    if (t > beatUntil && beat !== null) {
+      clearInterval(beat);
+      beat = null;
+    }
+  }
+
+  // Beats go on until `ms` from now; the last one comes after that time, so
+  // the host sees the whole span pass.
+  function beatFor(ms) {
+    beatUntil = now() + ms + beatMs;
+    if (beat === null) beat = setInterval(beatOnce, beatMs);
+  }
 
   function newPlayer() {
     const stage = document.getElementById("stage");
@@ -26,12 +54,19 @@
     return function (message) {
       if (gen !== generation || typeof message !== "string" || !message.startsWith(prefix)) return;
       const index = Number(message.slice(prefix.length));
-      if (Number.isInteger(index) && index >= 0) host.marker(gen, index, now());
+      if (!Number.isInteger(index) || index < 0) return;
+      host.marker(gen, index, now());
+      beatFor(quietMs);
     };
   }
 
   function start(gen, options) {
     generation = gen;
+    quietMs = options.quietMs;
+    // The host learns at once that this load reached the page, and from then
+    // on counts the movie's start in page time.
+    beatOnce();
+    beatFor(options.watchMs);
     document.body.style.background = options.background;
     const p = player || newPlayer();
     const rules = (options.rewrite || []).map(function (r) { return [new RegExp(r[0]), r[1]]; });
@@ -70,6 +105,8 @@
       // that never come. Let it see the page's state as a change.
       if (document.hidden) document.dispatchEvent(new Event("visibilitychange"));
       host.loaded(gen, true, "", now());
+      // A movie followed by its clock plays from here.
+      beatFor(options.watchMs);
     }).catch(function (error) {
       if (gen === generation) host.loaded(gen, false, String(error), now());
     });
@@ -88,6 +125,7 @@
     },
     play: function () { if (player) player.play(); },
     background: function (css) { document.body.style.background = css; },
+    heartbeats: function () { return beats; },
   };
 
   // Ruffle compiles its WebAssembly when the first instance is made, which
@@ -111,7 +149,6 @@
 
   new QWebChannel(qt.webChannelTransport, function (channel) {
     host = channel.objects.host;
-    setInterval(function () { host.heartbeat(generation, now()); }, 100);
     warmUp().then(function () {
       host.pageReady();
       if (pending) { const p = pending; pending = null; start(p[0], p[1]); }
