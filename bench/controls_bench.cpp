@@ -2,6 +2,7 @@
 // text of five links (the news row), a 300 x 40 textured face, and a whole
 // link control painting itself. Targets on the project machine: under 1 ms
 // for the five links and under 2 ms for the textured face.
+#include "bench/quick_mode.h"
 #include "client/controls/draw_manager.h"
 #include "client/controls/html_drawer.h"
 #include "client/controls/html_static.h"
@@ -78,8 +79,11 @@ BENCHMARK(link_control_paint)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool quick = mirvo::bench::take_quick(argc, argv);
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
+    std::vector<char*> args = mirvo::bench::benchmark_arguments(argc, argv, quick);
+    int count = static_cast<int>(args.size()) - 1;
+    benchmark::Initialize(&count, args.data());
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

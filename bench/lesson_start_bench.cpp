@@ -9,6 +9,7 @@
 //    by start_lesson, loads the first movie on its first tick), and
 //    LoadMovie -> first frame.
 // Needs a display: run it as  xvfb-run -a bench/lesson_start_bench
+#include "bench/quick_mode.h"
 #include "client/lessons/lesson_form.h"
 #include "client/lessons/player/event_wait.h"
 #include "client/lessons/player/player_setup.h"
@@ -35,7 +36,7 @@ using namespace mirvo::testing;
 
 namespace {
 
-constexpr int runs = 8;
+constexpr int full_runs = 8;
 constexpr double target_ms = 1500;
 // The whole program gives up after this long, whatever is still waiting.
 constexpr qint64 total_cap_ms = 240000;
@@ -161,6 +162,7 @@ double load_now() {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const int runs = mirvo::bench::take_quick(argc, argv) ? 2 : full_runs;
     prepare_movie_player(argc, argv);
     QApplication app(argc, argv);
     // The client's own pump: the password's encoding in every request pauses
