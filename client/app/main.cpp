@@ -1,4 +1,5 @@
 #include "client/app/main_frame.h"
+#include "client/app/session_bus.h"
 #include "client/app/zeph_app.h"
 #include "client/lessons/player/player_setup.h"
 #include "client/lessons/player/shockwave_flash.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    mirvo::keep_dbus_from_autolaunching();
     // The movie player's web engine and URL scheme must be set up before the
     // application object exists.
     mirvo::prepare_movie_player(argc, argv);

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QOpenGLContext>
 #include <QWebEngineUrlScheme>
 
 #include <curl/curl.h>
@@ -22,6 +23,37 @@ bool has_gpu() {
     for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
         if (entry.path().filename().string().rfind("renderD", 0) == 0) return true;
     return false;
+}
+
+// Without a GPU nothing of ours draws with OpenGL, yet Qt WebEngine makes an
+// OpenGL context while the application object is built, and with it loads
+// Mesa and compiles its software rasteriser: the greater part of the time the
+// client takes to its first window. Without a GL integration on X that
+// context is refused at once.
+bool gl_switched_off = false;
+QtMessageHandler earlier_handler = nullptr;
+
+void drop_refused_context_warning(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL")))
+        return;
+    if (earlier_handler)
+        earlier_handler(type, context, message);
+    else
+        qt_message_output(type, context, message);
+}
+
+void switch_gl_off() {
+    if (std::getenv("QT_XCB_GL_INTEGRATION")) return;  // the user's choice stands
+    setenv("QT_XCB_GL_INTEGRATION", "none", 1);
+    gl_switched_off = true;
+    earlier_handler = qInstallMessageHandler(drop_refused_context_warning);
+    // Once the platform has settled on it, programs we start (the updater, a
+    // catalogue program) must not inherit it.
+    qAddPreRoutine([] {
+        if (!gl_switched_off) return;
+        QOpenGLContext::supportsThreadedOpenGL();  // makes the platform read it now
+        unsetenv("QT_XCB_GL_INTEGRATION");
+    });
 }
 
 void add_switches(const std::vector<std::string>& wanted) {
@@ -57,8 +89,6 @@ void prepare_movie_player(int, char**) {
                     QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
     QWebEngineUrlScheme::registerScheme(scheme);
 
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-
     std::vector<std::string> switches = {
         // Lessons start their movies (with sound) without a click.
         "--autoplay-policy=no-user-gesture-required",
@@ -74,6 +104,11 @@ void prepare_movie_player(int, char**) {
         // that for a third of the CPU that emulated OpenGL needs.
         switches.push_back("--disable-gpu");
         setenv("QT_QUICK_BACKEND", "software", 0);
+        if (std::string(std::getenv("QT_QUICK_BACKEND")) == "software") switch_gl_off();
+    } else {
+        // The page's pictures come from the GPU process through contexts
+        // shared with Qt's.
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     }
     if (player_savings()) {
         // Ruffle's WebAssembly is large and a movie uses a small part of it:

@@ -22,6 +22,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace {
@@ -455,6 +457,24 @@ TEST_F(player_test, a_hidden_player_keeps_playing) {
     samples = play(second, 15000, [](const auto& s) { return stood_for(s, 1500); });
     player_->show();
     expect_stands_at(samples, 20, 19, 10);
+}
+
+TEST(player_setup, without_a_gpu_no_opengl_is_set_up_and_the_movie_still_shows) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
+        if (entry.path().filename().string().rfind("renderD", 0) == 0) GTEST_SKIP() << "this machine has a GPU";
+    // Mesa's software rasteriser is what an OpenGL context loads here.
+    std::ifstream maps("/proc/self/maps");
+    const std::string mapped((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(mapped.find("_dri.so"), std::string::npos) << "an OpenGL driver was loaded";
+    EXPECT_EQ(mapped.find("libLLVM"), std::string::npos);
+    // Programs the client starts do not inherit the switch.
+    EXPECT_EQ(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr);
+
+    CShockwaveflash1 player;
+    player.resize(320, 240);
+    player.show();
+    ASSERT_TRUE(mirvo::player::run_events_until([&] { return player.page_ready(); }, 60000));
 }
 
 }  // namespace
