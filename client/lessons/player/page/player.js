@@ -6,10 +6,11 @@
 // judge a quiet timeline even when its own thread was busy.
 //
 // The heartbeat only goes while it can still change what the host sees: from
-// a load until the movie's first frame (or its start time-out), and after
-// each root frame until the host will have seen the root stand. A movie that
-// stands sends nothing, and the host, the page and the channel between them
-// all sleep.
+// a load until the movie's first frame (or its start time-out, or the end of
+// a clock's run). While root frames come, they carry the page's time
+// themselves; after the last one, a single beat lets the host see the root
+// stand. A movie that stands sends nothing, and the host, the page and the
+// channel between them all sleep.
 (function () {
   "use strict";
 
@@ -20,6 +21,7 @@
   let pending = null;        // a load asked for before the channel was up
   let beat = null;           // the heartbeat's timer while it goes
   let beatUntil = 0;         // page time after which it stops
+  let lastWord = null;       // the one beat after the latest root frame
   let beats = 0;             // sent, for those who watch (tests)
   let quietMs = 0;           // the current movie's: from the host
 
@@ -42,6 +44,15 @@
     if (beat === null) beat = setInterval(beatOnce, beatMs);
   }
 
+  function afterFrame() {
+    if (beat !== null) {
+      clearInterval(beat);
+      beat = null;
+    }
+    clearTimeout(lastWord);
+    lastWord = setTimeout(beatOnce, quietMs + beatMs);
+  }
+
   function newPlayer() {
     const stage = document.getElementById("stage");
     if (player) player.remove();
@@ -56,7 +67,7 @@
       const index = Number(message.slice(prefix.length));
       if (!Number.isInteger(index) || index < 0) return;
       host.marker(gen, index, now());
-      beatFor(quietMs);
+      afterFrame();
     };
   }
 
