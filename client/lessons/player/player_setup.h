@@ -16,7 +16,8 @@ void prepare_movie_player(int argc = 0, char** argv = nullptr);
 
 // Whether the player's page saves work: Ruffle woken at the movie's frame
 // rate instead of the display's, no gamepad polling, sound with playback
-// latency (page/pacing.js), frames that would draw the picture already on
+// latency (page/pacing.js), the sound output asleep while the movie is
+// silent (page/quiet_audio.js), frames that would draw the picture already on
 // screen left out (page/still_frames.js), and the stage's pictures handed
 // straight to the display compositor (page/direct_canvas.js); Ruffle's code
 // compiled as it is first used (prepare_movie_player). On unless the
