@@ -33,8 +33,10 @@ bool has_gpu() {
 bool gl_switched_off = false;
 QtMessageHandler earlier_handler = nullptr;
 
+// What Qt and its web engine say about the OpenGL we switched off.
 void drop_refused_context_warning(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL")))
+    if (type == QtWarningMsg && (message.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL")) ||
+                                 message.startsWith(QLatin1String("No suitable graphics backend found"))))
         return;
     if (earlier_handler)
         earlier_handler(type, context, message);
