@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -151,6 +152,20 @@ std::optional<std::string> join_confined(std::string_view folder, std::string_vi
     if (rel.empty() || (rel.front() != '\\' && rel.front() != '/')) out.push_back('\\');
     out.append(rel);
     return out;
+}
+
+bool resolves_inside(std::string_view gbk_folder, std::string_view gbk_path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path folder = fs::canonical(to_native(gbk_folder), ec);
+    if (ec) return false;
+    const fs::path path = fs::weakly_canonical(to_native(gbk_path), ec);
+    if (ec) return false;
+    auto f = folder.begin();
+    auto p = path.begin();
+    for (; f != folder.end(); ++f, ++p)
+        if (p == path.end() || *p != *f) return false;
+    return true;
 }
 
 bool file_exists(std::string_view gbk_path) {

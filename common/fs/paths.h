@@ -26,6 +26,10 @@ std::string to_native(std::string_view gbk_path);
 bool is_confined(std::string_view rel);
 // folder + "\" + rel when rel is confined; nullopt otherwise.
 std::optional<std::string> join_confined(std::string_view folder, std::string_view rel);
+// True when path, with the symbolic links of the part of it that exists
+// followed, lies inside folder (or is folder): a name that is confined as
+// text can still lead out through a link someone placed in the folder.
+bool resolves_inside(std::string_view gbk_folder, std::string_view gbk_path);
 
 // File operations on GBK paths.
 bool file_exists(std::string_view gbk_path);  // file or folder

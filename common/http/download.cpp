@@ -29,6 +29,17 @@ constexpr const char* updater_header_block =
     "Accept-Encoding: gzip\r\n"
     "Accept-Language:en, bg\r\n"
     "Accept-Charset: iso-8859-1,*,utf-8\r\n";
+// The same for a file that must arrive as the server keeps it.
+constexpr const char* updater_plain_header_block =
+    "Accept: image/gif, image/x-xbitmap, image/jpeg,image/pjpeg, image/png, */*\r\n"
+    "Accept-Encoding: identity\r\n"
+    "Accept-Language:en, bg\r\n"
+    "Accept-Charset: iso-8859-1,*,utf-8\r\n";
+
+const char* header_block(download_variant variant, const download_limits& limits) {
+    if (variant == download_variant::client) return client_header_block;
+    return limits.uncompressed ? updater_plain_header_block : updater_header_block;
+}
 // Small reads keep the window responsive: events are pumped and the progress
 // advances between any two of them.
 constexpr std::size_t read_unit = 99;
@@ -36,14 +47,19 @@ constexpr std::size_t write_buffer_bytes = 256 * 1024;
 constexpr std::uint64_t writeback_step = 4u << 20;
 
 // Status texts, converted once from this file's UTF-8 into the programs' GBK.
+// The updater says in Chinese what the client says in English.
 struct download_texts {
     std::string folder_failed = utf8_to_gbk("创建目录失败!");
     std::string last_folder_failed = utf8_to_gbk("创建目录时发生错误!");
     std::string folders_done = utf8_to_gbk("完成创建目录!");
     std::string downloading_file = "Downloading file:";
+    std::string updater_downloading_file = utf8_to_gbk("准备下载文件:");
     std::string downloading_tail = " ...... ";
     std::string not_http = "Error: can only use URLs beginning with http://";
+    std::string updater_not_http = utf8_to_gbk("错误：只能使用以 http:// 开头的地址");
     std::string opening = "Opening Internet...";
+    std::string updater_opening = utf8_to_gbk("正在连接互联网...");
+    std::string too_big = utf8_to_gbk("文件超过了允许的大小: ");
     std::string connect_failed = utf8_to_gbk("连接互联网失败。");
     std::string connected = utf8_to_gbk("连接互联网成功. ");
     std::string downloading = utf8_to_gbk("正在下载文件: ");
@@ -87,8 +103,9 @@ bool ensure_directory(const std::string& path) {
 // half a file. A compressed reply (gzip or deflate) is stored expanded.
 class download_sink {
 public:
-    enum class outcome { ok, local_failure, bad_data };
+    enum class outcome { ok, local_failure, bad_data, too_big };
 
+    explicit download_sink(std::uint64_t max_bytes) : max_bytes_(max_bytes) {}
     ~download_sink() { discard(); }
 
     bool open(const std::string& target, const std::string& content_encoding) {
@@ -149,6 +166,7 @@ private:
     enum class codec { none, gzip, deflate };
 
     outcome store(const char* data, std::size_t size) {
+        if (written_ + used_ + size > max_bytes_) return outcome::too_big;
         if (used_ + size > write_buffer_bytes) {
             if (!flush()) return outcome::local_failure;
             if (size > write_buffer_bytes) return write_through(data, size);
@@ -207,7 +225,8 @@ private:
             int rc = inflate(&z_, Z_NO_FLUSH);
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return outcome::bad_data;
             std::size_t produced = sizeof out - z_.avail_out;
-            if (produced > 0 && store(out, produced) != outcome::ok) return outcome::local_failure;
+            if (produced > 0)
+                if (const outcome stored = store(out, produced); stored != outcome::ok) return stored;
             if (rc == Z_STREAM_END)
                 stream_ended_ = true;
             else if (rc == Z_BUF_ERROR && produced == 0)
@@ -225,6 +244,7 @@ private:
         inflating_ = false;
     }
 
+    std::uint64_t max_bytes_;
     std::string target_, temp_;
     int fd_ = -1;
     mode_t mode_ = 0666;
@@ -241,18 +261,24 @@ private:
 // Reads the body of a 200 reply into the local file, with the status texts,
 // progress steps and event pumping of a download.
 int receive_body(http_detail::transfer& request, const http_detail::parsed_url& url, const std::string& file_name,
-                 const std::string& local_file, progress_bar* progress, status_line* status, download_variant variant) {
+                 const std::string& local_file, progress_bar* progress, status_line* status, download_variant variant,
+                 const download_limits& limits) {
     const download_texts& t = texts();
     reporter out(status, variant);
     out.say(t.connected);
     long long size = request.content_length().value_or(0);
+    // Refused before a byte is written: the length alone is too much.
+    if (size > 0 && static_cast<std::uint64_t>(size) > limits.max_bytes) {
+        out.say(t.too_big + file_name);
+        return download_transport_failure;
+    }
     out.say(t.downloading + file_name);
     if (progress) {
         progress->set_range(0, int(std::min<long long>(size / 100, INT_MAX)));
         progress->set_pos(0);
     }
 
-    download_sink file;
+    download_sink file(limits.max_bytes);
     if (!file.open(to_native(local_file), request.header("Content-Encoding"))) {
         out.say(t.create_failed + url.object.substr(1));
         return download_local_failure;
@@ -265,7 +291,12 @@ int receive_body(http_detail::transfer& request, const http_detail::parsed_url& 
     char piece[read_unit];
     long long reads = 0;
     for (;;) {
-        drain_message_queue();
+        // A quit or a cancel while the bytes flow ends the download as well
+        // as one while the server is quiet.
+        if (!drain_message_queue() || transfers_cancelled()) {
+            out.say(t.internet_error);
+            return download_transport_failure;
+        }
         long n = request.read(piece, read_unit);
         if (n < 0) {
             out.say(t.internet_error);
@@ -280,6 +311,10 @@ int receive_body(http_detail::transfer& request, const http_detail::parsed_url& 
             }
             if (written == download_sink::outcome::bad_data) {
                 out.say(t.internet_error);
+                return download_transport_failure;
+            }
+            if (written == download_sink::outcome::too_big) {
+                out.say(t.too_big + file_name);
                 return download_transport_failure;
             }
         }
@@ -333,7 +368,14 @@ void make_directory_path(const std::string& path, status_line* status, download_
 
 int http_download_file(progress_bar* progress, const std::string& base_url, const std::string& remote_path,
                        const std::string& local_root, status_line* status, download_variant variant) {
+    return http_download_file(progress, base_url, remote_path, local_root, status, variant, download_limits{});
+}
+
+int http_download_file(progress_bar* progress, const std::string& base_url, const std::string& remote_path,
+                       const std::string& local_root, status_line* status, download_variant variant,
+                       const download_limits& limits) {
     const download_texts& t = texts();
+    const bool updater = variant == download_variant::updater;
     reporter out(status, variant);
     if (progress) {
         progress->set_pos(0);
@@ -355,20 +397,28 @@ int http_download_file(progress_bar* progress, const std::string& base_url, cons
     std::string folder_part = split ? remote_path.substr(0, split) : std::string();
     std::string local_folder = local_root + "\\" + folder_part;
     std::string local_file = local_folder + "\\" + file_name;
+    // A folder of the way that is a link out of the local root would take
+    // the file (and the folders made below it) elsewhere.
+    if (!resolves_inside(local_root, local_folder)) {
+        out.say(t.create_failed + remote_path);
+        if (progress) progress->set_visible(false);
+        return download_local_failure;
+    }
 
     make_directory_path(local_folder, status, variant);
-    out.say(t.downloading_file + file_name + t.downloading_tail);
+    out.say((updater ? t.updater_downloading_file : t.downloading_file) + file_name + t.downloading_tail);
 
     auto url = http_detail::parse_http_url(base_url + "/" + remote_path);
     if (!url) {
-        out.say(t.not_http);
+        out.say(updater ? t.updater_not_http : t.not_http);
         return download_bad_url_or_status;
     }
-    out.say(t.opening);
-    http_detail::transfer request(
-        *url, {.header_block = variant == download_variant::client ? client_header_block : updater_header_block,
-               .cap_total_time = false,
-               .pump_while_waiting = true});
+    out.say(updater ? t.updater_opening : t.opening);
+    http_detail::transfer request(*url, {.header_block = header_block(variant, limits),
+                                         .cap_total_time = true,
+                                         .total_time = http_detail::current_timeouts().download_total,
+                                         .low_speed_limit = true,
+                                         .pump_while_waiting = true});
     int result;
     if (!request.start()) {
         out.say(t.internet_error);
@@ -377,7 +427,7 @@ int http_download_file(progress_bar* progress, const std::string& base_url, cons
         out.say(t.connect_failed);
         return download_bad_url_or_status;  // the bar stays up, as after a bad URL
     } else {
-        result = receive_body(request, *url, file_name, local_file, progress, status, variant);
+        result = receive_body(request, *url, file_name, local_file, progress, status, variant, limits);
     }
     if (progress) progress->set_visible(false);
     return result;

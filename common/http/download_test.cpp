@@ -22,6 +22,7 @@ namespace mirvo {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using testing::scripted_response;
 
 std::string G(const char* utf8) { return utf8_to_gbk(utf8); }
@@ -127,8 +128,8 @@ TEST_F(Download, UpdaterRepaintsEveryTextShowsBareCountsAndSendsItsHeaders) {
         ASSERT_LT(i + 1, log.events.size());
         EXPECT_EQ(log.events[i + 1], "repaint:status") << texts.back();
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{G("完成创建目录!"), "Downloading file:mirvo ...... ",
-                                               "Opening Internet...", G("连接互联网成功. "),
+    EXPECT_EQ(texts, (std::vector<std::string>{G("完成创建目录!"), G("准备下载文件:") + "mirvo ...... ",
+                                               G("正在连接互联网..."), G("连接互联网成功. "),
                                                G("正在下载文件: ") + "mirvo", G("正在从互联网读取数据......"), "1", "2",
                                                "3", "4", G("完成下载文件:") + "mirvo"}));
 
@@ -329,6 +330,98 @@ TEST_F(Download, ReplacingAProgramKeepsItExecutable) {
     struct stat st;
     ASSERT_EQ(::stat(native("mupdate").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
+// What a server sends is bounded in bytes and in time: too much, too slowly
+// or for too long, and the download fails with nothing of it on disk.
+TEST_F(Download, ABodyTooLargeTooSlowOrTooLongIsRefusedAndLeavesNothing) {
+    transfer_timeouts limits;
+    limits.connect = 2000ms;
+    limits.stall = 800ms;
+    limits.low_speed_bytes = 2000;
+    limits.low_speed_window = 600ms;
+    limits.download_total = 1500ms;
+    set_transfer_timeouts_for_testing(limits);
+    put(native("keep.bin"), "old");
+    const std::string plain = pattern(300000);
+    server.on("/declared/keep.bin", scripted_response::text(200, plain));
+    server.on("/undeclared/keep.bin", scripted_response::without_length(plain));
+    server.on("/bomb/keep.bin", scripted_response::gzip(std::string(4 << 20, '\0')));
+    // A byte every 50 ms: never silent, far below the low-speed limit.
+    scripted_response trickle = scripted_response::text(200, "");
+    for (int i = 0; i < 100; ++i) trickle.pieces.push_back({"x", 50});
+    server.on("/trickle/keep.bin", trickle);
+    // Fast enough for the low-speed limit, yet longer than the whole deadline.
+    scripted_response steady = scripted_response::text(200, "");
+    for (int i = 0; i < 40; ++i) steady.pieces.push_back({pattern(4000), 100});
+    server.on("/steady/keep.bin", steady);
+    server.on("/fits/keep.bin", scripted_response::text(200, pattern(1000)));
+
+    const download_limits capped{.max_bytes = 100000};
+    auto fetch_over = [&](const std::string& folder, const download_limits& l) {
+        return http_download_file(&bar, server.base_url() + "/" + folder, "keep.bin", root.path(), &status,
+                                  download_variant::updater, l);
+    };
+    for (const char* folder : {"declared", "undeclared", "bomb"}) {
+        EXPECT_EQ(fetch_over(folder, capped), download_transport_failure) << folder;
+        EXPECT_EQ(last_text(), G("文件超过了允许的大小: ") + "keep.bin") << folder;
+    }
+    for (const char* folder : {"trickle", "steady"}) {
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(fetch_over(folder, {}), download_transport_failure) << folder;
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 2500ms) << folder;
+        EXPECT_EQ(last_text(), G("发生互联网错误. ")) << folder;
+    }
+    EXPECT_EQ(slurp(native("keep.bin")), "old");
+    EXPECT_EQ(entries(root.path()), (std::set<std::string>{"keep.bin"}));
+
+    // The cap itself is allowed, and a file checked byte for byte is asked
+    // for uncompressed.
+    EXPECT_EQ(fetch_over("fits", {.max_bytes = 1000, .uncompressed = true}), download_ok);
+    EXPECT_EQ(slurp(native("keep.bin")), pattern(1000));
+    const auto asked = server.requests().back();
+    EXPECT_EQ(asked.header("Accept-Encoding"), "identity");
+}
+
+// Closing the window that waits for a transfer calls it off, and what that
+// work would fetch next is not fetched.
+TEST_F(Download, ACancelEndsTheTransferAndEveryLaterOne) {
+    put(native("keep.bin"), "old");
+    server.on("/silent/keep.bin", scripted_response::never_answer());
+    scripted_response flowing = scripted_response::text(200, "");
+    for (int i = 0; i < 200; ++i) flowing.pieces.push_back({pattern(5000), 5});
+    server.on("/flowing/keep.bin", flowing);
+    server.on("/page", scripted_response::text(200, "page"));
+    for (const char* folder : {"silent", "flowing"}) {
+        transfer_cancel work;
+        pump.on_drain = [&, n = 0]() mutable {
+            if (++n == 3) work.cancel();
+        };
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(http_download_file(&bar, server.base_url() + "/" + folder, "keep.bin", root.path(), &status,
+                                     download_variant::updater),
+                  download_transport_failure)
+            << folder;
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 700ms) << folder;
+        EXPECT_EQ(slurp(native("keep.bin")), "old") << folder;
+        EXPECT_TRUE(transfers_cancelled());
+        const std::size_t asked = server.request_count();
+        EXPECT_EQ(http_get_text(server.base_url() + "/page"), "") << folder;
+        EXPECT_EQ(server.request_count(), asked) << folder;
+    }
+    pump.on_drain = nullptr;
+    EXPECT_FALSE(transfers_cancelled());
+    EXPECT_EQ(http_get_text(server.base_url() + "/page"), "page");
+}
+
+// A folder inside the root that is a link to elsewhere takes no download.
+TEST_F(Download, AFolderThatLinksOutOfTheRootTakesNothing) {
+    testing::temp_folder elsewhere;
+    fs::create_directory_symlink(elsewhere.path(), native("dl"));
+    server.on("/dl/sub/x.bin", scripted_response::text(200, "x"));
+    EXPECT_EQ(fetch("dl/sub/x.bin", download_variant::updater), download_local_failure);
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    EXPECT_EQ(server.request_count(), 0u);
 }
 
 TEST(MakeDirectoryPath, CreatesEveryLevelWithEitherSeparatorSteppingByCharacter) {

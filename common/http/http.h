@@ -1,11 +1,12 @@
 // Page fetch and file download over libcurl. Both run on the calling (user
 // interface) thread and pump its events while the network is quiet, so the
-// windows stay painted and can be closed; a quit requested meanwhile ends the
-// transfer as failed.
+// windows stay painted and can be closed; a quit requested meanwhile, or a
+// cancel (transfer_cancel), ends the transfer as failed.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace mirvo {
@@ -37,23 +38,76 @@ enum download_result : int {
     download_local_failure = 3,      // the file could not be created, written or put in place
 };
 
+// Bytes a downloaded file may have when its list names no size: far more
+// than any file the service publishes, far less than a disk.
+inline constexpr std::uint64_t default_download_cap = 512ull << 20;
+
+// The bounds of one file download.
+struct download_limits {
+    // The file as stored (after any expansion of a compressed reply) has at
+    // most this many bytes; a reply that declares or brings more is refused
+    // and leaves nothing behind.
+    std::uint64_t max_bytes = default_download_cap;
+    // Asks for the bytes as the server keeps them: a file whose digest is
+    // checked has nothing to gain from a compressed transfer, and an
+    // expansion could only cost disk before the check refuses it.
+    bool uncompressed = false;
+};
+
 // Fetches base_url + "/" + remote_path into local_root + "\\" + remote_path,
 // creating folders on the way, showing its texts on status and one progress
-// step per read. A remote path that would climb out of local_root is refused.
+// step per read. A remote path that would climb out of local_root, or a
+// folder on the way that is a link leading out of it, is refused.
 int http_download_file(progress_bar* progress, const std::string& base_url, const std::string& remote_path,
                        const std::string& local_root, status_line* status,
                        download_variant variant = download_variant::client);
+int http_download_file(progress_bar* progress, const std::string& base_url, const std::string& remote_path,
+                       const std::string& local_root, status_line* status, download_variant variant,
+                       const download_limits& limits);
 
 // Creates every missing level of path ("/" and "\\" both separate levels).
 void make_directory_path(const std::string& path, status_line* status,
                          download_variant variant = download_variant::client);
 
-// Every transfer gives up when it cannot connect within `connect`, when no
-// byte arrives for `stall`, and (page fetches only) after `total`; an expiry
-// counts as a transport failure. Tests shorten these; the defaults are 30 s,
-// 30 s and 90 s.
+// Every transfer gives up when it cannot connect within `connect` or when no
+// byte arrives for `stall`; a page fetch after `total`, a file download
+// after `download_total`, or sooner when its bytes come slower than
+// `low_speed_bytes` a second over a whole `low_speed_window`. An expiry
+// counts as a transport failure.
+struct transfer_timeouts {
+    std::chrono::milliseconds connect{30'000};
+    std::chrono::milliseconds stall{30'000};
+    std::chrono::milliseconds total{90'000};
+    std::chrono::milliseconds download_total{30 * 60'000};
+    std::uint32_t low_speed_bytes = 1024;
+    std::chrono::milliseconds low_speed_window{60'000};
+};
+// Tests shorten them; the defaults are those above.
+void set_transfer_timeouts_for_testing(const transfer_timeouts& timeouts);
 void set_transfer_timeouts_for_testing(std::chrono::milliseconds connect, std::chrono::milliseconds stall,
                                        std::chrono::milliseconds total);
 void restore_transfer_timeouts();
+
+// While one lives, the transfers of this thread can be called off: after
+// cancel() the running transfer fails at its next wait and every later one
+// fails at once, as when the program ends. A window whose work fetches
+// pages or files holds one and cancels it when the user closes the window.
+// Scopes nest; a cancelled one calls off what runs inside the inner ones too.
+class transfer_cancel {
+public:
+    transfer_cancel();
+    ~transfer_cancel();
+    transfer_cancel(const transfer_cancel&) = delete;
+    transfer_cancel& operator=(const transfer_cancel&) = delete;
+    void cancel() { cancelled_ = true; }
+    bool cancelled() const { return cancelled_; }
+
+private:
+    friend bool transfers_cancelled();
+    transfer_cancel* outer_;
+    bool cancelled_ = false;
+};
+// True when a scope around the caller was cancelled.
+bool transfers_cancelled();
 
 }  // namespace mirvo

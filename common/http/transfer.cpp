@@ -16,18 +16,34 @@ namespace {
 using namespace std::chrono_literals;
 
 // Long enough for a slow line, short enough that a dead server does not hang
-// the window for minutes.
-constexpr http_detail::timeouts default_timeouts{30s, 30s, 90s};
-http_detail::timeouts active_timeouts = default_timeouts;
+// the window for minutes (transfer_timeouts' defaults).
+http_detail::timeouts active_timeouts{};
+
+thread_local transfer_cancel* innermost_cancel = nullptr;
 
 }  // namespace
 
+void set_transfer_timeouts_for_testing(const transfer_timeouts& timeouts) { active_timeouts = timeouts; }
+
 void set_transfer_timeouts_for_testing(std::chrono::milliseconds connect, std::chrono::milliseconds stall,
                                        std::chrono::milliseconds total) {
-    active_timeouts = {connect, stall, total};
+    active_timeouts = {};
+    active_timeouts.connect = connect;
+    active_timeouts.stall = stall;
+    active_timeouts.total = total;
 }
 
-void restore_transfer_timeouts() { active_timeouts = default_timeouts; }
+void restore_transfer_timeouts() { active_timeouts = {}; }
+
+transfer_cancel::transfer_cancel() : outer_(innermost_cancel) { innermost_cancel = this; }
+
+transfer_cancel::~transfer_cancel() { innermost_cancel = outer_; }
+
+bool transfers_cancelled() {
+    for (const transfer_cancel* c = innermost_cancel; c; c = c->outer_)
+        if (c->cancelled()) return true;
+    return false;
+}
 
 }  // namespace mirvo
 
@@ -182,6 +198,7 @@ struct transfer::impl {
     std::string proxy;
     timeouts limits{};
     bool pump = false;
+    bool low_speed = false;
 
     std::vector<std::pair<std::string, std::string>> reply_headers;
     bool headers_done = false;
@@ -192,8 +209,28 @@ struct transfer::impl {
     std::size_t taken = 0;
     long long received = 0;
     std::chrono::steady_clock::time_point last_activity;
+    // The low-speed measure: bytes received since the window began. Time
+    // the reader keeps the transfer paused does not count.
+    std::chrono::steady_clock::time_point speed_window_start;
+    long long speed_window_bytes = 0;
 
     void touch() { last_activity = std::chrono::steady_clock::now(); }
+
+    void restart_speed_window() {
+        speed_window_start = std::chrono::steady_clock::now();
+        speed_window_bytes = received;
+    }
+
+    // True when a whole window went by with fewer bytes than the limit asks.
+    bool too_slow() {
+        if (!low_speed || limits.low_speed_window.count() <= 0) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - speed_window_start < limits.low_speed_window) return false;
+        const double seconds = std::chrono::duration<double>(now - speed_window_start).count();
+        if (double(received - speed_window_bytes) < double(limits.low_speed_bytes) * seconds) return true;
+        restart_speed_window();
+        return false;
+    }
 
     void fail() {
         finished = true;
@@ -259,7 +296,7 @@ struct transfer::impl {
             collect_completion();
             if (done() || finished) return;
             auto idle = std::chrono::steady_clock::now() - last_activity;
-            if (limits.stall.count() > 0 && idle >= limits.stall) {
+            if ((limits.stall.count() > 0 && idle >= limits.stall) || too_slow()) {
                 fail();
                 return;
             }
@@ -276,10 +313,12 @@ struct transfer::impl {
                 // is not time the server kept silent.
                 auto before = std::chrono::steady_clock::now();
                 const bool go_on = drain_message_queue();
-                last_activity += std::chrono::steady_clock::now() - before;
-                // The program is ending (a closed dialog, say): nobody waits
-                // for this reply any more.
-                if (!go_on) {
+                const auto spent = std::chrono::steady_clock::now() - before;
+                last_activity += spent;
+                speed_window_start += spent;
+                // The program is ending (a closed dialog, say), or the user
+                // called the work off: nobody waits for this reply any more.
+                if (!go_on || transfers_cancelled()) {
                     fail();
                     return;
                 }
@@ -292,6 +331,7 @@ transfer::transfer(const parsed_url& url, const options& opts) : d_(std::make_un
     ensure_curl_initialised();
     d_->limits = current_timeouts();
     d_->pump = opts.pump_while_waiting;
+    d_->low_speed = opts.low_speed_limit;
     d_->proxy = environment_proxy_for(url.host);
     d_->url_for_curl = "http://" + url.authority + "/";
     // The request target is given whole so that libcurl neither re-escapes
@@ -332,8 +372,9 @@ transfer::~transfer() {
 }
 
 bool transfer::start() {
-    // A program that is ending starts no more transfers of this kind.
-    if (d_->pump && program_ending()) {
+    // A program that is ending starts no more transfers of this kind, and
+    // work that was called off none at all.
+    if ((d_->pump && program_ending()) || transfers_cancelled()) {
         d_->fail();
         return false;
     }
@@ -342,6 +383,7 @@ bool transfer::start() {
         return false;
     }
     d_->touch();
+    d_->restart_speed_window();
     d_->run_until([this] { return d_->headers_done; });
     if (!d_->headers_done) {
         d_->fail();
@@ -376,6 +418,7 @@ long transfer::read(char* buf, std::size_t n) {
         d.touch();
         if (d.paused) {
             d.paused = false;
+            d.restart_speed_window();
             if (curl_easy_pause(d.easy, CURLPAUSE_CONT) != CURLE_OK) d.fail();
         }
     }

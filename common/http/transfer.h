@@ -3,6 +3,8 @@
 // own size, as from a blocking socket, and may pump events while it waits.
 #pragma once
 
+#include "common/http/http.h"
+
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -42,11 +44,7 @@ std::string environment_proxy_for(std::string_view host);
 // the agent name, so block lines naming those are dropped (add-if-new).
 std::vector<std::string> headers_to_add(std::string_view block);
 
-struct timeouts {
-    std::chrono::milliseconds connect;
-    std::chrono::milliseconds stall;  // no byte received for this long
-    std::chrono::milliseconds total;  // whole page fetch; zero = no cap
-};
+using timeouts = transfer_timeouts;
 timeouts current_timeouts();
 
 class transfer {
@@ -57,8 +55,11 @@ public:
         // Overrides the overall cap when cap_total_time is set and this is
         // not zero.
         std::chrono::milliseconds total_time{0};
+        // Fail a body that comes slower than the low-speed limit.
+        bool low_speed_limit = false;
         // Dispatch waiting events while the network is quiet. A quit
-        // requested meanwhile (the pump says so) fails the transfer.
+        // requested meanwhile (the pump says so), or a cancel, fails the
+        // transfer.
         bool pump_while_waiting = false;
     };
 

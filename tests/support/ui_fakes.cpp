@@ -52,6 +52,7 @@ recording_pump::~recording_pump() { set_message_pump(nullptr); }
 bool recording_pump::drain() {
     ++drains;
     if (log_) log_->add("pump");
+    if (on_drain) on_drain();
     return !ending();
 }
 

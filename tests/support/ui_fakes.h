@@ -5,6 +5,7 @@
 
 #include "common/ui/status.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,8 @@ public:
     // From this many drains on, drain() says a quit was requested (never when
     // negative).
     int quit_after_drains = -1;
+    // Runs at every drain, as an event handler would (a click on a close box).
+    std::function<void()> on_drain;
 
 private:
     event_log* log_;
