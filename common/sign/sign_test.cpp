@@ -3,6 +3,7 @@
 // can be wrong.
 #include "common/sign/sign.h"
 
+#include "common/sign/update_identity.h"
 #include "tests/support/fixtures.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +123,35 @@ TEST(Sign, AListFileIsCheckedAgainstTheSignatureBesideIt) {
     EXPECT_EQ(check_list_signature(pair->pub, gbk_list), list_signature::valid);
     testing::write_bytes(list, "<download>\n</download>\n");
     EXPECT_EQ(check_list_signature(pair->pub, gbk_list), list_signature::invalid);
+}
+
+// What a list says it installs is read only when both halves are there and
+// the version is one; the dates of signed documents read back exactly.
+TEST(UpdateIdentity, ListsNameTargetAndVersionAndDocumentsTheirDate) {
+    const std::string list = "<?xml version=\"1.0\"?>\r\n<download>\r\n<version_file>mirvo.xml</version_file>\r\n" +
+                             list_identity_elements({"mirvo", "3.9"}) + "</download>\r\n";
+    const auto identity = read_list_identity(list);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(identity->target, "mirvo");
+    EXPECT_EQ(identity->version, "3.9");
+    EXPECT_FALSE(read_list_identity("<download><update_version>3.9</update_version></download>"));
+    for (const char* version : {"", "3.", ".9", "3..9", "3.9a", "-1", "1e9", " 3.9"}) {
+        EXPECT_FALSE(is_version_text(version)) << version;
+        EXPECT_FALSE(read_list_identity(list_identity_elements({"mirvo", version}))) << version;
+    }
+    EXPECT_TRUE(is_version_text("10.0.1"));
+
+    EXPECT_EQ(version_record_of(client_target).path, "\\mirvo.xml");
+    EXPECT_EQ(version_record_of(client_target).element, "mirvo");
+    EXPECT_EQ(version_record_of("mdemo.exe").path, "\\mdemo.xml");
+    EXPECT_EQ(version_record_text(version_record_of("mdemo.exe"), "1.1"), "<version>1.1</version>\r\n");
+
+    const std::time_t when = 1777622400;  // 2026-05-01 08:00:00 UTC
+    EXPECT_EQ(signed_date_text(when), "2026-05-01T08:00:00Z");
+    EXPECT_EQ(parse_signed_date("2026-05-01T08:00:00Z"), when);
+    for (const char* bad : {"", "2026-05-01", "2026-02-30T00:00:00Z", "2026-05-01T08:00:00", "2026-05-01 08:00:00Z",
+                            "2026-13-01T00:00:00Z", "+026-05-01T08:00:00Z"})
+        EXPECT_FALSE(parse_signed_date(bad)) << bad;
 }
 
 }  // namespace
