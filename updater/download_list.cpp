@@ -9,7 +9,7 @@ namespace mirvo {
 download_list read_download_list(const std::string& text) {
     download_list list;
     read_records(text, "file", "get_name", record_stop::first_empty, [&](const record& r) {
-        list.entries.push_back({r.order(), r.get("get_name"), r.get("save_as"), r.get("sha256")});
+        list.entries.push_back({r.order(), r.get("get_name"), r.get("save_as"), r.get("sha256"), r.get("size")});
     });
     list.version_file = xml_get_value(text, "version_file");
     list.run_after_download = xml_get_value(text, "run_after_download");

@@ -12,6 +12,7 @@ struct list_entry {
     std::string get_name;  // path below the server base URL, "/"-separated
     std::string save_as;   // path below the program folder, "\"-separated
     std::string sha256;    // the file's digest (hexadecimal) when the list gives one
+    std::string size;      // the file's size in bytes when the list gives one
 };
 
 struct download_list {

@@ -4,6 +4,7 @@
 #include "gui/qt_status.h"
 #include "gui/qt_text.h"
 #include "ui_mupdate_form.h"
+#include "updater/updater_texts.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -35,8 +36,8 @@ public:
         flush();
         the_desktop().message_box(&form_, text, application_title(), box_kind::ok);
     }
-    void start_program(const std::string& path, const std::string& program_folder) override {
-        the_desktop().start_program(path, {}, program_folder);
+    bool start_program(const std::string& path, const std::string& program_folder) override {
+        return the_desktop().start_program(path, {}, program_folder);
     }
     void flush() {
         status_.flush();
@@ -51,9 +52,12 @@ private:
 
 Cmupdate_form::Cmupdate_form(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::mupdate_form>()) {
     ui_->setupUi(this);
-    // A caption bar without system menu, so without close and minimise boxes.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // A caption bar with a close box (which cancels the work) and no
+    // minimise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(size());
+    ui_->status_line->setText(qstr(updater_text().starting));
     binding_ = std::make_unique<window_binding>(*this);
 }
 
@@ -63,12 +67,24 @@ QLabel* Cmupdate_form::status_line() const { return ui_->status_line; }
 QProgressBar* Cmupdate_form::progress() const { return ui_->progress; }
 
 bool Cmupdate_form::OnInitDialog(const probe_candidates& candidates, const std::optional<public_key>& list_key) {
+    transfer_cancel work;
+    running_ = &work;
     result_ = run_update(*binding_, candidates, list_key);
+    running_ = nullptr;
     binding_->flush();
     QDialog::accept();
     return result_.end != update_end::no_server && result_.end != update_end::no_folder;
 }
 
-void Cmupdate_form::closeEvent(QCloseEvent* event) { event->ignore(); }
+void Cmupdate_form::closeEvent(QCloseEvent* event) {
+    // The procedure ends the dialog itself once it has stopped, so every
+    // file it was writing is whole.
+    event->ignore();
+    if (running_) running_->cancel();
+}
+
+void Cmupdate_form::reject() {
+    if (running_) running_->cancel();
+}
 
 }  // namespace mirvo

@@ -1,8 +1,9 @@
 // Cmupdate_form: the updater's one window (template 102), a status line and a
 // progress bar. Its initialisation runs the whole update procedure and ends
-// the dialog; the user has no way to cancel it.
+// the dialog; closing the window or Escape calls the rest of the work off.
 #pragma once
 
+#include "common/http/http.h"
 #include "updater/update_procedure.h"
 
 #include <QDialog>
@@ -38,8 +39,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 public slots:
-    // Escape ends nothing: the procedure cannot be interrupted.
-    void reject() override {}
+    // Escape, like the close box, cancels the procedure while it runs; the
+    // window closes when the procedure has ended.
+    void reject() override;
 
 private:
     class window_binding;
@@ -47,6 +49,7 @@ private:
     std::unique_ptr<Ui::mupdate_form> ui_;
     std::unique_ptr<window_binding> binding_;
     update_result result_;
+    transfer_cancel* running_ = nullptr;  // the procedure's, while it runs
 };
 
 }  // namespace mirvo

@@ -68,27 +68,56 @@ private slots:
         folder_.reset();
     }
 
-    void theTemplateHasItsCaptionControlsAndNoWayToClose() {
+    void theTemplateHasItsCaptionControlsAndACloseBoxForTheWorkOnly() {
         Cmupdate_form form;
         QCOMPARE(form.windowTitle(), QString("mupdate"));
         QCOMPARE(form.size(), QSize(480, 224));
         QCOMPARE(form.minimumSize(), form.maximumSize());
         QCOMPARE(form.property("control_id").toInt(), 102);
         QCOMPARE(form.status_line()->property("control_id").toInt(), 1001);
-        QCOMPARE(form.status_line()->text(), QString("3 seconds later the application close automaticlly"));
+        // Its own words, in Chinese, until the procedure speaks.
+        QCOMPARE(form.status_line()->text(), QString::fromUtf8("正在启动更新程序......"));
         QVERIFY(form.status_line()->alignment() & Qt::AlignHCenter);
         QCOMPARE(form.status_line()->geometry(), QRect(8, 15, 450, 59));
         QCOMPARE(form.progress()->property("control_id").toInt(), 1000);
         QCOMPARE(form.progress()->geometry(), QRect(11, 198, 459, 15));
         const Qt::WindowFlags flags = form.windowFlags();
         QVERIFY(flags & Qt::WindowTitleHint);
-        QVERIFY(!(flags & Qt::WindowSystemMenuHint));
-        QVERIFY(!(flags & Qt::WindowCloseButtonHint));
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
         QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+        // Closing calls the work off; the window itself goes when the work has.
         form.show();
         QVERIFY(!form.close());
         QTest::keyClick(&form, Qt::Key_Escape);
         QVERIFY(form.isVisible());
+    }
+
+    void closingTheWindowEndsTheDownloadsWithEveryFileWhole() {
+        test_http_server server;
+        server.on("/testinternet.txt", scripted_response::text(200, "your internet is ok!"));
+        scripted_response slow = scripted_response::text(200, "");
+        for (int i = 0; i < 300; ++i) slow.pieces.push_back({std::string(1000, 'n'), 20});
+        server.on("/dl/client/mirvo", slow);
+        server.on("/dl/client/help.htm", scripted_response::text(200, "help"));
+        mirvo::testing::write_bytes(folder_->path() + "/mirvo", "old client");
+        mirvo::testing::write_bytes(
+            folder_->path() + "/dl/download.xml",
+            "<download><file order=\"1\" get_name=\"dl/client/help.htm\" save_as=\"help.htm\" />"
+            "<file order=\"2\" get_name=\"dl/client/mirvo\" save_as=\"mirvo\" />"
+            "<run_after_download>mirvo</run_after_download></download>");
+        Cmupdate_form form;
+        QTimer::singleShot(400, &form, [&] { form.close(); });
+        QElapsedTimer clock;
+        clock.start();
+        form.OnInitDialog({{server.base_url(), "", ""}, {}});
+        QVERIFY2(clock.elapsed() < 3000, std::to_string(clock.elapsed()).c_str());
+        QCOMPARE(form.outcome().end, update_end::cancelled);
+        QCOMPARE(mirvo::testing::read_bytes(folder_->path() + "/help.htm"), std::string("help"));
+        QCOMPARE(mirvo::testing::read_bytes(folder_->path() + "/mirvo"), std::string("old client"));
+        QVERIFY(desktop_->starts.empty());
+        QCOMPARE(desktop_->boxes.size(), 1u);
+        QCOMPARE(desktop_->boxes[0].text, gbk_lit("您取消了更新。已经安装的文件都是完整的，其余的文件保持原样。"));
+        QCOMPARE(form.result(), int(QDialog::Accepted));
     }
 
     void withoutAServerTheWindowShowsTheMessageAndEnds() {

@@ -2,10 +2,15 @@
 
 #include "common/fs/paths.h"
 #include "common/http/http.h"
+#include "common/sign/update_identity.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
 #include "updater/download_list.h"
+#include "updater/updater_texts.h"
 
+#include <sys/stat.h>
+
+#include <charconv>
 #include <filesystem>
 #include <system_error>
 
@@ -13,30 +18,30 @@ namespace mirvo {
 
 namespace {
 
-// The updater's texts, converted once from this file's UTF-8 into GBK.
-struct update_texts {
-    std::string no_folder = utf8_to_gbk("无法读取当前文件夹，程序无法启动。");
-    std::string checking_connection = utf8_to_gbk("正在检查互联网连接......");
-    std::string no_server = utf8_to_gbk("无法获取服务器信息！请检查您的互联网连接是否正确!");
-    std::string checking_list = utf8_to_gbk("服务器连接正常.现在检查下载要求......");
-    std::string no_list = utf8_to_gbk("Mirvo更新程序，没有发现更新信息。");
-    std::string downloading_caption = utf8_to_gbk("正在从互联网上下载资料......");
-    std::string downloading = utf8_to_gbk("正在下载......");
-    std::string copy_failed = utf8_to_gbk("在拷贝文件时发生错误。升级失败.");
-    std::string installed = utf8_to_gbk("升级成功");
-    std::string installed_tail = utf8_to_gbk("个文件");
-    std::string no_program = utf8_to_gbk("主运行程序不存在!");
-    std::string done = utf8_to_gbk("下载处理完毕！");
-};
-
-const update_texts& texts() {
-    static const update_texts t;
-    return t;
-}
-
 constexpr const char* list_path = "\\dl\\download.xml";
+// Where the version file waits for its check before it replaces anything.
+constexpr const char* staging_folder = "\\dl\\.version";
+// No list, version document or hand-over note comes near these.
+constexpr std::uint64_t max_list_bytes = 4u << 20;
+constexpr std::uint64_t max_version_file_bytes = 64u << 10;
+constexpr std::uint64_t max_note_bytes = 4u << 10;
+
+const updater_texts& texts() { return updater_text(); }
 
 bool is_plain_file(const std::string& path) { return file_exists(path) && !is_directory(path); }
+
+// The file's bytes when it is a plain file of at most max bytes.
+std::optional<std::string> read_small_file(const std::string& path, std::uint64_t max) {
+    struct stat st;
+    if (::stat(to_native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > max)
+        return std::nullopt;
+    std::string bytes;
+    if (!read_file(path, bytes) || bytes.size() > max) return std::nullopt;
+    return bytes;
+}
+
+// A path as the person reading a message knows it on this system.
+std::string shown_path(const std::string& path) { return gbk_replace_char(path, '\\', '/'); }
 
 // Two names of one file (a list that saves a file where it downloads it).
 bool same_file(const std::string& a, const std::string& b) {
@@ -50,6 +55,17 @@ bool same_path(const std::string& a, const std::string& b) {
     return fs::path(to_native(a)).lexically_normal() == fs::path(to_native(b)).lexically_normal() || same_file(a, b);
 }
 
+// The folder part of a path below the program folder.
+std::string folder_of(const std::string& path) { return split_get_name(path).folder; }
+
+std::uint64_t size_cap(const list_entry& entry) {
+    std::uint64_t size = 0;
+    const char* end = entry.size.data() + entry.size.size();
+    const auto parsed = std::from_chars(entry.size.data(), end, size);
+    if (entry.size.empty() || parsed.ec != std::errc() || parsed.ptr != end) return default_download_cap;
+    return size;
+}
+
 class update_run {
 public:
     update_run(update_window& window, const probe_candidates& candidates, const std::optional<public_key>& list_key)
@@ -59,16 +75,22 @@ public:
         window_.show_now();
         set_program_folder({});
         say(texts().checking_connection);
-        if (!take_program_folder() || !find_server() || !read_list()) return result_;
+        if (!take_program_folder()) return result_;
+        // What a run that was killed half-way left is no use to anyone.
+        remove_abandoned_temp_files(folder_);
+        if (!find_server() || !read_list() || !list_fits()) return result_;
         window_.set_caption(texts().downloading_caption);
         say(texts().downloading);
-        for (const list_entry& entry : list_.entries) install(entry);
+        for (const list_entry& entry : list_.entries) {
+            if (cancelled()) break;
+            install(entry);
+        }
+        if (cancelled()) return end_cancelled();
         record_version();
-        // Removed even after failures: the version file was not fetched then,
-        // so the client's next login offers the update again.
-        remove_file(folder_ + list_path);
-        start_program();
-        if (!list_.show_message.empty()) window_.message_box(texts().done + list_.show_message);
+        // Removed even after failures: the version was not recorded then, so
+        // the client's next login offers the update again.
+        remove_list();
+        finish();
         return result_;
     }
 
@@ -76,6 +98,15 @@ private:
     void say(const std::string& text) {
         status_.set_text(text);
         status_.repaint();
+    }
+
+    bool cancelled() const { return transfers_cancelled(); }
+
+    update_result end_cancelled() {
+        remove_list();
+        result_.end = update_end::cancelled;
+        window_.message_box(texts().cancelled);
+        return result_;
     }
 
     bool take_program_folder() {
@@ -92,6 +123,10 @@ private:
         base_url_ = probe_server(candidates_).value_or(std::string());
         result_.server_base_url = base_url_;
         if (!base_url_.empty()) return true;
+        if (cancelled()) {
+            end_cancelled();
+            return false;
+        }
         window_.message_box(texts().no_server);
         result_.end = update_end::no_server;
         return false;
@@ -99,17 +134,25 @@ private:
 
     bool read_list() {
         say(texts().checking_list);
-        const std::string text = read_text_file(&status_, folder_ + list_path);
-        status_.repaint();
-        const bool trusted = !text.empty() && list_is_trusted();
-        if (trusted) {
-            list_ = read_download_list(text);
-            return true;
-        }
+        const std::string path = folder_ + list_path;
+        const std::optional<std::string> bytes = read_small_file(path, max_list_bytes);
+        if (!bytes) say(texts().list_unreadable + shown_path(path));
+        const std::string text = bytes ? read_text_file(nullptr, path) : std::string();
+        if (text.empty()) return refuse(update_end::no_list, texts().no_list);
         // A list that anyone on the way may have written is no update: the
         // user hears the same as for no list, and nothing is touched.
-        window_.message_box(texts().no_list);
-        result_.end = text.empty() ? update_end::no_list : update_end::refused;
+        if (!list_is_trusted()) return refuse(update_end::refused, texts().no_list);
+        // The list is read by searching its text, which ends at a zero byte:
+        // what follows one would silently not count.
+        if (text.find('\0') != std::string::npos) return refuse(update_end::refused, texts().broken_list);
+        list_ = read_download_list(text);
+        if (list_key_) identity_ = read_list_identity(text);
+        return true;
+    }
+
+    bool refuse(update_end why, const std::string& text) {
+        window_.message_box(text);
+        result_.end = why;
         return false;
     }
 
@@ -117,49 +160,72 @@ private:
         return !list_key_ || check_list_signature(*list_key_, folder_ + list_path) == list_signature::valid;
     }
 
+    // A signed list says what it installs. It is for the program the client
+    // handed over, and not older than what is installed of it: a list signed
+    // long ago cannot take anyone back to its version.
+    bool list_fits() {
+        if (!list_key_) return true;
+        if (!identity_) return refuse(update_end::refused, texts().no_identity);
+        const std::optional<std::string> expected =
+            read_small_file(folder_ + list_path + expected_target_suffix, max_note_bytes);
+        if (expected && !expected->empty() && *expected != identity_->target)
+            return refuse(update_end::wrong_target, texts().wrong_target);
+        const std::string installed = recorded_version();
+        if (version_number(identity_->version) < version_number(installed))
+            return refuse(update_end::older_version, texts().older_version_head + identity_->version +
+                                                         texts().older_version_mid + installed +
+                                                         texts().older_version_tail);
+        return true;
+    }
+
+    std::string recorded_version() const {
+        const version_record record = version_record_of(identity_->target);
+        const std::optional<std::string> text = read_small_file(folder_ + record.path, max_version_file_bytes);
+        return text ? xml_get_value(*text, record.element) : std::string();
+    }
+
     // One entry: download it, then put it in place. An entry that cannot be
     // installed leaves the rest of the list to go on.
     void install(const list_entry& entry) {
         const name_parts parts = split_get_name(entry.get_name);
         const std::string local = folder_ + "\\" + parts.folder + "\\" + parts.file;
-        const bool own_file = entry.save_as == updater_file_name;
-        const std::optional<std::string> target =
-            own_file ? folder_ + "\\" + parts.folder + "\\" + updater_file_name : join_confined(folder_, entry.save_as);
+        const std::optional<std::string> named = join_confined(folder_, entry.save_as);
+        // The updater's own file, however the list spells it, waits in dl
+        // for the client to take it over: the running one cannot be replaced.
+        const bool own_file = named && same_path(*named, folder_ + "\\" + updater_file_name);
+        const std::optional<std::string> target = own_file ? folder_ + "\\dl\\" + updater_file_name : named;
         // An entry that names its digest is checked before it replaces
         // anything; one downloaded right where it is to be saved would have
         // replaced the installed file by then, so it is not even fetched.
         const bool hashed = !entry.sha256.empty();
-        if (hashed && (!target || same_path(local, *target))) {
-            say(texts().copy_failed);
-            ++result_.failed;
-            return;
-        }
+        if (hashed && (!target || same_path(local, *target))) return fail_copy();
         // A name that leaves the program folder is refused by the download
         // itself, with its own text, and counts as a failed download.
-        http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
-                           download_variant::updater);
+        const int got =
+            http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
+                               download_variant::updater, {.max_bytes = size_cap(entry), .uncompressed = hashed});
         // The download keeps the file an earlier run left when it fails; such
-        // a file is installed as if it had just arrived.
-        if (!is_confined(entry.get_name) || !is_plain_file(local)) {
-            ++result_.failed;
-            return;
-        }
-        if (hashed && !digest_matches(entry.sha256, local)) {
-            refuse(local);
-            return;
-        }
-        if (own_file) {
-            place_own_file(local, *target);
-            return;
-        }
-        if (!target || !put_in_place(local, *target)) {
-            say(texts().copy_failed);
-            ++result_.failed;
-            return;
-        }
+        // a file is installed as if it had just arrived. A cancel ends here.
+        if (cancelled()) return;
+        if (!is_confined(entry.get_name) || !is_plain_file(local) || !resolves_inside(folder_, local))
+            return count_failure(result_.failed_downloads);
+        if (hashed && !digest_matches(entry.sha256, local))
+            return refuse_file(local, got == download_ok ? result_.failed_checks : result_.failed_downloads);
+        if (!target || !put_in_place(local, *target)) return fail_copy();
         ++result_.installed;
+        if (own_file) return;
         ++installed_files_;
         say(texts().installed + entry.order + texts().installed_tail);
+    }
+
+    void count_failure(int& kind) {
+        ++kind;
+        ++result_.failed;
+    }
+
+    void fail_copy() {
+        say(texts().copy_failed);
+        count_failure(result_.failed_copies);
     }
 
     static bool digest_matches(const std::string& expected, const std::string& local) {
@@ -168,49 +234,120 @@ private:
     }
 
     // Bytes that are not what the list says are no download to retry from.
-    void refuse(const std::string& local) {
+    void refuse_file(const std::string& local, int& kind) {
         remove_file(local);
         say(texts().copy_failed);
-        ++result_.failed;
+        count_failure(kind);
     }
 
-    // The new updater waits beside its download; the client takes it over.
-    void place_own_file(const std::string& local, const std::string& target) {
-        if (put_in_place(local, target))
-            ++result_.installed;
-        else
-            ++result_.failed;
+    // Makes the folders of a destination below the program folder, never
+    // through a link that leads out of it.
+    bool make_folders_for(const std::string& target) {
+        const std::string folder = folder_of(target);
+        if (!resolves_inside(folder_, folder)) return false;
+        make_directory_path(folder, nullptr, download_variant::updater);
+        return is_directory(folder) && resolves_inside(folder_, folder);
     }
 
     // Replaces target by the downloaded file; the download is removed only
     // once its copy stands, so a failed copy can be retried from it.
     bool put_in_place(const std::string& local, const std::string& target) {
         if (same_file(local, target)) return true;
-        if (!install_file_atomic(local, target)) return false;
+        if (!make_folders_for(target) || !install_file_atomic(local, target)) return false;
         remove_file(local);
         return true;
     }
 
-    // The version file records what is installed, so it is fetched only
-    // when every entry of the list was: after a partial install the old
-    // version stays recorded and the next login offers the update again.
+    // What is installed is recorded once every entry is: after a partial
+    // install the old version stays recorded and the next login offers the
+    // update again.
     void record_version() {
-        if (result_.failed > 0 || installed_files_ == 0 || list_.version_file.empty()) return;
+        if (result_.failed > 0 || installed_files_ == 0) return;
+        if (!identity_) {
+            fetch_version_file_in_place();
+            return;
+        }
+        confirm_version_file();
+        const version_record record = version_record_of(identity_->target);
+        const std::string path = folder_ + record.path;
+        if (recorded_version() != identity_->version &&
+            (!make_folders_for(path) || !write_file_atomic(path, version_record_text(record, identity_->version)))) {
+            fail_copy();
+            return;
+        }
+        result_.version_recorded = true;
+    }
+
+    // Lists nobody signed keep what they always did: the version file is
+    // downloaded where it belongs, bounded like any document.
+    void fetch_version_file_in_place() {
+        if (list_.version_file.empty()) return;
         http_download_file(&window_.progress(), base_url_, list_.version_file, folder_, &status_,
-                           download_variant::updater);
+                           download_variant::updater, {.max_bytes = max_version_file_bytes});
         result_.version_file_fetched = true;
+    }
+
+    // A signed list's version file may only say what the list says: it is
+    // fetched aside and put in place when its version is the list's.
+    void confirm_version_file() {
+        if (list_.version_file.empty() || !is_confined(list_.version_file)) return;
+        const std::string staging = folder_ + staging_folder;
+        const name_parts parts = split_get_name(list_.version_file);
+        const std::string staged = staging + "\\" + parts.folder + "\\" + parts.file;
+        const std::string target = folder_ + "\\" + parts.folder + "\\" + parts.file;
+        if (!make_folders_for(staging + "\\")) return;
+        const int got =
+            http_download_file(&window_.progress(), base_url_, list_.version_file, staging, &status_,
+                               download_variant::updater, {.max_bytes = max_version_file_bytes, .uncompressed = true});
+        const std::optional<std::string> text =
+            got == download_ok ? read_small_file(staged, max_version_file_bytes) : std::nullopt;
+        const std::string element = version_record_of(identity_->target).element;
+        if (text && version_number(xml_get_value(*text, element)) == version_number(identity_->version) &&
+            make_folders_for(target) && install_file_atomic(staged, target))
+            result_.version_file_fetched = true;
+        std::error_code ec;
+        std::filesystem::remove_all(to_native(staging), ec);
+    }
+
+    void remove_list() {
+        const std::string list = folder_ + list_path;
+        remove_file(list);
+        remove_file(list + signature_suffix);
+        remove_file(list + expected_target_suffix);
+    }
+
+    // The program is started, and the list's message shown, only after a
+    // complete install; otherwise the user hears what did not go in.
+    void finish() {
+        if (result_.failed > 0) {
+            window_.message_box(failure_summary());
+            return;
+        }
+        start_program();
+        if (!list_.show_message.empty()) window_.message_box(texts().done + list_.show_message);
+    }
+
+    std::string failure_summary() const {
+        const updater_texts& t = texts();
+        std::string text = t.failed_head + std::to_string(result_.failed) + t.failed_tail;
+        const std::pair<const std::string*, int> kinds[] = {{&t.failed_downloads, result_.failed_downloads},
+                                                            {&t.failed_checks, result_.failed_checks},
+                                                            {&t.failed_copies, result_.failed_copies}};
+        for (const auto& [what, count] : kinds)
+            if (count > 0) text += "\n" + *what + std::to_string(count) + t.failed_count_tail;
+        return text;
     }
 
     void start_program() {
         const std::string& run = list_.run_after_download;
         if (run.empty()) return;
         const std::optional<std::string> path = join_confined(folder_, run);
-        if (path && is_plain_file(*path)) {
-            window_.start_program(*path, folder_);
-            result_.program_started = true;
-        } else {
+        if (!path || !is_plain_file(*path) || !resolves_inside(folder_, *path)) {
             window_.message_box(texts().no_program);
+            return;
         }
+        result_.program_started = window_.start_program(*path, folder_);
+        if (!result_.program_started) window_.message_box(texts().program_not_started);
     }
 
     update_window& window_;
@@ -220,6 +357,7 @@ private:
     std::string folder_;
     std::string base_url_;
     download_list list_;
+    std::optional<list_identity> identity_;
     int installed_files_ = 0;  // entries other than the updater's own
     update_result result_;
 };

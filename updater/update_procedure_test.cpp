@@ -3,7 +3,9 @@
 // texts, boxes and starts the window sees and in which order.
 #include "updater/update_procedure.h"
 
+#include "common/http/http.h"
 #include "common/sign/sign.h"
+#include "common/sign/update_identity.h"
 #include "common/text/gbk.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_http_server.h"
@@ -51,10 +53,12 @@ public:
         boxes.push_back(text);
         log.add("box:" + text);
     }
-    void start_program(const std::string& path, const std::string& folder) override {
+    bool start_program(const std::string& path, const std::string& folder) override {
         starts.push_back({path, folder});
         log.add("start:" + path);
+        return starts_succeed;
     }
+    bool starts_succeed = true;
 
     std::size_t first(const std::string& event) const {
         auto at = log.find(event);
@@ -65,14 +69,17 @@ public:
 struct entry {
     std::string order, get_name, save_as;
     std::string sha256 = {};
+    std::string size = {};
 };
 
 std::string list_text(const std::vector<entry>& entries, const std::string& version_file, const std::string& run,
-                      const std::string& message) {
+                      const std::string& message, const std::optional<list_identity>& identity = std::nullopt) {
     std::string t = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<download>\r\n";
+    if (identity) t += list_identity_elements(*identity);
     for (const entry& e : entries)
         t += "<file order=\"" + e.order + "\" get_name=\"" + e.get_name + "\" save_as=\"" + e.save_as + "\"" +
-             (e.sha256.empty() ? "" : " sha256=\"" + e.sha256 + "\"") + " />\r\n";
+             (e.sha256.empty() ? "" : " sha256=\"" + e.sha256 + "\"") +
+             (e.size.empty() ? "" : " size=\"" + e.size + "\"") + " />\r\n";
     if (!version_file.empty()) t += "<version_file>" + version_file + "</version_file>\r\n";
     if (!run.empty()) t += "<run_after_download>" + run + "</run_after_download>\r\n";
     if (!message.empty()) t += "<show_message>" + message + "</show_message>\r\n";
@@ -108,8 +115,9 @@ protected:
     std::string at(const std::string& rel) const { return testing::read_bytes((prog / rel).string()); }
     bool exists(const std::string& rel) const { return fs::exists(prog / rel); }
     void leave_list(const std::vector<entry>& entries, const std::string& version_file = "files/ver.xml",
-                    const std::string& run = "", const std::string& message = "") {
-        put("dl/download.xml", list_text(entries, version_file, run, message));
+                    const std::string& run = "", const std::string& message = "",
+                    const std::optional<list_identity>& identity = std::nullopt) {
+        put("dl/download.xml", list_text(entries, version_file, run, message, identity));
     }
     update_result run() { return run_update(window, {{server.base_url(), "", ""}, {}}); }
 
@@ -243,9 +251,10 @@ TEST_F(UpdateProcedure, AnEntryThatFailsLeavesTheVersionUnrecordedAndTheListGone
     serve("files/3.bin", "3");
     serve("files/4.bin", "4");
     put("kept.bin", "old kept");
+    put("a_folder/inside", "a folder where a file is to go");
     leave_list({{"1", "files/1.bin", "one"},
                 {"2", "files/2.bin", "two"},
-                {"3", "files/3.bin", "no_folder\\three"},
+                {"3", "files/3.bin", "a_folder"},
                 {"4", "files/4.bin", "kept.bin"}});
     const update_result r = run();
 
@@ -311,8 +320,8 @@ TEST_F(UpdateProcedure, AnEmptyOrMissingListEndsWithTheSameMessageAndStartsNothi
     window.boxes.clear();
     EXPECT_EQ(run().end, update_end::no_list);
     EXPECT_EQ(window.boxes, std::vector<std::string>{none});
-    const std::string path = prog.string() + "\\dl\\download.xml";
-    expect_painted_at_once("error reading file:" + path);
+    // The updater's own words, and the path as this system writes it.
+    expect_painted_at_once(G("无法读取更新信息文件：") + prog.string() + "/dl/download.xml");
     EXPECT_TRUE(window.starts.empty());
     EXPECT_EQ(targets(), (std::vector<std::string>{"/testinternet.txt", "/testinternet.txt"}));
 }
@@ -355,7 +364,8 @@ TEST_F(UpdateProcedure, NoPathFromTheListLeadsOutOfTheProgramFolder) {
     EXPECT_EQ(around, std::vector<std::string>{"prog"});
     EXPECT_FALSE(exists("evil.bin"));
     EXPECT_EQ(at("files/ok.bin"), "ok");
-    EXPECT_EQ(window.boxes, std::vector<std::string>{G("主运行程序不存在!")});
+    EXPECT_EQ(window.boxes, std::vector<std::string>{G("升级没有完成：有6个文件没有更新，已经安装的文件都是完整的。\n"
+                                                       "下载失败：2个\n在拷贝文件时发生错误：4个")});
     EXPECT_TRUE(window.starts.empty());
 }
 
@@ -396,6 +406,147 @@ TEST_F(UpdateProcedure, AHashedEntryIsNeverDownloadedOverItsDestination) {
     EXPECT_EQ(window.status_line_.texts.back(), G("在拷贝文件时发生错误。升级失败."));
 }
 
+// A download is bounded by the list's size (and a version document by a
+// small one of its own), a file checked by digest comes uncompressed, and
+// closing the window ends the work with every installed file whole.
+TEST_F(UpdateProcedure, DownloadsAreBoundedAndACancelLeavesEveryFileWhole) {
+    serve("files/big.bin", std::string(1000, 'b'));
+    serve("files/plain.bin", "plain");
+    server.on("/files/ver.xml", scripted_response::gzip("<version>" + std::string(1 << 20, '9') + "</version>"));
+    put("big.bin", "old big");
+    put("files/ver.xml", "<version>1.0</version>");
+    leave_list(
+        {{"1", "files/big.bin", "big.bin", "", "999"}, {"2", "files/plain.bin", "plain.bin", sha256_hex("plain")}});
+    update_result r = run();
+    EXPECT_EQ(r.failed_downloads, 1);
+    EXPECT_EQ(at("big.bin"), "old big");
+    EXPECT_EQ(at("plain.bin"), "plain");
+    for (const auto& request : server.requests())
+        if (request.target == "/files/plain.bin") EXPECT_EQ(request.header("Accept-Encoding"), "identity");
+    // Everything in place this time: the version document may not be a
+    // gigabyte, whatever its compressed size.
+    serve("files/big.bin", "small");
+    leave_list({{"1", "files/big.bin", "big.bin", "", "999"}});
+    r = run();
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_EQ(at("files/ver.xml"), "<version>1.0</version>");
+
+    // Closed during the second of three downloads.
+    scripted_response slow = scripted_response::text(200, "");
+    for (int i = 0; i < 100; ++i) slow.pieces.push_back({std::string(1000, 's'), 20});
+    server.on("/files/slow.bin", slow);
+    serve("files/third.bin", "third");
+    put("mirvo", "client");
+    put("slow.bin", "old slow");
+    leave_list({{"1", "files/plain.bin", "one.bin"},
+                {"2", "files/slow.bin", "slow.bin"},
+                {"3", "files/third.bin", "third.bin"}},
+               "files/ver.xml", "mirvo", G("新版本"));
+    testing::recording_pump pump(nullptr, false);
+    transfer_cancel closed_box;
+    pump.on_drain = [&] {
+        if (server.request_count() > 0 && server.requests().back().target == "/files/slow.bin") closed_box.cancel();
+    };
+    const std::size_t asked_before = server.request_count();
+    window.boxes.clear();
+    r = run();
+    EXPECT_EQ(r.end, update_end::cancelled);
+    EXPECT_EQ(at("one.bin"), "plain");
+    EXPECT_EQ(at("slow.bin"), "old slow");
+    EXPECT_FALSE(exists("third.bin"));
+    EXPECT_EQ(server.request_count(), asked_before + 3);  // the test page, one.bin and slow.bin
+    EXPECT_EQ(window.boxes,
+              std::vector<std::string>{G("您取消了更新。已经安装的文件都是完整的，其余的文件保持原样。")});
+    EXPECT_TRUE(window.starts.empty());
+    EXPECT_FALSE(exists("dl/download.xml"));
+    for (const auto& e : fs::recursive_directory_iterator(prog))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+}
+
+// Anything short of a complete install is said, with how many files and
+// why, and neither the list's success message nor its program follows.
+TEST_F(UpdateProcedure, AnIncompleteInstallSaysWhatFailedAndStartsNothing) {
+    serve("files/a.bin", "a");
+    serve("files/b.bin", "not what the list says");
+    put("mirvo", "client");
+    leave_list({{"1", "files/a.bin", "new_folder\\deep\\a.bin"},
+                {"2", "files/gone.bin", "gone.bin"},
+                {"3", "files/b.bin", "b.bin", sha256_hex("b")}},
+               "files/ver.xml", "mirvo", G("已更新到版本 2.0"));
+    update_result r = run();
+    EXPECT_EQ(at("new_folder/deep/a.bin"), "a");
+    EXPECT_EQ(r.failed, 2);
+    EXPECT_EQ(window.boxes, std::vector<std::string>{G("升级没有完成：有2个文件没有更新，已经安装的文件都是完整的。\n"
+                                                       "下载失败：1个\n内容与更新信息不符：1个")});
+    EXPECT_TRUE(window.starts.empty());
+    EXPECT_FALSE(r.version_file_fetched);
+
+    // A program that is there but cannot be started is said too.
+    window.boxes.clear();
+    window.starts_succeed = false;
+    leave_list({{"1", "files/a.bin", "a.bin"}}, "files/ver.xml", "mirvo", G("已更新"));
+    r = run();
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_FALSE(r.program_started);
+    EXPECT_EQ(window.boxes, (std::vector<std::string>{G("主运行程序无法启动!"), G("下载处理完毕！已更新")}));
+}
+
+// Nothing is written or run through a link out of the program folder, the
+// updater's own file waits in dl however the list spells it, a list with a
+// zero byte is refused whole, and what killed runs left is cleared away.
+TEST_F(UpdateProcedure, LinksOwnNameBrokenListsAndLeftoversCannotMisleadIt) {
+    testing::temp_folder elsewhere;
+    fs::create_directory_symlink(elsewhere.path(), prog / "linked");
+    testing::write_bytes(elsewhere.path() + "/run.sh", "#!/bin/sh\n");
+    fs::create_symlink(fs::path(elsewhere.path()) / "run.sh", prog / "run");
+    serve("files/x.bin", "x");
+    serve("files/new_updater", "new updater");
+    put(updater_file_name, "running updater");
+    const std::string dotted = std::string(".\\") + updater_file_name;
+    const std::string rooted = std::string("\\") + updater_file_name;
+    leave_list(
+        {{"1", "files/x.bin", "linked\\x.bin"}, {"2", "files/new_updater", dotted}, {"3", "files/new_updater", rooted}},
+        "", "run");
+    update_result r = run();
+    EXPECT_FALSE(fs::exists(fs::path(elsewhere.path()) / "x.bin"));
+    EXPECT_EQ(r.failed_copies, 1);
+    EXPECT_EQ(at(updater_file_name), "running updater");
+    EXPECT_EQ(at(std::string("dl/") + updater_file_name), "new updater");
+    EXPECT_TRUE(window.starts.empty());
+
+    // After a complete install, a program to run that links out is none.
+    window.boxes.clear();
+    leave_list({{"1", "files/x.bin", "x.bin"}}, "", "run");
+    r = run();
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_TRUE(window.starts.empty());
+    EXPECT_EQ(window.boxes, std::vector<std::string>{G("主运行程序不存在!")});
+
+    window.boxes.clear();
+    put("x.bin", "old");
+    std::string broken = list_text({{"1", "files/x.bin", "x.bin"}}, "", "", "");
+    broken.insert(broken.find("<file"), std::string(1, '\0'));
+    put("dl/download.xml", broken);
+    r = run();
+    EXPECT_EQ(r.end, update_end::refused);
+    EXPECT_EQ(window.boxes, std::vector<std::string>{G("Mirvo更新程序：更新信息已经损坏，没有安装任何文件。")});
+    EXPECT_EQ(at("x.bin"), "old");
+
+    // Temporary files of programs that no longer run go; a file of the
+    // user's that merely looks alike stays.
+    const std::string dead = "99999999";  // above any process id
+    const std::vector<std::string> leftovers = {"dl/.download." + dead + ".0123456789abcdef.part",
+                                                "sub/mirvo_user.xml." + dead + ".fedcba9876543210.tmp"};
+    for (const std::string& f : leftovers) put(f, "half");
+    put("notes.1.tmp", "mine");
+    put("dl/.download." + std::to_string(::getpid()) + ".0123456789abcdef.part", "a running program's");
+    leave_list({});
+    run();
+    for (const std::string& f : leftovers) EXPECT_FALSE(exists(f)) << f;
+    EXPECT_TRUE(exists("notes.1.tmp"));
+    EXPECT_TRUE(exists("dl/.download." + std::to_string(::getpid()) + ".0123456789abcdef.part"));
+}
+
 // With a list key: the list counts only with its signature beside it.
 class SignedUpdate : public UpdateProcedure {
 protected:
@@ -407,10 +558,11 @@ protected:
 TEST_F(SignedUpdate, ASignedListIsInstalled) {
     serve("files/a.bin", "aaa");
     serve("dl/mupdate.new", "new updater");
+    serve("mirvo.xml", "<mirvo>2.0</mirvo>");
     put("mirvo", "client");
     leave_list({{"1", "files/a.bin", "a.bin", sha256_hex("aaa")},
                 {"2", "dl/mupdate.new", updater_file_name, sha256_hex("new updater")}},
-               "files/ver.xml", "mirvo", "");
+               "mirvo.xml", "mirvo", "", list_identity{client_target, "2.0"});
     sign_list(keys.secret);
     const update_result r = run_signed();
     EXPECT_EQ(r.end, update_end::processed);
@@ -421,6 +573,71 @@ TEST_F(SignedUpdate, ASignedListIsInstalled) {
     EXPECT_TRUE(r.version_file_fetched);
     EXPECT_TRUE(r.program_started);
     EXPECT_FALSE(exists("dl/download.xml"));
+}
+
+// A signed list names what it installs: a list of an older version than the
+// installed one, or of another program than the one handed over, installs
+// nothing; the version recorded is the list's, whatever the server's version
+// document says.
+TEST_F(SignedUpdate, NoListTakesAProgramBackOrInstallsAnotherAndTheListsVersionIsRecorded) {
+    serve("files/client", "client 3.8");
+    put("mirvo", "client 3.9");
+    put("mirvo.xml", "<mirvo>3.9</mirvo>");
+    auto signed_list = [&](const std::optional<list_identity>& identity) {
+        leave_list({{"1", "files/client", "mirvo", sha256_hex("client 3.8")}}, "mirvo.xml", "mirvo", G("已更新"),
+                   identity);
+        sign_list(keys.secret);
+    };
+    struct refusal {
+        std::optional<list_identity> identity;
+        std::string expected_target;
+        update_end end;
+        std::string box;
+    };
+    const std::vector<refusal> refusals = {
+        {list_identity{client_target, "3.8"}, "", update_end::older_version,
+         G("Mirvo更新程序：更新信息中的版本3.8比已经安装的版本3.9还旧，没有安装任何文件。")},
+        {list_identity{"mdemo.exe", "9.0"}, client_target, update_end::wrong_target,
+         G("Mirvo更新程序：这份更新信息不属于要更新的程序，没有安装任何文件。")},
+        {std::nullopt, "", update_end::refused,
+         G("Mirvo更新程序：更新信息没有注明要更新的程序和版本，没有安装任何文件。")},
+    };
+    for (const refusal& c : refusals) {
+        window.boxes.clear();
+        signed_list(c.identity);
+        if (!c.expected_target.empty()) put("dl/download.xml.target", c.expected_target);
+        const update_result r = run_signed();
+        EXPECT_EQ(r.end, c.end) << gbk_to_utf8(c.box);
+        EXPECT_EQ(window.boxes, std::vector<std::string>{c.box});
+        EXPECT_EQ(at("mirvo"), "client 3.9");
+        EXPECT_TRUE(window.starts.empty());
+        EXPECT_EQ(asked("/files/client"), 0u);
+    }
+
+    // Newer, with a version document that lies: the list's version stands.
+    serve("files/client", "client 4.0");
+    server.on("/mirvo.xml", scripted_response::text(200, "<mirvo>99999</mirvo>"));
+    fs::remove(prog / "dl/download.xml.target");
+    leave_list({{"1", "files/client", "mirvo", sha256_hex("client 4.0")}}, "mirvo.xml", "mirvo", "",
+               list_identity{client_target, "4.0"});
+    put("dl/download.xml.target", client_target);
+    sign_list(keys.secret);
+    update_result r = run_signed();
+    EXPECT_EQ(r.end, update_end::processed);
+    EXPECT_EQ(at("mirvo"), "client 4.0");
+    EXPECT_FALSE(r.version_file_fetched);
+    EXPECT_TRUE(r.version_recorded);
+    EXPECT_EQ(at("mirvo.xml"), "<mirvo>4.0</mirvo>\r\n");
+    EXPECT_FALSE(exists("dl/download.xml.target"));
+    // The same version again, with a document that agrees: it is installed.
+    server.on("/mirvo.xml", scripted_response::text(200, "<mirvo>4.0</mirvo><show_message>x</show_message>"));
+    leave_list({{"1", "files/client", "mirvo", sha256_hex("client 4.0")}}, "mirvo.xml", "mirvo", "",
+               list_identity{client_target, "4.0"});
+    sign_list(keys.secret);
+    r = run_signed();
+    EXPECT_TRUE(r.version_file_fetched);
+    EXPECT_EQ(at("mirvo.xml"), "<mirvo>4.0</mirvo><show_message>x</show_message>");
+    EXPECT_FALSE(exists("dl/.version"));
 }
 
 TEST_F(SignedUpdate, AnAlteredUnsignedOrForeignListIsNoUpdateAndTouchesNothing) {

@@ -3,9 +3,12 @@
 #include "common/text/gbk.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -69,6 +72,45 @@ bool starts_as_program(int fd) {
     if (n >= 4 && head[0] == '\x7f' && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') return true;
     return n >= 2 && head[0] == '#' && head[1] == '!';
 }
+
+// "<pid>.<hex>" at the end of name (after its suffix is taken off), with
+// the process id; nullopt when the name is not of that form.
+std::optional<pid_t> temp_owner(std::string_view name) {
+    // The random part has 16 hexadecimal digits but for leading zeros; a
+    // name of the user's with a short one is none of ours.
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || name.size() - dot - 1 < 8) return std::nullopt;
+    for (char c : name.substr(dot + 1))
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    const std::string_view head = name.substr(0, dot);
+    const std::size_t pid_dot = head.rfind('.');
+    const std::string_view digits = pid_dot == std::string_view::npos ? head : head.substr(pid_dot + 1);
+    if (digits.empty() || digits.size() > 9) return std::nullopt;
+    pid_t pid = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        pid = pid * 10 + (c - '0');
+    }
+    return pid;
+}
+
+// The process that made a temporary file by this name, when it is one.
+std::optional<pid_t> temp_file_owner(const std::string& name) {
+    constexpr std::string_view download_head = ".download.", download_tail = ".part", write_tail = ".tmp";
+    std::string_view n = name;
+    if (n.starts_with(download_head) && n.ends_with(download_tail) &&
+        n.size() > download_head.size() + download_tail.size())
+        return temp_owner(n.substr(download_head.size(), n.size() - download_head.size() - download_tail.size()));
+    if (n.ends_with(write_tail) && n.size() > write_tail.size()) {
+        std::optional<pid_t> pid = temp_owner(n.substr(0, n.size() - write_tail.size()));
+        // A write's temporary name follows the name of the file it replaces.
+        const std::size_t dots = std::count(n.begin(), n.end(), '.');
+        if (pid && dots >= 3) return pid;
+    }
+    return std::nullopt;
+}
+
+bool process_runs(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
 bool copy_replacing(std::string_view src, std::string_view dst, bool executable_programs) {
     int in = ::open(to_native(src).c_str(), O_RDONLY | O_CLOEXEC);
@@ -263,5 +305,23 @@ bool read_file(std::string_view gbk_path, std::string& bytes) {
 bool copy_file_atomic(std::string_view src, std::string_view dst) { return copy_replacing(src, dst, false); }
 
 bool install_file_atomic(std::string_view src, std::string_view dst) { return copy_replacing(src, dst, true); }
+
+int remove_abandoned_temp_files(std::string_view gbk_folder) {
+    namespace fs = std::filesystem;
+    // A program folder holds a few hundred files; a bound keeps a strange
+    // one from holding the start-up for long.
+    constexpr int max_entries = 100000;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(to_native(gbk_folder), fs::directory_options::skip_permission_denied, ec);
+    int removed = 0, seen = 0;
+    for (; !ec && it != fs::recursive_directory_iterator() && ++seen <= max_entries; it.increment(ec)) {
+        std::error_code type_ec;
+        if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec)) continue;
+        const std::optional<pid_t> owner = temp_file_owner(it->path().filename().string());
+        if (!owner || *owner == ::getpid() || process_runs(*owner)) continue;
+        if (fs::remove(it->path(), type_ec)) ++removed;
+    }
+    return removed;
+}
 
 }  // namespace mirvo

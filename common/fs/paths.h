@@ -64,4 +64,10 @@ bool copy_file_atomic(std::string_view src, std::string_view dst);
 // downloads arrive without execute permission.
 bool install_file_atomic(std::string_view src, std::string_view dst);
 
+// Removes, below folder, the temporary files that a write or a download
+// leaves when its program is killed half-way (name.<pid>.<n>.tmp of the
+// writes here, .download.<pid>.<n>.part of downloads) and whose program no
+// longer runs. Links are not followed. Returns how many went.
+int remove_abandoned_temp_files(std::string_view gbk_folder);
+
 }  // namespace mirvo
