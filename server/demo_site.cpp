@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -174,16 +175,18 @@ bool write_site_file(const std::string& site, const std::string& rel, const std:
     return write_file_atomic(utf8_to_gbk(target.string()), bytes);
 }
 
-std::string download_list(const std::vector<list_file>& files, const std::string& version_file,
-                          const std::string& run_after, const std::string& message_gbk) {
+std::string download_list(const list_identity& identity, const std::vector<list_file>& files,
+                          const std::string& version_file, const std::string& run_after,
+                          const std::string& message_gbk) {
     // The root element comes first and its name does not begin with any of the
     // element names the updater looks for.
-    std::string t = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<download>\r\n";
+    std::string t = "<?xml version=\"1.0\" encoding=\"gbk\"?>\r\n<download>\r\n" + list_identity_elements(identity);
     int order = 0;
     for (const list_file& f : files) {
         t += "<file order=\"" + std::to_string(++order) + "\" get_name=\"" + f.get_name + "\" save_as=\"" + f.save_as +
              "\"";
         if (!f.sha256.empty()) t += " sha256=\"" + f.sha256 + "\"";
+        if (!f.size.empty()) t += " size=\"" + f.size + "\"";
         t += " />\r\n";
     }
     if (!version_file.empty()) t += "<version_file>" + version_file + "</version_file>\r\n";
@@ -196,14 +199,15 @@ std::string download_list(const std::vector<list_file>& files, const std::string
 namespace {
 
 bool is_version_text(const std::string& version, std::string& error) {
-    for (char c : version) {
-        if ((c < '0' || c > '9') && c != '.') {
-            error = "a version is written as digits and dots, e.g. 3.9";
-            return false;
-        }
+    if (version.empty()) {
+        error = "no version given";
+        return false;
     }
-    if (version.empty()) error = "no version given";
-    return !version.empty();
+    if (!mirvo::is_version_text(version)) {
+        error = "a version is written as digits and dots, e.g. 3.9";
+        return false;
+    }
+    return true;
 }
 
 // The client's release files on the site and where the update puts them.
@@ -231,20 +235,27 @@ std::optional<list_file> site_list_file(const std::string& site, const std::stri
                                         const std::string& save_as) {
     std::string bytes;
     if (!read_file(utf8_to_gbk((fs::path(site) / get_name).string()), bytes)) return std::nullopt;
-    return list_file{get_name, save_as, sha256_hex(bytes)};
+    return list_file{get_name, save_as, sha256_hex(bytes), std::to_string(bytes.size())};
 }
 
-// The list, then its signature beside it. Without a key an older signature
-// goes: it would not match, and a client with a key would refuse the list
-// for it all the same.
-bool write_download_list(const std::string& site, const std::string& rel, const std::string& text,
-                         const std::optional<private_key>& key) {
+// A list or version document, then its signature beside it. Without a key
+// an older signature goes: it would not match, and a client with a key
+// would refuse the file for it all the same.
+bool write_signed_file(const std::string& site, const std::string& rel, const std::string& text,
+                       const std::optional<private_key>& key) {
     if (!write_site_file(site, rel, text)) return false;
     const std::string signature = rel + signature_suffix;
     if (key) return write_site_file(site, signature, signature_text(*key, text));
     std::error_code ec;
     fs::remove(fs::path(site) / signature, ec);
     return !ec;
+}
+
+// A version document with the time it is published, so a client can tell
+// when the one it is shown has not changed for too long.
+std::string dated(const std::string& document) {
+    return document + "<" + signed_date_element + ">" + signed_date_text(std::time(nullptr)) + "</" +
+           signed_date_element + ">\r\n";
 }
 
 }  // namespace
@@ -299,9 +310,11 @@ bool publish_client_version(const std::string& site, const std::string& version,
         }
         files.push_back(*e);
     }
-    const std::string list = download_list(files, version_file, "mirvo", utf8_to_gbk("已更新到版本 ") + version);
-    const bool ok = write_download_list(site, "dl/download.xml", list, key) &&
-                    write_site_file(site, "mirvo.xml", doc + "<show_message>" + msg + "</show_message>\r\n");
+    const std::string list =
+        download_list({client_target, version}, files, version_file, "mirvo", utf8_to_gbk("已更新到版本 ") + version);
+    const bool ok =
+        write_signed_file(site, "dl/download.xml", list, key) &&
+        write_signed_file(site, "mirvo.xml", dated(doc + "<show_message>" + msg + "</show_message>\r\n"), key);
     if (!ok) error = "cannot write below " + site;
     return ok;
 }
@@ -319,10 +332,10 @@ bool publish_program_version(const std::string& site, const std::string& version
     const std::string version_doc = "<version>" + version + "</version>\r\n";
     // The program folder's version document comes from the server's once
     // the program is in place.
-    const std::string list =
-        download_list({*program}, base + ".xml", "", utf8_to_gbk("演示程序已安装，请再按“播放”运行它。"));
-    bool ok = write_download_list(site, "dl/download_" + base + ".xml", list, key) &&
-              write_site_file(site, base + ".xml", version_doc);
+    const std::string list = download_list({file, version}, {*program}, base + ".xml", "",
+                                           utf8_to_gbk("演示程序已安装，请再按“播放”运行它。"));
+    bool ok = write_signed_file(site, "dl/download_" + base + ".xml", list, key) &&
+              write_signed_file(site, base + ".xml", dated(version_doc), key);
     if (!ok) error = "cannot write below " + site;
     return ok;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/sign/sign.h"
+#include "common/sign/update_identity.h"
 
 #include <functional>
 #include <optional>
@@ -52,16 +53,18 @@ bool stage_client_files(const std::string& site, const std::string& client_folde
 // updater's self-update and records the version by fetching "/mirvo.xml"
 // once everything is in place; otherwise it installs only the version
 // document. The list is written first, so a client that sees the new
-// version always finds the list. Every entry carries its file's digest;
-// with a key the list is signed ("/dl/download.xml.sig"), without one a
-// signature left from before is removed.
+// version always finds the list. Every entry carries its file's digest and
+// size, the list names the client and the version; with a key the list and
+// the version document are signed ("/dl/download.xml.sig",
+// "/mirvo.xml.sig"), without one signatures left from before are removed.
+// The version document carries the time it was published.
 bool publish_client_version(const std::string& site, const std::string& version, const std::string& message,
                             const std::optional<private_key>& key, std::string& error);
 
 // Publishes version `version` of the demo program: its version document
 // "/mdemo.xml" and the download list "/dl/download_mdemo.xml" that installs
-// the program and then records the version, digests and signature as for
-// the client. A client with an older version offers the update when the
+// the program and then records the version, with digests, sizes, target,
+// version and signatures as for the client. A client with an older version offers the update when the
 // program is started.
 bool publish_program_version(const std::string& site, const std::string& version, const std::optional<private_key>& key,
                              std::string& error);
@@ -71,10 +74,14 @@ struct list_file {
     std::string get_name;  // below the site, "/"-separated
     std::string save_as;   // below the program folder, "\"-separated
     std::string sha256;    // the file's digest; empty: none given
+    std::string size;      // the file's size in bytes; empty: none given
 };
-// The download list text for these files. The digest is the last attribute
-// of its tag, so an updater that does not know it reads the others as ever.
-std::string download_list(const std::vector<list_file>& files, const std::string& version_file,
-                          const std::string& run_after, const std::string& message_gbk);
+// The download list text for these files, naming what it installs. The
+// digest and size are the last attributes of their tag, and the target and
+// version elements of their own, so an updater that does not know them
+// reads the rest as ever.
+std::string download_list(const list_identity& identity, const std::vector<list_file>& files,
+                          const std::string& version_file, const std::string& run_after,
+                          const std::string& message_gbk);
 
 }  // namespace mirvo::server

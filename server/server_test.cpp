@@ -4,6 +4,7 @@
 #include "common/protocol/digit_code.h"
 #include "common/protocol/request.h"
 #include "common/sign/sign.h"
+#include "common/sign/update_identity.h"
 #include "common/swf/swf.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
@@ -24,6 +25,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -632,8 +635,28 @@ TEST_F(ServerTest, PublishedListsAreSignedAndNameTheirFilesDigests) {
             if (get_name.empty()) break;
             EXPECT_EQ(xml_get_value(list.body, "file", "order", order, "sha256"), sha256_hex(get("/" + get_name)))
                 << get_name;
+            EXPECT_EQ(xml_get_value(list.body, "file", "order", order, "size"),
+                      std::to_string(get("/" + get_name).size()))
+                << get_name;
         }
         EXPECT_GE(entries, 1) << list_path;
+    }
+    // Each list names what it installs, so no list can pass for another
+    // program's or take one back to an older version.
+    const auto client_list = read_list_identity(get("/dl/download.xml"));
+    const auto program_list = read_list_identity(get("/dl/download_mdemo.xml"));
+    ASSERT_TRUE(client_list && program_list);
+    EXPECT_EQ(client_list->target, client_target);
+    EXPECT_EQ(client_list->version, "3.9");
+    EXPECT_EQ(program_list->target, demo_program_file);
+    EXPECT_EQ(program_list->version, "1.1");
+    // The version documents are signed with the time they were published.
+    for (const char* doc_path : {"/mirvo.xml", "/mdemo.xml"}) {
+        const std::string doc = get(doc_path);
+        EXPECT_TRUE(signature_matches(keys.pub, doc, get(std::string(doc_path) + ".sig"))) << doc_path;
+        const auto published = parse_signed_date(xml_get_value(doc, signed_date_element));
+        ASSERT_TRUE(published) << doc;
+        EXPECT_LT(std::abs(std::time(nullptr) - *published), 600) << doc;
     }
 
     // A key file that holds no key publishes nothing.
@@ -647,8 +670,8 @@ TEST_F(ServerTest, PublishedListsAreSignedAndNameTheirFilesDigests) {
         fs::remove(fs::path(site_) / rel);
     ASSERT_EQ(run_command({"publish-version", "--site", site_, "3.8"}, out, err), 0);
     ASSERT_EQ(run_command({"publish-program", "--site", site_, "1.0"}, out, err), 0);
-    EXPECT_EQ(raw_get(port_, "/dl/download.xml.sig").status, 404);
-    EXPECT_EQ(raw_get(port_, "/dl/download_mdemo.xml.sig").status, 404);
+    for (const char* sig : {"/dl/download.xml.sig", "/dl/download_mdemo.xml.sig", "/mirvo.xml.sig", "/mdemo.xml.sig"})
+        EXPECT_EQ(raw_get(port_, sig).status, 404) << sig;
     EXPECT_EQ(xml_get_value(get("/dl/download.xml"), "file", "order", "1", "sha256"),
               sha256_hex(get("/dl/client/mirvo.xml")));
 }
