@@ -8,8 +8,6 @@
 #include "updater/download_list.h"
 #include "updater/updater_texts.h"
 
-#include <sys/stat.h>
-
 #include <charconv>
 #include <filesystem>
 #include <system_error>
@@ -29,16 +27,6 @@ constexpr std::uint64_t max_note_bytes = 4u << 10;
 const updater_texts& texts() { return updater_text(); }
 
 bool is_plain_file(const std::string& path) { return file_exists(path) && !is_directory(path); }
-
-// The file's bytes when it is a plain file of at most max bytes.
-std::optional<std::string> read_small_file(const std::string& path, std::uint64_t max) {
-    struct stat st;
-    if (::stat(to_native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > max)
-        return std::nullopt;
-    std::string bytes;
-    if (!read_file(path, bytes) || bytes.size() > max) return std::nullopt;
-    return bytes;
-}
 
 // A path as the person reading a message knows it on this system.
 std::string shown_path(const std::string& path) { return gbk_replace_char(path, '\\', '/'); }

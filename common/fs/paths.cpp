@@ -302,6 +302,16 @@ bool read_file(std::string_view gbk_path, std::string& bytes) {
     return true;
 }
 
+std::optional<std::string> read_small_file(std::string_view gbk_path, std::uint64_t max_bytes) {
+    struct stat st;
+    if (::stat(to_native(gbk_path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uint64_t>(st.st_size) > max_bytes)
+        return std::nullopt;
+    std::string bytes;
+    if (!read_file(gbk_path, bytes) || bytes.size() > max_bytes) return std::nullopt;
+    return bytes;
+}
+
 bool copy_file_atomic(std::string_view src, std::string_view dst) { return copy_replacing(src, dst, false); }
 
 bool install_file_atomic(std::string_view src, std::string_view dst) { return copy_replacing(src, dst, true); }

@@ -3,6 +3,7 @@
 // here "\" becomes "/" (stepping by GBK character) and the bytes become UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,9 @@ bool write_file_atomic(std::string_view gbk_path, std::string_view bytes, file_a
 bool write_native_file_atomic(const std::string& native_path, std::string_view bytes,
                               file_access access = file_access::usual);
 bool read_file(std::string_view gbk_path, std::string& bytes);
+// The bytes of a plain file of at most max_bytes; nullopt for anything else
+// (a larger file is not read at all).
+std::optional<std::string> read_small_file(std::string_view gbk_path, std::uint64_t max_bytes);
 // Copies src over dst by the same replace-and-rename, streaming (a file of
 // any size costs no more memory than a small one). dst keeps its permissions
 // when it existed.
