@@ -32,3 +32,7 @@ if(MIRVO_UPDATE_PUBLIC_KEY STREQUAL "demo")
 else()
   set(MIRVO_DEMO_KEY_FILE "")
 endif()
+# A client built with a key says so (in its login caption) when the signed
+# version document the service shows it is older than this many days, or
+# not signed: someone may be holding newer releases back.
+set(MIRVO_UPDATE_MAX_AGE_DAYS 30 CACHE STRING "Days a signed version document may be old")

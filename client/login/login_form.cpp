@@ -13,6 +13,7 @@
 #include "client/res/string_table.h"
 #include "common/fs/paths.h"
 #include "common/http/http.h"
+#include "common/sign/update_identity.h"
 #include "common/xmltext/xmltext.h"
 #include "gui/desktop.h"
 #include "gui/pump.h"
@@ -24,6 +25,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+
+#include <cstdio>
 
 namespace mirvo {
 
@@ -218,6 +221,7 @@ Clogin_form::retry_focus Clogin_form::attempt_login(const std::string& user, con
 
 void Clogin_form::offer_update(const std::string& base, const std::string& folder) {
     const version_check version = check_version(base, folder);
+    warn_if_stale(version);
     if (!version.newer) return;
     const box_answer answer = the_desktop().message_box(this, load_string(str::new_version) + version.prompt,
                                                         application_title(), box_kind::yes_no);
@@ -228,10 +232,22 @@ void Clogin_form::offer_update(const std::string& base, const std::string& folde
     // The download pumps events: a user who closed the dialog meanwhile has
     // ended the program, and gets no updater.
     if (ended_) return;
+    note_expected_target(folder, client_target);
     the_desktop().start_program(folder + updater_relative_path, {}, folder);
     post_quit(1);
     ended_ = true;
     QDialog::reject();
+}
+
+// An old or unsigned version document may be someone holding newer
+// releases back: the caption says so, and so does the log.
+void Clogin_form::warn_if_stale(const version_check& version) {
+    const std::string note = stale_versions_note(version);
+    if (note.empty()) return;
+    setWindowTitle(qstr(gbk(windowTitle()) + note));
+    std::fprintf(stderr, "mirvo: the service's version document is %s\n",
+                 version.age_days < 0 ? "not signed with the update key"
+                                      : ("signed " + std::to_string(version.age_days) + " days ago").c_str());
 }
 
 Clogin_form::retry_focus Clogin_form::authenticate(const std::string& base, const std::string& folder,

@@ -19,6 +19,8 @@ class login_form;
 
 namespace mirvo {
 
+struct version_check;
+
 class Clogin_form : public QDialog {
     Q_OBJECT
 public:
@@ -64,6 +66,7 @@ private:
     // Asks whether to update when the server has a newer version; a yes
     // fetches the download list, starts the updater and ends the program.
     void offer_update(const std::string& base, const std::string& folder);
+    void warn_if_stale(const version_check& version);
     retry_focus authenticate(const std::string& base, const std::string& folder, const std::string& user,
                              const std::string& password);
     // The session values and the profile after an accepted login; ends the

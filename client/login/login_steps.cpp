@@ -9,13 +9,33 @@
 #include "common/protocol/digit_code.h"
 #include "common/protocol/request.h"
 #include "common/sign/sign.h"
+#include "common/sign/update_identity.h"
 #include "common/text/gbk.h"
 #include "common/xmltext/xmltext.h"
 
+#include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
 namespace mirvo {
+
+namespace {
+
+// No list or signature of the service comes near these.
+constexpr std::uint64_t max_list_bytes = 4u << 20;
+constexpr std::uint64_t max_signature_bytes = 4u << 10;
+constexpr std::uint64_t max_version_document_bytes = 64u << 10;
+
+// The installed client's version: the one the updater recorded from the
+// signed list it installed, never more than a small document's worth.
+std::string recorded_client_version(const std::string& folder) {
+    const version_record record = version_record_of(client_target);
+    const std::optional<std::string> text = read_small_file(folder + record.path, max_version_document_bytes);
+    return text ? xml_get_value(*text, record.element) : std::string();
+}
+
+}  // namespace
 
 std::vector<std::string> coded_server_candidates() {
     return {server_candidate_url(0), server_candidate_url(1), server_candidate_url(2)};
@@ -52,24 +72,47 @@ bool fetch_download_list(progress_bar* progress, status_line* status, const std:
     // older list, or an older list's signature, to be taken for this one.
     remove_file(list);
     remove_file(signature);
-    http_download_file(progress, base_url, remote_list, folder, status);
+    remove_file(list + expected_target_suffix);
+    http_download_file(progress, base_url, remote_list, folder, status, download_variant::client,
+                       {.max_bytes = max_list_bytes});
     if (!update_key()) return file_exists(list) && !is_directory(list);
-    http_download_file(progress, base_url, remote_list + signature_suffix, folder, status);
+    http_download_file(progress, base_url, remote_list + signature_suffix, folder, status, download_variant::client,
+                       {.max_bytes = max_signature_bytes});
     if (check_list_signature(*update_key(), list) == list_signature::valid) return true;
     remove_file(list);
     remove_file(signature);
     return false;
 }
 
-version_check check_version(const std::string& base_url, const std::string& folder) {
+void note_expected_target(const std::string& folder, const std::string& target) {
+    write_file_atomic(folder + "\\dl\\download.xml" + expected_target_suffix, target);
+}
+
+version_check check_version(const std::string& base_url, const std::string& folder, int max_age_days) {
     const std::string remote_doc = http_get_text(base_url + "/mirvo.xml");
     const float remote = version_number(xml_get_value(remote_doc, "mirvo"));
-    const float local = version_number(xml_get_file_value(folder + "\\mirvo.xml", "mirvo"));
+    const float local = version_number(recorded_client_version(folder));
     version_check out;
     out.newer = remote > local;
     // The service's text goes into a message box: a line of a sane length.
     out.prompt = gbk_prefix(xml_get_value(remote_doc, "show_message"), max_shown_service_text);
+    if (update_key()) {
+        const std::string signature = http_get_text(base_url + "/mirvo.xml" + signature_suffix);
+        const std::optional<std::time_t> signed_at =
+            signature_matches(*update_key(), remote_doc, signature)
+                ? parse_signed_date(xml_get_value(remote_doc, signed_date_element))
+                : std::nullopt;
+        if (signed_at)
+            out.age_days = static_cast<int>(std::max<std::time_t>(0, std::time(nullptr) - *signed_at) / 86400);
+        out.stale = !signed_at || out.age_days > max_age_days;
+    }
     return out;
+}
+
+std::string stale_versions_note(const version_check& check) {
+    if (!check.stale) return {};
+    if (check.age_days < 0) return load_string(str::unsigned_versions);
+    return load_string(str::stale_versions) + int_to_text(check.age_days) + load_string(str::stale_versions_tail);
 }
 
 std::string login_request_url(const std::string& base_url, const std::string& request_page, const std::string& user,

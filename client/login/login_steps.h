@@ -7,6 +7,9 @@
 
 namespace mirvo {
 
+// Days a signed version document may be old before the client says so.
+inline constexpr int update_max_age_days = MIRVO_UPDATE_MAX_AGE_DAYS;
+
 // The updater's file name in the program folder ("\mupdate"), and where a
 // freshly downloaded updater waits ("\dl\mupdate").
 inline constexpr const char* updater_relative_path = "\\mupdate";
@@ -30,21 +33,37 @@ class progress_bar;
 class status_line;
 
 // Fetches the download list base + remote_list (e.g. "/dl/download.xml")
-// into folder + remote_list, in place of any list (and signature) there
-// before. With an update key, its signature remote_list + ".sig" is fetched
-// beside it and the list is kept only when it is signed with that key: an
-// unsigned or altered list is removed, so the updater finds none and says
-// so. True when a list stands (checked, or fetched without a key).
+// into folder + remote_list, in place of any list (and signature, and target
+// note) there before. With an update key, its signature remote_list + ".sig"
+// is fetched beside it and the list is kept only when it is signed with that
+// key: an unsigned or altered list is removed, so the updater finds none and
+// says so. True when a list stands (checked, or fetched without a key).
 bool fetch_download_list(progress_bar* progress, status_line* status, const std::string& base_url,
                          const std::string& folder, const std::string& remote_list);
+
+// Leaves beside the handed-over list (folder\dl\download.xml) the target
+// the user agreed to update: the client, or a program by its file name. The
+// updater refuses a signed list for any other.
+void note_expected_target(const std::string& folder, const std::string& target);
 
 struct version_check {
     bool newer = false;  // the server's version is above the installed one
     std::string prompt;  // the server document's show_message
+    // With an update key: the server's document is not signed with it, or
+    // was signed longer ago than the allowed age. Someone may be serving an
+    // old one to keep newer releases from the user.
+    bool stale = false;
+    int age_days = -1;  // days since it was signed; -1 when it is not (validly) signed
 };
-// Compares the server's "/mirvo.xml" with folder\mirvo.xml, both read as
-// single-precision numbers (1.10 reads as 1.1).
-version_check check_version(const std::string& base_url, const std::string& folder);
+// Compares the server's "/mirvo.xml" with the version recorded in
+// folder\mirvo.xml, both read as single-precision numbers (1.10 reads as
+// 1.1). With an update key, also checks "/mirvo.xml.sig" and the date the
+// document carries against max_age_days.
+version_check check_version(const std::string& base_url, const std::string& folder,
+                            int max_age_days = update_max_age_days);
+
+// A caption note for a stale check ("" when it is not stale).
+std::string stale_versions_note(const version_check& check);
 
 // base + "/" + page + "?user=" + the percent-encoded user + "&password=" +
 // digit_encode(password) + "&action=login". Pumps events while the password

@@ -5,12 +5,15 @@
 
 #include "client/login/session.h"
 #include "common/sign/sign.h"
+#include "common/sign/update_identity.h"
+#include "common/text/gbk.h"
 #include "common/ui/status.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_http_server.h"
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -105,6 +108,47 @@ TEST_F(FetchDownloadList, AListAndSignatureFromBeforeNeverPassForANewOne) {
     server.on("//dl/download.xml.sig", scripted_response::text(404, "none"));
     EXPECT_FALSE(fetch());
     EXPECT_FALSE(listed());
+}
+
+// With a key the login also checks the version document's signature and
+// date: one signed too long ago, or not signed, may be someone keeping newer
+// releases back, and the caption says so. Without a key nothing changes.
+TEST_F(FetchDownloadList, AnOldOrUnsignedVersionDocumentIsCalledStale) {
+    testing::write_bytes((prog / "mirvo.xml").string(), "<mirvo>3.8</mirvo>");
+    const auto document = [](int days_ago) {
+        return "<mirvo>3.9</mirvo><show_message>new</show_message><published>" +
+               signed_date_text(std::time(nullptr) - days_ago * 86400 - 60) + "</published>";
+    };
+    struct age_case {
+        const char* what;
+        std::string doc, signature;
+        bool stale;
+        int age_days;
+    };
+    update_key() = keys.pub;
+    const std::vector<age_case> cases = {
+        {"fresh", document(2), signature_text(keys.secret, document(2)), false, 2},
+        {"old", document(40), signature_text(keys.secret, document(40)), true, 40},
+        {"unsigned", document(2), "", true, -1},
+        {"signed by another", document(2), signature_text(make_key_pair()->secret, document(2)), true, -1},
+    };
+    for (const age_case& c : cases) {
+        server.on("/mirvo.xml", scripted_response::text(200, c.doc));
+        server.on("/mirvo.xml.sig", scripted_response::text(c.signature.empty() ? 404 : 200, c.signature));
+        const version_check v = check_version(server.base_url(), prog.string(), 30);
+        EXPECT_TRUE(v.newer) << c.what;
+        EXPECT_EQ(v.stale, c.stale) << c.what;
+        EXPECT_EQ(v.age_days, c.age_days) << c.what;
+    }
+    EXPECT_EQ(stale_versions_note({true, "", true, 40}), utf8_to_gbk("（注意：服务器的版本信息已经40天没有更新）"));
+    EXPECT_EQ(stale_versions_note({true, "", true, -1}), utf8_to_gbk("（注意：服务器的版本信息没有有效的签名）"));
+    EXPECT_EQ(stale_versions_note({true, "", false, 2}), "");
+
+    update_key().reset();
+    const std::size_t asked = server.request_count();
+    const version_check v = check_version(server.base_url(), prog.string(), 30);
+    EXPECT_FALSE(v.stale);
+    EXPECT_EQ(server.request_count(), asked + 1);
 }
 
 }  // namespace

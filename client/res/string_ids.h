@@ -23,8 +23,11 @@ inline constexpr int network_error = 266;         // "读取网络信息出错�
 inline constexpr int start_playing = 267;         // "开始播放..."
 inline constexpr int please_wait = 268;           // "正在执行您的操作，请稍等..."
 inline constexpr int new_program_version = 269;  // "发现新版本，是否下载?在下载完毕后重新按播放按钮来运行"
-inline constexpr int make_friends = 280;   // "交新朋友"
-inline constexpr int register_user = 281;  // "注册新用户"
-inline constexpr int releasing = 282;      // "正在释放资源......"
+inline constexpr int make_friends = 280;         // "交新朋友"
+inline constexpr int register_user = 281;        // "注册新用户"
+inline constexpr int releasing = 282;            // "正在释放资源......"
+inline constexpr int stale_versions = 283;       // "（注意：服务器的版本信息已经"
+inline constexpr int stale_versions_tail = 284;  // "天没有更新）"
+inline constexpr int unsigned_versions = 285;    // "（注意：服务器的版本信息没有有效的签名）"
 
 }  // namespace mirvo::str

@@ -26,6 +26,9 @@ const string_entry string_entries[] = {
     {280, "交新朋友"},
     {281, "注册新用户"},
     {282, "正在释放资源......"},
+    {283, "（注意：服务器的版本信息已经"},
+    {284, "天没有更新）"},
+    {285, "（注意：服务器的版本信息没有有效的签名）"},
 };
 
 const std::size_t string_entry_count = sizeof string_entries / sizeof string_entries[0];
