@@ -24,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdlib>
 #include <filesystem>
@@ -279,6 +280,21 @@ private slots:
         press_save(form);
         QCOMPARE(server_->request_count(), 2u);
         QCOMPARE(form.result(), int(QDialog::Accepted));
+    }
+
+    // A form closed while its suggestion waits for a silent service no longer
+    // shows its note: when the sending fails, a box says so.
+    void aSuggestionThatCouldNotBeSentIsSaidAfterTheFormClosed() {
+        mirvo::testing::short_transfer_timeouts timeouts(std::chrono::milliseconds(600));
+        server_->otherwise(scripted_response::never_answer());
+        say_to_us_form form;
+        form.show();
+        choose(form, 1);
+        type_text(form, g("程序有时候会退出"));
+        QTimer::singleShot(200, &form, [&] { form.close(); });
+        press_save(form);
+        QVERIFY(!form.isVisible());
+        QCOMPARE(box_texts(), std::vector<std::string>{g("糟糕，您的建议没有保存成功！请稍后再提一次。")});
     }
 
     void suggestionCancelAndCloseSendNothing() {

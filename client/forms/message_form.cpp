@@ -36,6 +36,18 @@ void message_form::show_now() {
     repaint();
 }
 
-void message_form::closeEvent(QCloseEvent* event) { event->ignore(); }
+void message_form::set_cancel_handler(std::function<void()> cancel) {
+    cancel_ = std::move(cancel);
+    setWindowFlags(windowFlags() | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+}
+
+void message_form::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (cancel_) cancel_();
+}
+
+void message_form::reject() {
+    if (cancel_) cancel_();
+}
 
 }  // namespace mirvo

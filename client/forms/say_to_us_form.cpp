@@ -66,6 +66,11 @@ void say_to_us_form::submit() {
         accept();
         return;
     }
+    // Closed while the request waited: the note would go unseen.
+    if (!isVisible()) {
+        box(suggestion_not_sent());
+        return;
+    }
     ui_->note_label->setText(qstr(suggestion_failure_note()));
     ui_->text_edit->setFocus();
 }

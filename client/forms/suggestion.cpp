@@ -79,4 +79,6 @@ std::string suggestion_failure_note() {
     return g("糟糕，在保存的时候发生了错误！请稍后再试，或直接联系我们：") + contact_details();
 }
 
+std::string suggestion_not_sent() { return g("糟糕，您的建议没有保存成功！请稍后再提一次。"); }
+
 }  // namespace mirvo

@@ -49,5 +49,8 @@ bool send_suggestion(int category, const std::string& text);
 // Both end with the service's contact details.
 std::string suggestion_note();
 std::string suggestion_failure_note();
+// Said in a box when saving failed after the form was closed, so the note
+// is no longer to be seen.
+std::string suggestion_not_sent();
 
 }  // namespace mirvo

@@ -2,9 +2,12 @@
 
 #include "client/controls/control_access.h"
 #include "client/controls/html_static.h"
+#include "client/forms/message_form.h"
 #include "client/forms/new_message_form.h"
 #include "client/lessons/branch_lines.h"
 #include "client/lessons/programs.h"
+#include "client/res/string_ids.h"
+#include "client/res/string_table.h"
 #include "gui/desktop.h"
 #include "gui/qt_text.h"
 #include "gui/window_roles.h"
@@ -59,13 +62,18 @@ QTreeWidgetItem* add_item(Parent* parent, const std::string& text) {
     return item;
 }
 
-// What starting a catalogue program asks of the window.
+// What starting a catalogue program asks of the window. The loading window
+// above everything steps aside while the user is asked.
 class program_binding final : public program_window {
 public:
-    explicit program_binding(QWidget& form) : form_(form) {}
+    program_binding(QWidget& form, message_form& loading) : form_(form), loading_(loading) {}
     void set_caption(const std::string& text) override { form_.setWindowTitle(qstr(text)); }
     bool ask_yes_no(const std::string& text) override {
-        return the_desktop().message_box(&form_, text, application_title(), box_kind::yes_no) == box_answer::yes;
+        loading_.hide();
+        const bool yes =
+            the_desktop().message_box(&form_, text, application_title(), box_kind::yes_no) == box_answer::yes;
+        if (yes) loading_.show_now();
+        return yes;
     }
     void launch(const std::string& path, const std::vector<std::string>& args,
                 const std::string& working_folder) override {
@@ -76,6 +84,7 @@ public:
 
 private:
     QWidget& form_;
+    message_form& loading_;
 };
 
 }  // namespace
@@ -388,16 +397,21 @@ void lesson_form::leave_for_program() {
 }
 
 void lesson_form::closeEvent(QCloseEvent* event) {
-    // Closing only brings the window back to its normal state.
+    // Closing only brings the window back to its normal state, and calls off
+    // a program's start that waits for the service.
     event->ignore();
+    cancel_program_start();
     showNormal();
 }
 
 void lesson_form::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
+        case Qt::Key_Escape:
+            event->accept();
+            cancel_program_start();
+            return;
         case Qt::Key_Return:
         case Qt::Key_Enter:
-        case Qt::Key_Escape:
             event->accept();
             return;
         default:
@@ -461,8 +475,22 @@ bool lesson_form::key_pressed(QObject* watched, QKeyEvent* key) {
 }
 
 void lesson_form::start_program(const std::string& file_name) {
-    program_binding binding(*this);
+    // The start pumps events while it waits: a second one meanwhile would
+    // run two at once.
+    if (program_start_) return;
+    transfer_cancel work;
+    message_form loading(this);
+    loading.set_status_text(load_string(str::please_wait));
+    loading.set_cancel_handler([&work] { work.cancel(); });
+    loading.show_now();
+    program_start_ = &work;
+    program_binding binding(*this, loading);
     mirvo::start_program(binding, file_name, playback_->state().online_text);
+    program_start_ = nullptr;
+}
+
+void lesson_form::cancel_program_start() {
+    if (program_start_) program_start_->cancel();
 }
 
 void lesson_form::tick_notices() { notices_->tick_notices(); }

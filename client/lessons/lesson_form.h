@@ -8,6 +8,7 @@
 #include "client/lessons/movie_player.h"
 #include "client/lessons/notices.h"
 #include "client/lessons/playback.h"
+#include "common/http/http.h"
 
 #include <QBasicTimer>
 #include <QDialog>
@@ -118,8 +119,10 @@ private:
     void create_notice_window();
     void leave_for_program();
     // A catalogue program: its start, version check and hand-over to the
-    // updater (programs.h holds the logic).
+    // updater (programs.h holds the logic), under a loading window that
+    // calls it off when closed.
     void start_program(const std::string& file_name);
+    void cancel_program_start();
     // The notice duties at the start of every tick, and the notice link's
     // text when the toolbar comes back (notices.h holds the logic).
     void tick_notices();
@@ -146,6 +149,9 @@ private:
     // Any other size is the user's: the player fills the window again.
     bool player_set_for_program_ = false;
     std::optional<QSize> program_normal_size_;  // empty until that first resize
+    // While a catalogue program's start waits for the service: closing the
+    // loading window or this one, or Escape, calls it off.
+    transfer_cancel* program_start_ = nullptr;
 };
 
 }  // namespace mirvo

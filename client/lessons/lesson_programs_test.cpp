@@ -1,19 +1,26 @@
 // A catalogue program started from the lesson window on the offscreen
 // platform: the prompt through the desktop's message box, the program started
 // for real with its argument vector, and the hand-over to the updater.
+#include "client/forms/message_form.h"
 #include "client/lessons/lesson_form.h"
 #include "client/login/session.h"
 #include "common/fs/paths.h"
 #include "gui/desktop.h"
+#include "gui/pump.h"
 #include "gui/qt_text.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/lesson_test_service.h"
 #include "tests/support/recording_desktop.h"
 #include "tests/support/test_http_server.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
+#include <functional>
 
 using namespace mirvo;
 using mirvo::testing::scripted_response;
@@ -115,6 +122,54 @@ private slots:
         QCOMPARE(desktop.starts[0].folder, folder());
         QVERIFY(desktop.boxes.empty());
         QCOMPARE(mirvo::testing::read_bytes(folder() + "/dl/download.xml"), std::string("<download>rec</download>"));
+    }
+
+    // A start that waits on a silent service (its version check, or the
+    // program's list) is called off by closing the loading window, by
+    // Escape there or in the lesson window; nothing starts afterwards.
+    void closingTheLoadingWindowOrEscapeCallsTheStartOffAndStartsNothing() {
+        mirvo::testing::short_transfer_timeouts timeouts(std::chrono::milliseconds(10000));
+        qt_message_pump qt_pump;
+        set_message_pump(&qt_pump);
+        server_->on("/rec.xml", scripted_response::never_answer());
+        server_->on("//dl/download_rec.xml", scripted_response::never_answer());
+        put("rec.exe", recorder);
+        fs::permissions(folder() + "/rec.exe", fs::perms::owner_all);
+        mirvo::testing::recording_desktop desktop;
+        const auto loading_window = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* m = qobject_cast<message_form*>(w); m && m->isVisible()) return m;
+            return static_cast<message_form*>(nullptr);
+        };
+        std::unique_ptr<lesson_form> form;
+        using stop = std::function<void(message_form&)>;
+        const std::vector<std::pair<const char*, stop>> ways = {
+            {"close box", [](message_form& m) { m.close(); }},
+            {"Escape", [](message_form& m) { QTest::keyClick(&m, Qt::Key_Escape); }},
+            {"the lesson window's Escape", [](message_form& m) { QTest::keyClick(m.parentWidget(), Qt::Key_Escape); }},
+        };
+        for (const auto& [what, how] : ways) {
+            bool stopped = false;
+            QTimer::singleShot(300, [&, how = how] {
+                if (message_form* m = loading_window()) {
+                    QCOMPARE(m->status()->text(), QString::fromUtf8("正在执行您的操作，请稍等..."));
+                    how(*m);
+                    stopped = true;
+                }
+            });
+            QElapsedTimer clock;
+            clock.start();
+            form = open_window();
+            QVERIFY2(stopped, what);
+            QVERIFY2(clock.elapsed() < 3000, what);
+            QVERIFY2(!loading_window(), what);
+            // The second time round the program is missing: its list is what waits.
+            fs::remove(folder() + "/rec.exe");
+        }
+        QVERIFY(desktop.starts.empty());
+        QVERIFY(desktop.boxes.empty());
+        QVERIFY(!fs::exists(folder() + "/args.txt"));
+        set_message_pump(&pump_);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "common/fs/paths.h"
 #include "common/http/http.h"
 #include "common/sign/sign.h"
+#include "common/sign/update_identity.h"
 #include "common/xmltext/xmltext.h"
 
 namespace mirvo {
@@ -19,6 +20,8 @@ namespace {
 constexpr const char* user_name_parameter = " user_name=";
 constexpr const char* user_password_parameter = " user_password=";
 
+constexpr std::uint64_t max_version_document_bytes = 64u << 10;
+
 std::string without_leading_blank(const char* parameter) { return std::string(parameter + 1); }
 
 bool is_installed(const std::string& path) { return file_exists(path) && !is_directory(path); }
@@ -28,7 +31,11 @@ bool is_installed(const std::string& path) { return file_exists(path) && !is_dir
 bool newer_version_offered(const program_names& names) {
     const std::string remote_doc = http_get_text(session().server_base_url + "/" + names.version_document);
     const float remote = version_number(xml_get_value(remote_doc, "version"));
-    const float local = version_number(xml_get_file_value(program_folder() + "\\" + names.version_document, "version"));
+    // The installed version as the updater recorded it; a document grown
+    // beyond any version document's size says nothing.
+    const std::optional<std::string> local_doc =
+        read_small_file(program_folder() + "\\" + names.version_document, max_version_document_bytes);
+    const float local = version_number(local_doc ? xml_get_value(*local_doc, "version") : std::string());
     return remote > local;
 }
 
@@ -46,17 +53,22 @@ void launch_program(program_window& window, const std::string& path) {
 // failed fetch, or a list that is not signed as the build requires, leaves
 // the updater with no list rather than a stale one. The signature goes
 // along: the updater checks it again.
-void hand_over_to_updater(program_window& window, const program_names& names) {
+program_start hand_over_to_updater(program_window& window, const std::string& file_name, const program_names& names) {
     const std::string& folder = program_folder();
     const std::string list = folder + "\\dl\\" + names.list_name;
     const std::string handed = folder + "\\dl\\download.xml";
     remove_file(handed);
     remove_file(handed + signature_suffix);
+    remove_file(handed + expected_target_suffix);
     if (fetch_download_list(nullptr, nullptr, session().server_base_url, folder, "/dl/" + names.list_name)) {
         copy_file_atomic(list, handed);
         if (update_key()) copy_file_atomic(list + signature_suffix, handed + signature_suffix);
+        note_expected_target(folder, file_name);
     }
+    // Called off while the list came: the user wants nothing started.
+    if (transfers_cancelled()) return program_start::cancelled;
     window.launch(folder + updater_relative_path, {}, folder);
+    return program_start::handed_over;
 }
 
 program_start run_or_hand_over(program_window& window, const std::string& file_name) {
@@ -65,13 +77,15 @@ program_start run_or_hand_over(program_window& window, const std::string& file_n
     if (program_folder().empty() || file_name.empty() || !is_confined(file_name)) return program_start::refused;
     const program_names names = names_of_program(file_name);
     const std::string path = *join_confined(program_folder(), file_name);
-    if (is_installed(path) &&
-        (!newer_version_offered(names) || !window.ask_yes_no(load_string(str::new_program_version)))) {
-        launch_program(window, path);
-        return program_start::started;
+    if (is_installed(path)) {
+        const bool offered = newer_version_offered(names);
+        if (transfers_cancelled()) return program_start::cancelled;
+        if (!offered || !window.ask_yes_no(load_string(str::new_program_version))) {
+            launch_program(window, path);
+            return program_start::started;
+        }
     }
-    hand_over_to_updater(window, names);
-    return program_start::handed_over;
+    return hand_over_to_updater(window, file_name, names);
 }
 
 }  // namespace
@@ -85,7 +99,8 @@ program_start start_program(program_window& window, const std::string& file_name
     window.set_caption(join_strings({str::please_wait, str::online}) + online_text);
     // The service learns of every start; its reply says nothing.
     http_get_text(build_request_url("game", &file_name));
-    const program_start outcome = run_or_hand_over(window, file_name);
+    const program_start outcome =
+        transfers_cancelled() ? program_start::cancelled : run_or_hand_over(window, file_name);
     window.set_caption(load_string(str::online) + online_text);
     return outcome;
 }

@@ -35,13 +35,15 @@ enum class program_start {
     refused,      // no name, or one that leaves the program folder: nothing started
     started,      // the installed program was started
     handed_over,  // missing or outdated: the updater was started with its list
+    cancelled,    // the user called the start off while it waited: nothing started
 };
 
 // Starts the catalogue program file_name (the entry's file name) as the
 // session's user: tells the service (the game action), compares the
 // installed version with the server's and asks before an update; starts the
 // program, or hands it to the updater. online_text is the window's online
-// count, for the caption.
+// count, for the caption. A transfer_cancel around the call that is
+// cancelled while it waits for the service ends it with nothing started.
 program_start start_program(program_window& window, const std::string& file_name, const std::string& online_text);
 
 }  // namespace mirvo

@@ -177,6 +177,8 @@ TEST_F(Programs, WithAnUpdateKeyOnlyASignedListReachesTheUpdaterWithItsSignature
     EXPECT_EQ(start("mgame.exe"), program_start::handed_over);
     EXPECT_EQ(at("dl/download.xml"), list);
     EXPECT_EQ(at("dl/download.xml.sig"), signature);
+    // The updater holds the list to the program the user chose.
+    EXPECT_EQ(at("dl/download.xml.target"), "mgame.exe");
 
     // Altered on the way: the signed list from before is gone with its
     // signature, and the updater is started to say it found nothing.
@@ -184,6 +186,7 @@ TEST_F(Programs, WithAnUpdateKeyOnlyASignedListReachesTheUpdaterWithItsSignature
     EXPECT_EQ(start("mgame.exe"), program_start::handed_over);
     EXPECT_FALSE(fs::exists(prog / "dl/download.xml"));
     EXPECT_FALSE(fs::exists(prog / "dl/download.xml.sig"));
+    EXPECT_FALSE(fs::exists(prog / "dl/download.xml.target"));
     EXPECT_FALSE(fs::exists(prog / "dl/download_mgame.xml"));
     ASSERT_EQ(window.launches.size(), 2u);
     EXPECT_EQ(window.launches[1].path, folder() + "\\mupdate");
