@@ -102,7 +102,10 @@ void CMainFrame::put_lesson_window_in_front() {
 
 int CMainFrame::run_login() {
     Clogin_form login;
-    return login.exec() == QDialog::Accepted ? 1 : 2;
+    const int answer = login.exec() == QDialog::Accepted ? 1 : 2;
+    // Said for as long as the program runs, not only while the login shows.
+    if (!login.versions_note().empty()) setWindowTitle(windowTitle() + qstr(login.versions_note()));
+    return answer;
 }
 
 namespace {

@@ -244,6 +244,7 @@ void Clogin_form::offer_update(const std::string& base, const std::string& folde
 void Clogin_form::warn_if_stale(const version_check& version) {
     const std::string note = stale_versions_note(version);
     if (note.empty()) return;
+    versions_note_ = note;
     setWindowTitle(qstr(gbk(windowTitle()) + note));
     std::fprintf(stderr, "mirvo: the service's version document is %s\n",
                  version.age_days < 0 ? "not signed with the update key"

@@ -27,6 +27,11 @@ public:
     explicit Clogin_form(QWidget* parent = nullptr);
     ~Clogin_form() override;
 
+    // What the login found wrong with the service's version document (an
+    // old or unsigned one), for the caption of the windows that follow;
+    // empty when nothing was.
+    const std::string& versions_note() const { return versions_note_; }
+
     // Tries the server candidates in order and keeps the first that answers
     // as the session's server base URL (empty when none does); then enables
     // the input controls.
@@ -87,6 +92,7 @@ private:
     int countdown_ = 0;
     bool running_ = false;
     bool ended_ = false;
+    std::string versions_note_;
 };
 
 // The registration page the dialog's link opens.

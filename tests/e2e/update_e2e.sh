@@ -19,14 +19,19 @@
 # refused: the client leaves it out of dl/, the updater says it found no
 # update and nothing is installed.
 #
-# Usage: update_e2e.sh PROGRAM_FOLDER MIRVO_SERVER MDEMO SLOW_RELAY PORT [SIGNING_KEY]
+# Rollback and freeze (with a key): the older signed list served again
+# behind a version document that claims 99999 is offered but refused by the
+# updater, which says why; the next real release is still offered; a signed
+# version document from long ago is said in the client's caption.
+#
+# Usage: update_e2e.sh PROGRAM_FOLDER MIRVO_SERVER MDEMO SLOW_RELAY PORT [SIGNING_KEY MIRVO_SIGN]
 # SIGNING_KEY: the private key the programs' configured key belongs to;
-# empty for a build that checks no signatures.
+# empty for a build that checks no signatures. MIRVO_SIGN signs by hand.
 # With MIRVO_SCREENSHOTS=DIR set, screenshots are left in DIR.
 set -u
 e2e_name=update_e2e
 . "$(dirname "$0")/lib.sh"
-program=$1 server=$2 mdemo=$3 relay=$4 port=$5 key=${6:-}
+program=$1 server=$2 mdemo=$3 relay=$4 port=$5 key=${6:-} sign=${7:-}
 key_args=()
 [ -n "$key" ] && key_args=(--key "$key")
 relay_port=$((port + 1))
@@ -156,6 +161,9 @@ wait_gone mirvo 150 || fail "the client did not end"
 # The published updater differs from the installed one by a few trailing bytes.
 printf 'e2e' >> "$work/site/dl/mupdate.new"
 new_updater=$(md5sum < "$work/site/dl/mupdate.new")
+# The list of 3.8 as its service signed it, to be served again later.
+cp "$work/site/dl/download.xml" "$work/list_3.8.xml"
+[ -n "$key" ] && cp "$work/site/dl/download.xml.sig" "$work/list_3.8.xml.sig"
 "$server" publish-version --site "$work/site" "${key_args[@]}" 3.9 "新版本" > /dev/null || fail "publish-version failed"
 
 # --- A list altered on its way: one byte of the signed list changed.
@@ -218,5 +226,63 @@ wait_gone mirvo 150 || fail "the updated client did not end"
 requests | grep -qx '//dl/download.xml' || fail "the client did not fetch the list"
 if [ -n "$key" ]; then
   requests | grep -qx '//dl/download_mdemo.xml.sig' || fail "the program's list signature was not fetched"
+fi
+
+if [ -n "$key" ]; then
+  # --- Rollback: someone on the way serves the older signed list and a
+  # version document that claims 99999. The offer comes (the document says
+  # so), but the updater refuses the list and says why; nothing changes.
+  step "an older signed list behind a lying version document"
+  client_before=$(md5sum < "$prog/mirvo")
+  cp "$work/site/dl/download.xml" "$work/list_3.9.xml"
+  cp "$work/list_3.8.xml" "$work/site/dl/download.xml"
+  cp "$work/list_3.8.xml.sig" "$work/site/dl/download.xml.sig"
+  printf '<mirvo>99999</mirvo><show_message>!</show_message>\r\n' > "$work/site/mirvo.xml"
+  rm -f "$work/site/mirvo.xml.sig"
+  (cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
+  log_in
+  answer "^mirvo$" Return
+  wait_gone mirvo 150 || fail "the client did not end for the update"
+  wait_window "^mupdate$" 300 > /dev/null || fail "the updater did not come up"
+  sleep 1
+  shot older_list_refused
+  answer "^mupdate$" Return
+  wait_gone mupdate 100 || fail "the updater did not end after refusing the older list"
+  [ -z "$(running mirvo)" ] || fail "the updater started the client after refusing the list"
+  [ "$(md5sum < "$prog/mirvo")" = "$client_before" ] || fail "the older list was installed"
+  grep -q '<mirvo>3.9</mirvo>' "$prog/mirvo.xml" || fail "the recorded version changed: $(cat "$prog/mirvo.xml")"
+  grep -q 'not signed with the update key' "$work/client.log" || fail "the client did not log the unsigned version document"
+
+  # The next real release is still offered.
+  step "the next release after the refused one"
+  cp "$work/list_3.9.xml" "$work/site/dl/download.xml"
+  "$server" publish-version --site "$work/site" "${key_args[@]}" 4.0 "新版本" > /dev/null || fail "publish-version 4.0 failed"
+  (cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
+  log_in
+  offer=$(wait_window "^mirvo$" 150) || fail "version 4.0 was not offered"
+  shot next_release_offered
+  answer "^mirvo$" Escape
+  frame=$(wait_window "Mirvo学习娱乐空间 版本3.9" 200) || fail "the client did not go on after the offer was declined"
+  xdotool getwindowname "$frame" | grep -q "注意" && fail "a fresh signed version document was called stale"
+  xdotool windowactivate --sync "$frame" 2>/dev/null
+  xdotool key alt+F4
+  wait_gone mirvo 150 || fail "the client did not end"
+
+  # --- Freeze: a signed version document from long ago (someone keeps
+  # serving it so that no newer release is seen) is said in the caption.
+  step "an old signed version document"
+  printf '<mirvo>3.9</mirvo><show_message></show_message><published>2020-01-01T00:00:00Z</published>\r\n' \
+    > "$work/site/mirvo.xml"
+  "$sign" sign "$key" "$work/site/mirvo.xml" > /dev/null || fail "mirvo-sign could not sign the document"
+  (cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
+  log_in
+  frame=$(wait_window "Mirvo学习娱乐空间 版本3.9（注意：服务器的版本信息已经[0-9]*天没有更新）" 200) ||
+    fail "the client did not say the version document is old"
+  sleep 1
+  shot old_version_document
+  grep -q 'signed [0-9]* days ago' "$work/client.log" || fail "the client did not log the old version document"
+  xdotool windowactivate --sync "$frame" 2>/dev/null
+  xdotool key alt+F4
+  wait_gone mirvo 150 || fail "the client did not end"
 fi
 echo "update_e2e: ok"
