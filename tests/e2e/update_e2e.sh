@@ -75,6 +75,21 @@ log_in() {
   xdotool type --delay 30 "demo123"
   xdotool key Return
 }
+# Starts the client, logs in and accepts the update it offers; the updater
+# comes up with a box that refuses the list (left in screenshot $1), ends
+# when it is answered and starts nothing.
+accept_a_refused_update() {
+  (cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
+  log_in
+  answer "^mirvo$" Return
+  wait_gone mirvo 150 || fail "the client did not end for the update"
+  wait_window "^mupdate$" 300 > /dev/null || fail "the updater did not come up"
+  sleep 1
+  shot "$1"
+  answer "^mupdate$" Return
+  wait_gone mupdate 100 || fail "the updater did not end after refusing the list ($1)"
+  [ -z "$(running mirvo)" ] || fail "the updater started the client after refusing the list ($1)"
+}
 # The user name and password the running demo program was given, one a line.
 program_arguments() { tr '\0' '\n' < "/proc/$1/cmdline" | tail -n +2; }
 
@@ -172,17 +187,8 @@ if [ -n "$key" ]; then
   cp "$work/site/dl/download.xml" "$work/signed_list.xml"
   sed -i 's/save_as="mirvo"/save_as="mirvp"/' "$work/site/dl/download.xml"
   cmp -s "$work/site/dl/download.xml" "$work/signed_list.xml" && fail "the list was not altered"
-  (cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
-  log_in
-  answer "^mirvo$" Return
-  wait_gone mirvo 150 || fail "the client did not end for the update"
   # The updater finds no list and says so; the box is all it shows.
-  wait_window "^mupdate$" 300 > /dev/null || fail "the updater did not come up"
-  sleep 1
-  shot altered_list_refused
-  answer "^mupdate$" Return
-  wait_gone mupdate 100 || fail "the updater did not end after refusing the list"
-  [ -z "$(running mirvo)" ] || fail "the updater started the client without a list"
+  accept_a_refused_update altered_list_refused
   [ ! -e "$prog/dl/download.xml" ] || fail "the client left the altered list for the updater"
   [ ! -e "$prog/mirvp" ] || fail "the altered list was installed"
   grep -q '<mirvo>3.8</mirvo>' "$prog/mirvo.xml" || fail "the version changed without an update"
@@ -239,16 +245,7 @@ if [ -n "$key" ]; then
   cp "$work/list_3.8.xml.sig" "$work/site/dl/download.xml.sig"
   printf '<mirvo>99999</mirvo><show_message>!</show_message>\r\n' > "$work/site/mirvo.xml"
   rm -f "$work/site/mirvo.xml.sig"
-  (cd "$prog" && exec ./mirvo) > "$work/client.log" 2>&1 &
-  log_in
-  answer "^mirvo$" Return
-  wait_gone mirvo 150 || fail "the client did not end for the update"
-  wait_window "^mupdate$" 300 > /dev/null || fail "the updater did not come up"
-  sleep 1
-  shot older_list_refused
-  answer "^mupdate$" Return
-  wait_gone mupdate 100 || fail "the updater did not end after refusing the older list"
-  [ -z "$(running mirvo)" ] || fail "the updater started the client after refusing the list"
+  accept_a_refused_update older_list_refused
   [ "$(md5sum < "$prog/mirvo")" = "$client_before" ] || fail "the older list was installed"
   grep -q '<mirvo>3.9</mirvo>' "$prog/mirvo.xml" || fail "the recorded version changed: $(cat "$prog/mirvo.xml")"
   grep -q 'not signed with the update key' "$work/client.log" || fail "the client did not log the unsigned version document"
