@@ -76,8 +76,10 @@ public:
         if (cancelled()) return end_cancelled();
         record_version();
         // Removed even after failures: the version was not recorded then, so
-        // the client's next login offers the update again.
+        // the client's next login offers the update again. What downloads
+        // kept to resume stays for that one, unless nothing is left to do.
         remove_list();
+        if (result_.failed == 0) remove_partial_downloads(folder_);
         finish();
         return result_;
     }
@@ -185,13 +187,11 @@ private:
         // An entry that names its digest is checked before it replaces
         // anything; one downloaded right where it is to be saved would have
         // replaced the installed file by then, so it is not even fetched.
+        // Nor is one whose file is in place already.
         const bool hashed = !entry.sha256.empty();
+        if (hashed && target && already_in_place(entry, *target, own_file)) return count_installed(entry, own_file);
         if (hashed && (!target || same_path(local, *target))) return fail_copy();
-        // A name that leaves the program folder is refused by the download
-        // itself, with its own text, and counts as a failed download.
-        const int got =
-            http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
-                               download_variant::updater, {.max_bytes = size_cap(entry), .uncompressed = hashed});
+        const int got = download(entry, local, hashed);
         // The download keeps the file an earlier run left when it fails; such
         // a file is installed as if it had just arrived. A cancel ends here.
         if (cancelled()) return;
@@ -200,10 +200,36 @@ private:
         if (hashed && !digest_matches(entry.sha256, local))
             return refuse_file(local, got == download_ok ? result_.failed_checks : result_.failed_downloads);
         if (!target || !put_in_place(local, *target)) return fail_copy();
+        count_installed(entry, own_file);
+    }
+
+    void count_installed(const list_entry& entry, bool own_file) {
         ++result_.installed;
         if (own_file) return;
         ++installed_files_;
         say(texts().installed + entry.order + texts().installed_tail);
+    }
+
+    // A file with the listed digest where it belongs needs no download; the
+    // updater's own may also be the one running already.
+    bool already_in_place(const list_entry& entry, const std::string& target, bool own_file) const {
+        if (is_plain_file(target) && digest_matches(entry.sha256, target)) return true;
+        const std::string running = folder_ + "\\" + updater_file_name;
+        return own_file && is_plain_file(running) && digest_matches(entry.sha256, running);
+    }
+
+    // A name that leaves the program folder is refused by the download
+    // itself, with its own text, and counts as a failed download. A file
+    // checked by digest goes on from what an earlier try kept of it; when
+    // the pieces joined are not the file, it is fetched once more whole.
+    int download(const list_entry& entry, const std::string& local, bool hashed) {
+        const download_limits limits{.max_bytes = size_cap(entry), .uncompressed = hashed, .resumable = hashed};
+        const bool resuming = hashed && file_exists(partial_download_path(folder_, entry.get_name));
+        const int got = http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
+                                           download_variant::updater, limits);
+        if (!resuming || got != download_ok || cancelled() || digest_matches(entry.sha256, local)) return got;
+        return http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
+                                  download_variant::updater, {.max_bytes = limits.max_bytes, .uncompressed = true});
     }
 
     void count_failure(int& kind) {

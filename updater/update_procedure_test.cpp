@@ -3,6 +3,7 @@
 // texts, boxes and starts the window sees and in which order.
 #include "updater/update_procedure.h"
 
+#include "common/fs/paths.h"
 #include "common/http/http.h"
 #include "common/sign/sign.h"
 #include "common/sign/update_identity.h"
@@ -545,6 +546,45 @@ TEST_F(UpdateProcedure, LinksOwnNameBrokenListsAndLeftoversCannotMisleadIt) {
     for (const std::string& f : leftovers) EXPECT_FALSE(exists(f)) << f;
     EXPECT_TRUE(exists("notes.1.tmp"));
     EXPECT_TRUE(exists("dl/.download." + std::to_string(::getpid()) + ".0123456789abcdef.part"));
+}
+
+// Only what changed is fetched: a file already in place with the listed
+// digest (the running updater included) is not. A download that broke off
+// goes on from what it kept; when the joined pieces are not the file it is
+// fetched whole once more.
+TEST_F(UpdateProcedure, OnlyWhatChangedIsFetchedAndABrokenDownloadGoesOn) {
+    put("same.bin", "unchanged");
+    put(updater_file_name, "running updater");
+    serve("files/changed.bin", "new bytes");
+    const std::string whole = std::string(5000, 'w');
+    std::vector<std::string> ranges;
+    server.on("/files/resumed.bin", [&](const testing::recorded_request& r) {
+        const std::string range = r.header("Range").value_or("");
+        ranges.push_back(range);
+        if (range.empty()) return scripted_response::text(200, whole);
+        const std::size_t from = std::stoul(range.substr(6));
+        scripted_response reply = scripted_response::text(206, whole.substr(from));
+        reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(from) + "-4999/5000");
+        return reply;
+    });
+    // Kept from a download of another version of the file.
+    const std::string partial = partial_download_path(prog.string(), "files/resumed.bin");
+    fs::create_directories(fs::path(to_native(partial)).parent_path());
+    testing::write_bytes(to_native(partial), "other version's first bytes");
+    leave_list({{"1", "files/same.bin", "same.bin", sha256_hex("unchanged")},
+                {"2", "files/changed.bin", "changed.bin", sha256_hex("new bytes")},
+                {"3", "dl/mupdate.new", updater_file_name, sha256_hex("running updater")},
+                {"4", "files/resumed.bin", "resumed.bin", sha256_hex(whole)}});
+    const update_result r = run();
+    EXPECT_EQ(r.installed, 4);
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_EQ(asked("/files/same.bin"), 0u);
+    EXPECT_EQ(asked("/dl/mupdate.new"), 0u);
+    EXPECT_EQ(at("changed.bin"), "new bytes");
+    EXPECT_TRUE(at("resumed.bin") == whole);
+    EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=27-", ""}));
+    EXPECT_FALSE(fs::exists(to_native(partial)));
+    for (const char* order : {"1", "2", "4"}) EXPECT_FALSE(window.log.find("text:" + installed(order)).empty());
 }
 
 // With a list key: the list counts only with its signature beside it.

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <string_view>
@@ -108,7 +109,11 @@ public:
     explicit download_sink(std::uint64_t max_bytes) : max_bytes_(max_bytes) {}
     ~download_sink() { discard(); }
 
-    bool open(const std::string& target, const std::string& content_encoding) {
+    // Writes into a fresh temporary file; with a partial file (native path)
+    // instead, into that one from resume_from on, keeping what it holds
+    // before that point.
+    bool open(const std::string& target, const std::string& content_encoding, const std::string& partial = {},
+              std::uint64_t resume_from = 0) {
         target_ = target;
         std::size_t slash = target.rfind('/');
         std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
@@ -121,6 +126,14 @@ public:
             keep_mode_ = true;
         }
         mode_ = mode;
+        if (!partial.empty()) {
+            temp_ = partial;
+            fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
+            if (fd_ < 0 || ::ftruncate(fd_, off_t(resume_from)) != 0 ||
+                ::lseek(fd_, off_t(resume_from), SEEK_SET) != off_t(resume_from))
+                return false;
+            written_ = synced_ = resume_from;
+        }
         static std::mt19937_64 rng{std::random_device{}()};
         for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
             char name[64];
@@ -148,6 +161,15 @@ public:
     outcome finish_body() {
         if (codec_ != codec::none && !stream_ended_) return outcome::bad_data;
         return outcome::ok;
+    }
+
+    // A broken-off download keeps what arrived, for the next one to go on
+    // from; nothing is put in place.
+    void keep() {
+        flush();
+        ::close(fd_);
+        fd_ = -1;
+        temp_.clear();
     }
 
     // Flushes, syncs and renames the file into place.
@@ -260,15 +282,24 @@ private:
 
 // Reads the body of a 200 reply into the local file, with the status texts,
 // progress steps and event pumping of a download.
+// Where the body goes: the local file, and for a resumable download the
+// partial file it grows in (empty for none) and how much of it is kept.
+struct body_target {
+    std::string local_file;
+    std::string partial;
+    std::uint64_t resume_from = 0;
+};
+
 int receive_body(http_detail::transfer& request, const http_detail::parsed_url& url, const std::string& file_name,
-                 const std::string& local_file, progress_bar* progress, status_line* status, download_variant variant,
+                 const body_target& into, progress_bar* progress, status_line* status, download_variant variant,
                  const download_limits& limits) {
     const download_texts& t = texts();
     reporter out(status, variant);
     out.say(t.connected);
     long long size = request.content_length().value_or(0);
     // Refused before a byte is written: the length alone is too much.
-    if (size > 0 && static_cast<std::uint64_t>(size) > limits.max_bytes) {
+    if (size > 0 && into.resume_from + static_cast<std::uint64_t>(size) > limits.max_bytes) {
+        if (!into.partial.empty()) remove_file(into.partial);
         out.say(t.too_big + file_name);
         return download_transport_failure;
     }
@@ -279,7 +310,11 @@ int receive_body(http_detail::transfer& request, const http_detail::parsed_url& 
     }
 
     download_sink file(limits.max_bytes);
-    if (!file.open(to_native(local_file), request.header("Content-Encoding"))) {
+    // Only bytes stored as they came can be continued later.
+    const std::string encoding = request.header("Content-Encoding");
+    const bool resumable = !into.partial.empty() && (encoding.empty() || gbk_to_lower(encoding) == "identity");
+    if (!file.open(to_native(into.local_file), encoding, resumable ? to_native(into.partial) : std::string(),
+                   resumable ? into.resume_from : 0)) {
         out.say(t.create_failed + url.object.substr(1));
         return download_local_failure;
     }
@@ -292,13 +327,11 @@ int receive_body(http_detail::transfer& request, const http_detail::parsed_url& 
     long long reads = 0;
     for (;;) {
         // A quit or a cancel while the bytes flow ends the download as well
-        // as one while the server is quiet.
-        if (!drain_message_queue() || transfers_cancelled()) {
-            out.say(t.internet_error);
-            return download_transport_failure;
-        }
-        long n = request.read(piece, read_unit);
+        // as one while the server is quiet. What arrived of a resumable one
+        // is kept for the next try.
+        const long n = drain_message_queue() && !transfers_cancelled() ? request.read(piece, read_unit) : -1;
         if (n < 0) {
+            if (resumable) file.keep();
             out.say(t.internet_error);
             return download_transport_failure;
         }
@@ -345,6 +378,43 @@ int receive_body(http_detail::transfer& request, const http_detail::parsed_url& 
     return download_local_failure;
 }
 
+// Where a download lands below its local root.
+struct local_place {
+    std::string folder;     // local root + "\\" + the remote path's folder part
+    std::string file_name;  // the remote path's last part
+};
+
+local_place local_place_of(const std::string& local_root, const std::string& remote_path) {
+    // "/dl/download.xml" -> folder "/dl", file "download.xml"; a "/" at the
+    // very start does not split.
+    std::size_t split = gbk_rfind_char(remote_path, '/');
+    if (split == std::string::npos) split = 0;
+    return {local_root + "\\" + (split ? remote_path.substr(0, split) : std::string()),
+            split ? remote_path.substr(split + 1) : remote_path};
+}
+
+// A kept partial download: hidden beside the file it is to become, and
+// named apart from the temporary files a killed run leaves, which are
+// cleared away.
+constexpr const char* partial_prefix = ".download.";
+constexpr const char* partial_suffix = ".resume";
+
+std::uint64_t partial_size(const std::string& gbk_path) {
+    struct stat st;
+    if (::lstat(to_native(gbk_path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::string range_header(std::uint64_t from) {
+    return from > 0 ? "Range: bytes=" + std::to_string(from) + "-\r\n" : std::string();
+}
+
+// True when a Content-Range ("bytes FIRST-LAST/TOTAL") begins at first.
+bool range_starts_at(const std::string& content_range, std::uint64_t first) {
+    const std::string head = "bytes " + std::to_string(first) + "-";
+    return content_range.compare(0, head.size(), head) == 0;
+}
+
 }  // namespace
 
 void make_directory_path(const std::string& path, status_line* status, download_variant variant) {
@@ -389,14 +459,10 @@ int http_download_file(progress_bar* progress, const std::string& base_url, cons
         if (progress) progress->set_visible(false);
         return download_local_failure;
     }
-    // "/dl/download.xml" -> folder "/dl", file "download.xml"; a "/" at the
-    // very start does not split.
-    std::size_t split = gbk_rfind_char(remote_path, '/');
-    if (split == std::string::npos) split = 0;
-    std::string file_name = split ? remote_path.substr(split + 1) : remote_path;
-    std::string folder_part = split ? remote_path.substr(0, split) : std::string();
-    std::string local_folder = local_root + "\\" + folder_part;
-    std::string local_file = local_folder + "\\" + file_name;
+    const local_place place = local_place_of(local_root, remote_path);
+    const std::string& file_name = place.file_name;
+    const std::string& local_folder = place.folder;
+    const std::string local_file = local_folder + "\\" + file_name;
     // A folder of the way that is a link out of the local root would take
     // the file (and the folders made below it) elsewhere.
     if (!resolves_inside(local_root, local_folder)) {
@@ -414,23 +480,59 @@ int http_download_file(progress_bar* progress, const std::string& base_url, cons
         return download_bad_url_or_status;
     }
     out.say(updater ? t.updater_opening : t.opening);
-    http_detail::transfer request(*url, {.header_block = header_block(variant, limits),
-                                         .cap_total_time = true,
-                                         .total_time = http_detail::current_timeouts().download_total,
-                                         .low_speed_limit = true,
-                                         .pump_while_waiting = true});
-    int result;
-    if (!request.start()) {
-        out.say(t.internet_error);
-        result = download_transport_failure;
-    } else if (request.status() != 200) {
-        out.say(t.connect_failed);
-        return download_bad_url_or_status;  // the bar stays up, as after a bad URL
-    } else {
-        result = receive_body(request, *url, file_name, local_file, progress, status, variant, limits);
+    const std::string partial = limits.resumable ? partial_download_path(local_root, remote_path) : std::string();
+    int result = download_transport_failure;
+    // A kept partial file asks for the rest; a server that cannot give it
+    // from there gets one more request for the whole file.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::uint64_t have = partial.empty() ? 0 : partial_size(partial);
+        http_detail::transfer request(*url, {.header_block = header_block(variant, limits) + range_header(have),
+                                             .cap_total_time = true,
+                                             .total_time = http_detail::current_timeouts().download_total,
+                                             .low_speed_limit = true,
+                                             .pump_while_waiting = true});
+        if (!request.start()) {
+            out.say(t.internet_error);
+            result = download_transport_failure;
+            break;
+        }
+        const long code = request.status();
+        if (have > 0 && (code == 416 || (code == 206 && !range_starts_at(request.header("Content-Range"), have)))) {
+            remove_file(partial);
+            continue;
+        }
+        if (code != 200 && !(code == 206 && have > 0)) {
+            out.say(t.connect_failed);
+            return download_bad_url_or_status;  // the bar stays up, as after a bad URL
+        }
+        const body_target into{local_file, partial, code == 206 ? have : 0};
+        result = receive_body(request, *url, file_name, into, progress, status, variant, limits);
+        break;
     }
     if (progress) progress->set_visible(false);
     return result;
+}
+
+std::string partial_download_path(const std::string& local_root, const std::string& remote_path) {
+    const local_place place = local_place_of(local_root, remote_path);
+    return place.folder + "\\" + partial_prefix + place.file_name + partial_suffix;
+}
+
+int remove_partial_downloads(const std::string& gbk_folder) {
+    namespace fs = std::filesystem;
+    constexpr int max_entries = 100000;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(to_native(gbk_folder), fs::directory_options::skip_permission_denied, ec);
+    int removed = 0, seen = 0;
+    for (; !ec && it != fs::recursive_directory_iterator() && ++seen <= max_entries; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code type_ec;
+        if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec) || !name.starts_with(partial_prefix) ||
+            !name.ends_with(partial_suffix))
+            continue;
+        if (fs::remove(it->path(), type_ec)) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace mirvo

@@ -414,6 +414,61 @@ TEST_F(Download, ACancelEndsTheTransferAndEveryLaterOne) {
     EXPECT_EQ(http_get_text(server.base_url() + "/page"), "page");
 }
 
+// A resumable download that breaks off keeps what came beside the file and
+// next time asks for the rest; a server that cannot give the rest from there
+// gets one request for the whole.
+TEST_F(Download, ABrokenOffDownloadGoesOnFromWhatItKept) {
+    const std::string body = pattern(200000);
+    put(native("keep.bin"), "old");
+    const download_limits resumable{.uncompressed = true, .resumable = true};
+    auto fetch_resumable = [&] {
+        return http_download_file(&bar, server.base_url(), "keep.bin", root.path(), &status, download_variant::updater,
+                                  resumable);
+    };
+    const std::string partial = partial_download_path(root.path(), "keep.bin");
+    server.on("/keep.bin", scripted_response::cut(body.substr(0, 80000), body.size()));
+    EXPECT_EQ(fetch_resumable(), download_transport_failure);
+    EXPECT_EQ(slurp(native("keep.bin")), "old");
+    const std::string kept = slurp(to_native(partial));
+    EXPECT_GT(kept.size(), 70000u);
+    EXPECT_TRUE(body.compare(0, kept.size(), kept) == 0);
+
+    // The rest, asked for from where the kept bytes end.
+    std::vector<std::string> ranges;
+    server.on("/keep.bin", [&](const testing::recorded_request& r) {
+        const std::string range = r.header("Range").value_or("");
+        ranges.push_back(range);
+        const std::size_t from = range.empty() ? 0 : std::stoul(range.substr(6));
+        scripted_response reply = scripted_response::text(range.empty() ? 200 : 206, body.substr(from));
+        if (!range.empty())
+            reply.headers.emplace_back("Content-Range", "bytes " + std::to_string(from) + "-" +
+                                                            std::to_string(body.size() - 1) + "/" +
+                                                            std::to_string(body.size()));
+        return reply;
+    });
+    EXPECT_EQ(fetch_resumable(), download_ok);
+    EXPECT_TRUE(slurp(native("keep.bin")) == body);
+    EXPECT_EQ(ranges, std::vector<std::string>{"bytes=" + std::to_string(kept.size()) + "-"});
+    EXPECT_FALSE(fs::exists(to_native(partial)));
+
+    // Kept bytes the server cannot go on from: the whole file, once more.
+    put(to_native(partial), body.substr(0, 1000));
+    server.on("/keep.bin", [&](const testing::recorded_request& r) {
+        ranges.push_back(r.header("Range").value_or(""));
+        return r.header("Range") ? scripted_response::text(416, "") : scripted_response::text(200, body);
+    });
+    ranges.clear();
+    EXPECT_EQ(fetch_resumable(), download_ok);
+    EXPECT_TRUE(slurp(native("keep.bin")) == body);
+    EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=1000-", ""}));
+    // A server that ignores the range sends the whole, which replaces what was kept.
+    put(to_native(partial), "stale bytes");
+    server.on("/keep.bin", scripted_response::text(200, body));
+    EXPECT_EQ(fetch_resumable(), download_ok);
+    EXPECT_TRUE(slurp(native("keep.bin")) == body);
+    EXPECT_FALSE(fs::exists(to_native(partial)));
+}
+
 // A folder inside the root that is a link to elsewhere takes no download.
 TEST_F(Download, AFolderThatLinksOutOfTheRootTakesNothing) {
     testing::temp_folder elsewhere;

@@ -52,6 +52,11 @@ struct download_limits {
     // checked has nothing to gain from a compressed transfer, and an
     // expansion could only cost disk before the check refuses it.
     bool uncompressed = false;
+    // A download that breaks off keeps what arrived beside the file
+    // (partial_download_path), and the next one asks only for the rest
+    // with a Range request. For files whose digest is checked once whole:
+    // two pieces joined are taken only when the whole is what was asked for.
+    bool resumable = false;
 };
 
 // Fetches base_url + "/" + remote_path into local_root + "\\" + remote_path,
@@ -64,6 +69,13 @@ int http_download_file(progress_bar* progress, const std::string& base_url, cons
 int http_download_file(progress_bar* progress, const std::string& base_url, const std::string& remote_path,
                        const std::string& local_root, status_line* status, download_variant variant,
                        const download_limits& limits);
+
+// Where a resumable download of local_root + "\\" + remote_path keeps
+// what it has so far.
+std::string partial_download_path(const std::string& local_root, const std::string& remote_path);
+// Removes every kept partial download below the folder: once an update is
+// complete there is nothing left to resume. Links are not followed.
+int remove_partial_downloads(const std::string& gbk_folder);
 
 // Creates every missing level of path ("/" and "\\" both separate levels).
 void make_directory_path(const std::string& path, status_line* status,
