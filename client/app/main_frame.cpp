@@ -5,6 +5,7 @@
 #include "client/forms/say_to_us_form.h"
 #include "client/forms/setup_form.h"
 #include "client/login/login_form.h"
+#include "client/login/login_steps.h"
 #include "client/login/session.h"
 #include "client/res/images.h"
 #include "client/res/string_ids.h"
@@ -65,7 +66,7 @@ CMainFrame::~CMainFrame() = default;
 bool CMainFrame::OnCreate() {
     if (!create_toolbar()) return false;
 
-    version_ = xml_get_file_value(program_folder() + "\\mirvo.xml", "mirvo");
+    version_ = recorded_client_version(program_folder());
     setWindowIcon(program_icon());
     setWindowTitle(qstr(gbk_lit("Mirvo学习娱乐空间 版本") + version_));
 

@@ -228,11 +228,11 @@ void Clogin_form::offer_update(const std::string& base, const std::string& folde
     if (ended_ || answer != box_answer::yes) return;
     // The result is not examined: without a list (none fetched, or one not
     // signed as the build requires) the updater says it found no update.
-    fetch_download_list(&progress_, &status_, base, folder, "/dl/download.xml");
+    const bool listed = fetch_download_list(&progress_, &status_, base, folder, "/dl/download.xml");
     // The download pumps events: a user who closed the dialog meanwhile has
     // ended the program, and gets no updater.
     if (ended_) return;
-    note_expected_target(folder, client_target);
+    if (listed) note_expected_target(folder, client_target);
     the_desktop().start_program(folder + updater_relative_path, {}, folder);
     post_quit(1);
     ended_ = true;

@@ -27,15 +27,13 @@ constexpr std::uint64_t max_list_bytes = 4u << 20;
 constexpr std::uint64_t max_signature_bytes = 4u << 10;
 constexpr std::uint64_t max_version_document_bytes = 64u << 10;
 
-// The installed client's version: the one the updater recorded from the
-// signed list it installed, never more than a small document's worth.
+}  // namespace
+
 std::string recorded_client_version(const std::string& folder) {
     const version_record record = version_record_of(client_target);
     const std::optional<std::string> text = read_small_file(folder + record.path, max_version_document_bytes);
     return text ? xml_get_value(*text, record.element) : std::string();
 }
-
-}  // namespace
 
 std::vector<std::string> coded_server_candidates() {
     return {server_candidate_url(0), server_candidate_url(1), server_candidate_url(2)};

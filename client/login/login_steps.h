@@ -46,6 +46,11 @@ bool fetch_download_list(progress_bar* progress, status_line* status, const std:
 // updater refuses a signed list for any other.
 void note_expected_target(const std::string& folder, const std::string& target);
 
+// The installed client's version as folder\mirvo.xml records it (the updater
+// writes it from the signed list it installed); a file grown beyond any
+// version document's size is not read and records nothing.
+std::string recorded_client_version(const std::string& folder);
+
 struct version_check {
     bool newer = false;  // the server's version is above the installed one
     std::string prompt;  // the server document's show_message

@@ -151,5 +151,15 @@ TEST_F(FetchDownloadList, AnOldOrUnsignedVersionDocumentIsCalledStale) {
     EXPECT_EQ(server.request_count(), asked + 1);
 }
 
+// A version document grown huge (as an unbounded version file once could
+// make it) is not read at all: the client starts at once and offers the
+// update, whose install records the version again.
+TEST_F(FetchDownloadList, AHugeVersionDocumentRecordsNothing) {
+    testing::write_bytes((prog / "mirvo.xml").string(), "<mirvo>3.9</mirvo>");
+    EXPECT_EQ(recorded_client_version(prog.string()), "3.9");
+    testing::write_bytes((prog / "mirvo.xml").string(), "<mirvo>3.9</mirvo>" + std::string(1 << 20, ' '));
+    EXPECT_EQ(recorded_client_version(prog.string()), "");
+}
+
 }  // namespace
 }  // namespace mirvo
