@@ -191,14 +191,14 @@ private:
         const bool hashed = !entry.sha256.empty();
         if (hashed && target && already_in_place(entry, *target, own_file)) return count_installed(entry, own_file);
         if (hashed && (!target || same_path(local, *target))) return fail_copy();
-        const int got = download(entry, local, hashed);
+        const fetched got = download(entry, local, hashed);
         // The download keeps the file an earlier run left when it fails; such
         // a file is installed as if it had just arrived. A cancel ends here.
         if (cancelled()) return;
         if (!is_confined(entry.get_name) || !is_plain_file(local) || !resolves_inside(folder_, local))
             return count_failure(result_.failed_downloads);
-        if (hashed && !digest_matches(entry.sha256, local))
-            return refuse_file(local, got == download_ok ? result_.failed_checks : result_.failed_downloads);
+        if (hashed && !got.checked && !digest_matches(entry.sha256, local))
+            return refuse_file(local, got.result == download_ok ? result_.failed_checks : result_.failed_downloads);
         if (!target || !put_in_place(local, *target)) return fail_copy();
         count_installed(entry, own_file);
     }
@@ -218,18 +218,26 @@ private:
         return own_file && is_plain_file(running) && digest_matches(entry.sha256, running);
     }
 
+    // What a download came to: its result, and whether the file it left has
+    // been found to have the listed digest already.
+    struct fetched {
+        int result;
+        bool checked = false;
+    };
+
     // A name that leaves the program folder is refused by the download
     // itself, with its own text, and counts as a failed download. A file
     // checked by digest goes on from what an earlier try kept of it; when
     // the pieces joined are not the file, it is fetched once more whole.
-    int download(const list_entry& entry, const std::string& local, bool hashed) {
+    fetched download(const list_entry& entry, const std::string& local, bool hashed) {
         const download_limits limits{.max_bytes = size_cap(entry), .uncompressed = hashed, .resumable = hashed};
         const bool resuming = hashed && file_exists(partial_download_path(folder_, entry.get_name));
         const int got = http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
                                            download_variant::updater, limits);
-        if (!resuming || got != download_ok || cancelled() || digest_matches(entry.sha256, local)) return got;
-        return http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
-                                  download_variant::updater, {.max_bytes = limits.max_bytes, .uncompressed = true});
+        if (!resuming || got != download_ok || cancelled()) return {got};
+        if (digest_matches(entry.sha256, local)) return {got, true};
+        return {http_download_file(&window_.progress(), base_url_, entry.get_name, folder_, &status_,
+                                   download_variant::updater, {.max_bytes = limits.max_bytes, .uncompressed = true})};
     }
 
     void count_failure(int& kind) {
