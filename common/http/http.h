@@ -90,7 +90,7 @@ struct transfer_timeouts {
     std::chrono::milliseconds connect{30'000};
     std::chrono::milliseconds stall{30'000};
     std::chrono::milliseconds total{90'000};
-    std::chrono::milliseconds download_total{30 * 60'000};
+    std::chrono::milliseconds download_total{60 * 60'000};
     std::uint32_t low_speed_bytes = 1024;
     std::chrono::milliseconds low_speed_window{60'000};
 };
