@@ -316,22 +316,28 @@ bool copy_file_atomic(std::string_view src, std::string_view dst) { return copy_
 
 bool install_file_atomic(std::string_view src, std::string_view dst) { return copy_replacing(src, dst, true); }
 
-int remove_abandoned_temp_files(std::string_view gbk_folder) {
+int remove_files_below(std::string_view gbk_folder, const std::function<bool(const std::string& name)>& which) {
     namespace fs = std::filesystem;
     // A program folder holds a few hundred files; a bound keeps a strange
-    // one from holding the start-up for long.
+    // one from holding the program up for long.
     constexpr int max_entries = 100000;
     std::error_code ec;
     fs::recursive_directory_iterator it(to_native(gbk_folder), fs::directory_options::skip_permission_denied, ec);
     int removed = 0, seen = 0;
     for (; !ec && it != fs::recursive_directory_iterator() && ++seen <= max_entries; it.increment(ec)) {
         std::error_code type_ec;
-        if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec)) continue;
-        const std::optional<pid_t> owner = temp_file_owner(it->path().filename().string());
-        if (!owner || *owner == ::getpid() || process_runs(*owner)) continue;
+        if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec) || !which(it->path().filename().string()))
+            continue;
         if (fs::remove(it->path(), type_ec)) ++removed;
     }
     return removed;
+}
+
+int remove_abandoned_temp_files(std::string_view gbk_folder) {
+    return remove_files_below(gbk_folder, [](const std::string& name) {
+        const std::optional<pid_t> owner = temp_file_owner(name);
+        return owner && *owner != ::getpid() && !process_runs(*owner);
+    });
 }
 
 }  // namespace mirvo

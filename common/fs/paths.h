@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,9 @@ bool copy_file_atomic(std::string_view src, std::string_view dst);
 // downloads arrive without execute permission.
 bool install_file_atomic(std::string_view src, std::string_view dst);
 
+// Removes the plain files below folder whose names which() picks, never
+// through a link. Returns how many went.
+int remove_files_below(std::string_view gbk_folder, const std::function<bool(const std::string& name)>& which);
 // Removes, below folder, the temporary files that a write or a download
 // leaves when its program is killed half-way (name.<pid>.<n>.tmp of the
 // writes here, .download.<pid>.<n>.part of downloads) and whose program no

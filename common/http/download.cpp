@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <string_view>
@@ -519,20 +518,9 @@ std::string partial_download_path(const std::string& local_root, const std::stri
 }
 
 int remove_partial_downloads(const std::string& gbk_folder) {
-    namespace fs = std::filesystem;
-    constexpr int max_entries = 100000;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(to_native(gbk_folder), fs::directory_options::skip_permission_denied, ec);
-    int removed = 0, seen = 0;
-    for (; !ec && it != fs::recursive_directory_iterator() && ++seen <= max_entries; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        std::error_code type_ec;
-        if (!it->is_regular_file(type_ec) || it->is_symlink(type_ec) || !name.starts_with(partial_prefix) ||
-            !name.ends_with(partial_suffix))
-            continue;
-        if (fs::remove(it->path(), type_ec)) ++removed;
-    }
-    return removed;
+    return remove_files_below(gbk_folder, [](const std::string& name) {
+        return name.starts_with(partial_prefix) && name.ends_with(partial_suffix);
+    });
 }
 
 }  // namespace mirvo
