@@ -75,6 +75,12 @@ log_in() {
   xdotool type --delay 30 "demo123"
   xdotool key Return
 }
+# Closes the client by its main frame ($1) and waits until it has ended.
+close_client() {
+  xdotool windowactivate --sync "$1" 2>/dev/null
+  xdotool key alt+F4
+  wait_gone mirvo 150 || fail "the client did not end"
+}
 # Starts the client, logs in and accepts the update it offers; the updater
 # comes up with a box that refuses the list (left in screenshot $1), ends
 # when it is answered and starts nothing.
@@ -169,9 +175,7 @@ for pid in $(running mdemo.exe); do kill "$pid"; done
 requests | grep -c 'action=game$' | grep -qx 4 || fail "the service did not hear of every start"
 
 frame=$(wait_window "Mirvo学习娱乐空间 版本3.8" 50) || fail "no main frame"
-xdotool windowactivate --sync "$frame" 2>/dev/null
-xdotool key alt+F4
-wait_gone mirvo 150 || fail "the client did not end"
+close_client "$frame"
 
 # The published updater differs from the installed one by a few trailing bytes.
 printf 'e2e' >> "$work/site/dl/mupdate.new"
@@ -226,9 +230,7 @@ shot client_updated
 [ -x "$prog/mupdate" ] || fail "the updater cannot run after the take-over"
 [ "$(md5sum < "$prog/mupdate")" = "$new_updater" ] || fail "the updater is not the published one"
 for pid in $(running mdemo.exe); do kill "$pid"; done
-xdotool windowactivate --sync "$frame" 2>/dev/null
-xdotool key alt+F4
-wait_gone mirvo 150 || fail "the updated client did not end"
+close_client "$frame"
 requests | grep -qx '//dl/download.xml' || fail "the client did not fetch the list"
 if [ -n "$key" ]; then
   requests | grep -qx '//dl/download_mdemo.xml.sig' || fail "the program's list signature was not fetched"
@@ -261,9 +263,7 @@ if [ -n "$key" ]; then
   answer "^mirvo$" Escape
   frame=$(wait_window "Mirvo学习娱乐空间 版本3.9" 200) || fail "the client did not go on after the offer was declined"
   xdotool getwindowname "$frame" | grep -q "注意" && fail "a fresh signed version document was called stale"
-  xdotool windowactivate --sync "$frame" 2>/dev/null
-  xdotool key alt+F4
-  wait_gone mirvo 150 || fail "the client did not end"
+  close_client "$frame"
 
   # --- Freeze: a signed version document from long ago (someone keeps
   # serving it so that no newer release is seen) is said in the caption.
@@ -278,8 +278,6 @@ if [ -n "$key" ]; then
   sleep 1
   shot old_version_document
   grep -q 'signed [0-9]* days ago' "$work/client.log" || fail "the client did not log the old version document"
-  xdotool windowactivate --sync "$frame" 2>/dev/null
-  xdotool key alt+F4
-  wait_gone mirvo 150 || fail "the client did not end"
+  close_client "$frame"
 fi
 echo "update_e2e: ok"
