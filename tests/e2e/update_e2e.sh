@@ -75,8 +75,13 @@ log_in() {
   xdotool type --delay 30 "demo123"
   xdotool key Return
 }
-# Closes the client by its main frame ($1) and waits until it has ended.
+# Closes the client by its main frame ($1) and waits until it has ended. The
+# demo program the lesson window starts goes first, and the start-up has a
+# moment to settle (it activates the lesson window once it is over), so the
+# key reaches the frame.
 close_client() {
+  for pid in $(running mdemo.exe); do kill "$pid"; done
+  sleep 1
   xdotool windowactivate --sync "$1" 2>/dev/null
   xdotool key alt+F4
   wait_gone mirvo 150 || fail "the client did not end"
@@ -229,7 +234,6 @@ shot client_updated
 [ ! -e "$prog/dl/mupdate" ] || fail "the login did not take the new updater over"
 [ -x "$prog/mupdate" ] || fail "the updater cannot run after the take-over"
 [ "$(md5sum < "$prog/mupdate")" = "$new_updater" ] || fail "the updater is not the published one"
-for pid in $(running mdemo.exe); do kill "$pid"; done
 close_client "$frame"
 requests | grep -qx '//dl/download.xml' || fail "the client did not fetch the list"
 if [ -n "$key" ]; then
