@@ -48,6 +48,8 @@ unsigned connection_slots::share() const {
 }
 
 bool connection_slots::evictable(const entry& e, time_point now) const {
+    // A reply not looked at yet may still be on its way out of this side.
+    if (e.replying && e.acked == unknown_acked) return false;
     return e.started && !e.cut && !e.working && now - idle_mark(e) >= limits_.min_idle;
 }
 
@@ -147,11 +149,14 @@ void connection_slots::request_done(int fd, time_point now) {
     it->second.idle_since = now;
 }
 
-void connection_slots::reply_progress(int fd, std::uint64_t acked, time_point now) {
+void connection_slots::reply_progress(int fd, std::uint64_t acked, bool peer_holds_bytes, time_point now) {
     auto it = entries_.find(fd);
     if (it == entries_.end() || !it->second.replying) return;
     entry& e = it->second;
-    if (e.acked == unknown_acked) {
+    if (!peer_holds_bytes) {
+        e.acked = acked;
+        e.progress_at = now;
+    } else if (e.acked == unknown_acked) {
         e.acked = acked;
     } else if (acked >= e.acked + progress_bytes) {
         e.acked = acked;

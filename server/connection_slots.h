@@ -62,8 +62,11 @@ public:
     // The reply went out: idle again, waiting for the next head.
     void request_done(int fd, time_point now);
     // acked: bytes the peer has taken so far; enough of them since the last
-    // mark count as the reply moving on.
-    void reply_progress(int fd, std::uint64_t acked, time_point now);
+    // mark count as the reply moving on. peer_holds_bytes: the socket has
+    // bytes the peer has not taken yet. When it has none, the reply waits on
+    // this side (its worker has not written it yet): that is no stall of the
+    // peer's, and it counts as moving on.
+    void reply_progress(int fd, std::uint64_t acked, bool peer_holds_bytes, time_point now);
     std::vector<int> replying() const;
     // Connections past the head deadline: marked cut, to be shut.
     std::vector<int> overdue(time_point now);

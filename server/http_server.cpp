@@ -809,7 +809,9 @@ void http_server::engine::housekeeping(clock_type::time_point now, clock_type::t
                 tcp_info info{};
                 socklen_t length = sizeof info;
                 if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0)
-                    slots->reply_progress(fd, info.tcpi_bytes_acked, now);
+                    slots->reply_progress(fd, info.tcpi_bytes_acked,
+                                          info.tcpi_notsent_bytes > 0 || info.tcpi_bytes_sent > info.tcpi_bytes_acked,
+                                          now);
             }
         }
         std::vector<int> evict;
