@@ -32,6 +32,7 @@ namespace {
 
 const char* const usage_text =
     "usage: mirvo-server [serve] [--address A] [--port P] [--site DIR] [--db FILE] [--online-window S]\n"
+    "                    [--trusted-front ADDRESS[,ADDRESS...]]\n"
     "       mirvo-server add-user [--db FILE] NAME PASSWORD\n"
     "       mirvo-server set-password [--db FILE] NAME PASSWORD\n"
     "       mirvo-server users [--db FILE]\n"
@@ -52,7 +53,7 @@ struct parsed {
 bool parse_args(const std::vector<std::string>& args, std::size_t from, parsed& p, std::ostream& err) {
     static const char* const with_value[] = {"--address",       "--port",    "--site",     "--db",
                                              "--online-window", "--program", "--base-url", "--iterations",
-                                             "--client",        "--raw",     "--key"};
+                                             "--client",        "--raw",     "--key",      "--trusted-front"};
     for (std::size_t i = from; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.rfind("--", 0) == 0) {
@@ -86,6 +87,21 @@ bool to_number(const std::string& text, long long lo, long long hi, long long& o
 }
 
 std::string time_text(std::int64_t t) { return local_time_text(t, true); }
+
+// "a,b, c" -> {"a", "b", "c"}
+std::vector<std::string> split_list(const std::string& text) {
+    std::vector<std::string> out;
+    std::string item;
+    for (char c : text + ",") {
+        if (c != ',' && c != ' ') {
+            item += c;
+        } else if (!item.empty()) {
+            out.push_back(item);
+            item.clear();
+        }
+    }
+    return out;
+}
 
 // UTF-8 text with its control characters (C0, DEL and C1) as \xHH, so that
 // printing it cannot move the cursor, clear the screen or retitle the terminal.
@@ -139,6 +155,8 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
     for (const char* candidate : {MIRVO_SERVER_1, MIRVO_SERVER_2, MIRVO_SERVER_3})
         if (std::string path = base_path_of(candidate); !path.empty()) so.base_paths.push_back(path);
     service svc(*db, so);
+    http_limits limits;
+    limits.trusted_fronts = split_list(opt(p, "--trusted-front", ""));
 
     // Signals are taken by this thread alone, so the workers never see them.
     sigset_t stop_signals;
@@ -152,7 +170,7 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
     out.flush();
     log_writer writer(STDOUT_FILENO);
     http_server server(
-        svc, [&writer](const std::string& line) { writer.write(time_text(std::time(nullptr)) + " " + line); });
+        svc, [&writer](const std::string& line) { writer.write(time_text(std::time(nullptr)) + " " + line); }, limits);
     const std::string address = opt(p, "--address", "127.0.0.1");
     int bound = server.bind(address, static_cast<int>(port));
     if (bound < 0) {
@@ -162,6 +180,11 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
     writer.write("mirvo-server: listening on http://" + address + ":" + std::to_string(bound) + "/ (site " +
                  so.site_folder + ", database " + opt(p, "--db", "mirvo.db") + ", request page /" + so.request_page +
                  ")");
+    if (!limits.trusted_fronts.empty()) {
+        std::string fronts;
+        for (const std::string& f : limits.trusted_fronts) fronts += (fronts.empty() ? "" : ", ") + f;
+        writer.write("mirvo-server: client addresses taken from X-Real-IP of " + fronts);
+    }
     if (!server.start()) {
         err << "mirvo-server: cannot serve on " << address << ":" << port << "\n";
         return 1;

@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -97,6 +98,20 @@ std::string address_text(const sockaddr* sa) {
     else if (sa->sa_family == AF_INET6)
         inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr, text, sizeof text);
     return text;
+}
+
+// The client's address a trusted front passed on, in the form the service
+// writes addresses; empty when the header holds no address.
+std::string forwarded_address(const char* header) {
+    if (!header) return {};
+    std::string text(header);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+    in6_addr v6{};
+    in_addr v4{};
+    char out[INET6_ADDRSTRLEN] = "";
+    if (inet_pton(AF_INET, text.c_str(), &v4) == 1) return inet_ntop(AF_INET, &v4, out, sizeof out) ? out : "";
+    if (inet_pton(AF_INET6, text.c_str(), &v6) == 1) return inet_ntop(AF_INET6, &v6, out, sizeof out) ? out : "";
+    return {};
 }
 
 // Bytes outside printable ASCII as %XX.
@@ -435,6 +450,10 @@ struct http_server::engine {
     static void on_completed(void* cls, MHD_Connection* c, void** req_cls, MHD_RequestTerminationCode toe);
 
     MHD_Result begin(MHD_Connection* c, request_state& r, const char* method, const char* version);
+    bool is_front(const std::string& address) const {
+        return std::find(limits.trusted_fronts.begin(), limits.trusted_fronts.end(), address) !=
+               limits.trusted_fronts.end();
+    }
     MHD_Result serve(MHD_Connection* c, request_state& r);
     MHD_Result refuse(MHD_Connection* c, request_state& r, int status, std::string why = {});
     MHD_Result answer(MHD_Connection* c, request_state& r, reply rep);
@@ -521,6 +540,10 @@ MHD_Result http_server::engine::begin(MHD_Connection* c, request_state& r, const
     {
         std::lock_guard lock(mutex);
         if (slots) slots->request_started(r.fd);
+    }
+    if (is_front(r.remote)) {
+        const std::string client = forwarded_address(MHD_lookup_connection_value(c, MHD_HEADER_KIND, "X-Real-IP"));
+        if (!client.empty()) r.remote = client;
     }
     const int fields = MHD_get_connection_values(c, MHD_HEADER_KIND, nullptr, nullptr);
     if (fields < 0 || static_cast<std::size_t>(fields) > limits.max_header_fields) return refuse(c, r, 431);
@@ -775,6 +798,9 @@ void http_server::engine::accept_ready(clock_type::time_point& paused_until) {
         peer.address_length = length;
         peer.remote = address_text(reinterpret_cast<const sockaddr*>(&peer.address));
         peer.network = network_of(reinterpret_cast<const sockaddr*>(&peer.address));
+        // The front's clients are held back by the front; its own
+        // connections each count as a network of their own.
+        if (is_front(peer.remote)) peer.network = "front " + std::to_string(peer.fd);
         const auto now = clock_type::now();
         peer.since = now;
         connection_slots::verdict v;

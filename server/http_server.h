@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mirvo::server {
 
@@ -43,6 +44,12 @@ struct http_limits {
     // it also caps the head's size.
     std::size_t connection_memory = 16 * 1024;
     unsigned threads = 4;  // each waits on its own connections with epoll
+    // Addresses of fronts (nginx) that pass each client's address on in
+    // X-Real-IP. A request from one of them counts as coming from that
+    // address (for the login limits, the good logins and the log); the
+    // header of anyone else is ignored. A front's connections carry many
+    // clients, so no share of one network holds them back.
+    std::vector<std::string> trusted_fronts;
 };
 
 class http_server {

@@ -495,5 +495,41 @@ TEST_F(HttpServerTest, LogLinesEscapeMethodsAndMaskEncodedKeys) {
     EXPECT_EQ(log_[1].rfind("127.0.0.7 GET /x?%70assword=***&p%77=*** 404 ", 0), 0u) << log_[1];
 }
 
+// Behind a trusted front, a request counts as coming from the client the
+// front names (its log line, its login limits); anyone else's header is
+// ignored, and so is a header that holds no address. The front's own
+// connections carry many clients: no share of one network closes them.
+TEST_F(HttpServerTest, ATrustedFrontNamesItsClients) {
+    http_limits limits = quick();
+    limits.trusted_fronts = {"127.0.0.9"};
+    limits.max_per_address = limits.min_share = 1;
+    const int port = serve(limits);
+    EXPECT_EQ(raw_request(port, "GET", "/a.txt", {"X-Real-IP: 203.0.113.7"}, 2, "127.0.0.9").status, 200);
+    EXPECT_EQ(raw_request(port, "GET", "/a.txt", {"X-Real-IP: 203.0.113.7"}, 2, "127.0.0.8").status, 200);
+    EXPECT_EQ(raw_request(port, "GET", "/a.txt", {"X-Real-IP: 1.2.3.4 <script>"}, 2, "127.0.0.9").status, 200);
+
+    // One connection of the front waits between requests while others come.
+    const int held = connect_loopback(port, 2, "127.0.0.9");
+    ASSERT_GE(held, 0);
+    const std::string ask = "GET /a.txt HTTP/1.1\r\nHost: x\r\nX-Real-IP: 198.51.100.1\r\n\r\n";
+    ASSERT_TRUE(send_all(held, ask));
+    std::string pending;
+    EXPECT_EQ(read_response(held, pending).status, 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(raw_request(port, "GET", "/a.txt", {"X-Real-IP: 198.51.100.2"}, 2, "127.0.0.9").status, 200);
+    ASSERT_TRUE(send_all(held, ask));
+    EXPECT_EQ(read_response(held, pending).status, 200);
+    close(held);
+
+    server_->stop();
+    std::lock_guard lock(log_mutex_);
+    ASSERT_EQ(log_.size(), 8u);
+    EXPECT_EQ(log_[0].rfind("203.0.113.7 GET /a.txt 200 ", 0), 0u) << log_[0];
+    EXPECT_EQ(log_[1].rfind("127.0.0.8 GET /a.txt 200 ", 0), 0u) << log_[1];
+    EXPECT_EQ(log_[2].rfind("127.0.0.9 GET /a.txt 200 ", 0), 0u) << log_[2];
+    EXPECT_EQ(log_[3].rfind("198.51.100.1 GET", 0), 0u) << log_[3];
+}
+
 }  // namespace
 }  // namespace mirvo::server
