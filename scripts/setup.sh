@@ -15,6 +15,10 @@ packages=(
   libgl-dev libegl-dev libxkbcommon-dev libxcb1-dev
   libcurl4-openssl-dev nettle-dev zlib1g-dev liblzma-dev
   libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev sqlite3
+  # The service past one machine: PostgreSQL through libpq, nginx in front.
+  # The tests start servers of their own (scripts/test-postgres.sh,
+  # scripts/test-nginx.sh), never the system's services.
+  libpq-dev postgresql nginx
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
   # A real Wayland compositor with Xwayland for the whole-program test, and

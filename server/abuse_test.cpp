@@ -12,6 +12,7 @@
 #include "server/store.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/raw_http.h"
+#include "tests/support/test_store.h"
 #include "tests/support/ui_fakes.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,9 @@ protected:
     void SetUp() override {
         fs::create_directories(fs::path(folder_.path()) / "site");
         std::string error;
-        db_ = store::open((fs::path(folder_.path()) / "abuse.db").string(), error);
+        const std::string where = testing::fresh_store(folder_.path(), "abuse");
+        ASSERT_FALSE(where.empty());
+        db_ = store::open(where, error);
         ASSERT_TRUE(db_) << error;
     }
     void TearDown() override {

@@ -31,8 +31,10 @@ namespace mirvo::server {
 namespace {
 
 const char* const usage_text =
-    "usage: mirvo-server [serve] [--address A] [--port P] [--site DIR] [--db FILE] [--online-window S]\n"
+    "usage: mirvo-server [serve] [--address A] [--port P] [--site DIR] [--db FILE|URI] [--online-window S]\n"
     "                    [--trusted-front ADDRESS[,ADDRESS...]]\n"
+    "       mirvo-server migrate --db FILE|URI\n"
+    "       mirvo-server copy-db --from FILE --db URI\n"
     "       mirvo-server add-user [--db FILE] NAME PASSWORD\n"
     "       mirvo-server set-password [--db FILE] NAME PASSWORD\n"
     "       mirvo-server users [--db FILE]\n"
@@ -51,9 +53,9 @@ struct parsed {
 };
 
 bool parse_args(const std::vector<std::string>& args, std::size_t from, parsed& p, std::ostream& err) {
-    static const char* const with_value[] = {"--address",       "--port",    "--site",     "--db",
-                                             "--online-window", "--program", "--base-url", "--iterations",
-                                             "--client",        "--raw",     "--key",      "--trusted-front"};
+    static const char* const with_value[] = {"--address", "--port",     "--site",         "--db",     "--online-window",
+                                             "--program", "--base-url", "--iterations",   "--client", "--raw",
+                                             "--key",     "--from",     "--trusted-front"};
     for (std::size_t i = from; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.rfind("--", 0) == 0) {
@@ -178,8 +180,8 @@ int serve(const parsed& p, std::ostream& out, std::ostream& err) {
         return 1;
     }
     writer.write("mirvo-server: listening on http://" + address + ":" + std::to_string(bound) + "/ (site " +
-                 so.site_folder + ", database " + opt(p, "--db", "mirvo.db") + ", request page /" + so.request_page +
-                 ")");
+                 so.site_folder + ", database " + store_name(opt(p, "--db", "mirvo.db")) + ", request page /" +
+                 so.request_page + ")");
     if (!limits.trusted_fronts.empty()) {
         std::string fronts;
         for (const std::string& f : limits.trusted_fronts) fronts += (fronts.empty() ? "" : ", ") + f;
@@ -244,6 +246,37 @@ int set_user(const parsed& p, bool create, std::ostream& out, std::ostream& err)
         }
         out << "password of " << p.positional[0] << " changed\n";
     }
+    return 0;
+}
+
+// Creates the schema, or brings it up to date: before the first start on a
+// PostgreSQL database, and after an upgrade of the program.
+int migrate_command(const parsed& p, std::ostream& out, std::ostream& err) {
+    if (!p.positional.empty() || !p.opts.count("--db")) {
+        err << usage_text;
+        return 2;
+    }
+    std::string error;
+    if (!store::migrate(opt(p, "--db", ""), out, error)) {
+        err << "mirvo-server: migrate: " << error << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+// Moves a one-box service's SQLite file into the PostgreSQL database the
+// instances will share.
+int copy_db_command(const parsed& p, std::ostream& out, std::ostream& err) {
+    if (!p.positional.empty() || !p.opts.count("--from") || !p.opts.count("--db")) {
+        err << usage_text;
+        return 2;
+    }
+    std::string error;
+    if (!store::copy(opt(p, "--from", ""), opt(p, "--db", ""), out, error)) {
+        err << "mirvo-server: copy-db: " << error << " (nothing was copied)\n";
+        return 1;
+    }
+    out << "copied " << opt(p, "--from", "") << " into " << store_name(opt(p, "--db", "")) << "\n";
     return 0;
 }
 
@@ -498,6 +531,8 @@ struct command {
 
 const command commands[] = {
     {"serve", serve_command},
+    {"migrate", migrate_command},
+    {"copy-db", copy_db_command},
     {"add-user", add_user},
     {"set-password", set_password},
     {"users", users},

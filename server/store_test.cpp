@@ -1,9 +1,11 @@
 #include "server/store.h"
 
+#include "server/admin.h"
+#include "server/demo_site.h"
 #include "server/password.h"
+#include "tests/support/test_store.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -22,8 +24,10 @@ protected:
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
+        where_ = testing::fresh_store(dir_.string(), ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        ASSERT_FALSE(where_.empty());
         std::string error;
-        db_ = store::open((dir_ / "t.db").string(), error);
+        db_ = store::open(where_, error);
         ASSERT_TRUE(db_) << error;
     }
     void TearDown() override {
@@ -31,6 +35,7 @@ protected:
         fs::remove_all(dir_);
     }
     fs::path dir_;
+    std::string where_;
     std::unique_ptr<store> db_;
 };
 
@@ -84,9 +89,8 @@ TEST_F(StoreTest, ReadingMessagesMarksThemRead) {
 // another connection holds the write lock, or when only looking, they come
 // back unmarked, and a message that arrives later is never marked unseen.
 TEST_F(StoreTest, MessagesStayUnreadWhenTheyCannotBeMarkedWithTheReading) {
-    const std::string path = (dir_ / "t.db").string();
     std::string error;
-    db_ = store::open(path, error, 50);
+    db_ = store::open(where_, error, 50);
     ASSERT_TRUE(db_) << error;
     ASSERT_TRUE(db_->add_user("a", "h", error));
     const auto a = *db_->find_user("a");
@@ -95,15 +99,14 @@ TEST_F(StoreTest, MessagesStayUnreadWhenTheyCannotBeMarkedWithTheReading) {
     EXPECT_EQ(db_->read_messages(a.id, false).size(), 1u);
     EXPECT_EQ(db_->unread_count(a.id), 1);
 
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    auto shown = db_->read_messages(a.id);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_FALSE(shown[0].read);
-    EXPECT_EQ(db_->unread_count(a.id), 1);
-    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
+    {
+        testing::held_write_lock other(where_);
+        ASSERT_TRUE(other.held());
+        auto shown = db_->read_messages(a.id);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_FALSE(shown[0].read);
+        EXPECT_EQ(db_->unread_count(a.id), 1);
+    }
 
     EXPECT_EQ(db_->read_messages(a.id).size(), 1u);
     EXPECT_EQ(db_->unread_count(a.id), 0);
@@ -146,6 +149,55 @@ TEST_F(StoreTest, ImportReplacesTheCatalogueOrLeavesItWhole) {
     bad.categories[0].title = "a\"b";
     EXPECT_FALSE(db_->import_catalogue(bad, error));
     EXPECT_EQ(db_->load_catalogue().categories[0].title, "cat");
+}
+
+// A one-box service's SQLite file moves into PostgreSQL whole: every row with
+// its id, the ids going on after the copied ones, all or nothing. Only into
+// a database that migrate prepared and that holds nothing yet.
+TEST_F(StoreTest, CopyMovesAnSqliteDatabaseIntoPostgresqlWhole) {
+    if (!testing::on_postgresql()) GTEST_SKIP() << "copies into PostgreSQL";
+    const std::string file = (dir_ / "one-box.db").string();
+    std::ofstream(dir_ / "program.bin") << "program";
+    demo_options o{(dir_ / "site").string(), file, (dir_ / "program.bin").string(), "http://127.0.0.1:1", 1000};
+    std::string error;
+    ASSERT_TRUE(init_demo(o, error, [](const std::string&) {})) << error;
+    {
+        auto source = store::open(file, error);
+        ASSERT_TRUE(source) << error;
+        ASSERT_TRUE(source->save_suggestion(source->find_user("demo")->id, 3, std::string("\xC4\xE3\0\r\n", 5), 7));
+    }
+    const std::string target = testing::fresh_store(dir_.string(), "target");
+    const std::string bare = testing::fresh_store(dir_.string(), "bare", false);
+    ASSERT_FALSE(target.empty() || bare.empty());
+
+    std::ostringstream out, err;
+    EXPECT_EQ(run_command({"copy-db", "--from", file, "--db", bare}, out, err), 1);
+    EXPECT_NE(err.str().find("migrate"), std::string::npos) << err.str();
+    EXPECT_FALSE(store::open(bare, error));
+    EXPECT_NE(error.find("migrate"), std::string::npos) << error;
+
+    ASSERT_EQ(run_command({"copy-db", "--from", file, "--db", target}, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find("lesson_files: "), std::string::npos) << out.str();
+    auto from = store::open(file, error);
+    auto to = store::open(target, error);
+    ASSERT_TRUE(from && to) << error;
+    const auto users = from->users();
+    ASSERT_EQ(to->users().size(), users.size());
+    for (std::size_t i = 0; i < users.size(); ++i) {
+        EXPECT_EQ(to->users()[i].id, users[i].id);
+        EXPECT_EQ(to->users()[i].name, users[i].name);
+        EXPECT_EQ(to->users()[i].password_hash, users[i].password_hash);
+    }
+    EXPECT_EQ(to->unread_count(users[0].id), from->unread_count(users[0].id));
+    ASSERT_EQ(to->suggestions().size(), 1u);
+    EXPECT_EQ(to->suggestions()[0].content, std::string("\xC4\xE3\0\r\n", 5));
+    EXPECT_EQ(render_catalogue(to->load_catalogue()), render_catalogue(from->load_catalogue()));
+    ASSERT_TRUE(to->add_user("after", "h", error)) << error;
+    EXPECT_GT(to->find_user("after")->id, users.back().id);
+
+    std::ostringstream again;
+    EXPECT_EQ(run_command({"copy-db", "--from", file, "--db", target}, again, err), 1);
+    EXPECT_EQ(to->users().size(), users.size() + 1);
 }
 
 }  // namespace

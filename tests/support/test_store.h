@@ -1,0 +1,36 @@
+// Where a test keeps the service's store. One fixture, two backends: a test
+// program run with MIRVO_TEST_STORE=postgresql gets a fresh database in a
+// PostgreSQL server it starts once (scripts/test-postgres.sh) and stops at
+// its end; otherwise an SQLite file.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace mirvo::testing {
+
+// True when this test program runs against PostgreSQL.
+bool on_postgresql();
+
+// A store nobody used yet, its schema in place (unless not migrated): a file
+// named label under folder, or a database of its own (a postgresql:// URI).
+// Empty, with a message on standard error, when none could be had.
+std::string fresh_store(const std::string& folder, const std::string& label, bool migrated = true);
+
+// Another connection that holds the store's write lock while it lives, as an
+// admin command in the middle of a long change would.
+class held_write_lock {
+public:
+    explicit held_write_lock(const std::string& where);
+    ~held_write_lock();
+    held_write_lock(const held_write_lock&) = delete;
+    held_write_lock& operator=(const held_write_lock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    struct connection;
+    std::unique_ptr<connection> c_;
+    bool held_ = false;
+};
+
+}  // namespace mirvo::testing
