@@ -22,9 +22,16 @@
 //
 //   server_bench [--quick] [--clients 50] [--seconds 10] [--keepalive-clients 1000] [--held 2000]
 //                [--slow 2500] [--bad-logins 100] [--only NAME]
+//   server_bench --front [--quick] [--clients 50] [--seconds 10]
+//
+// --front measures the service past one machine instead: PostgreSQL, nginx
+// in front of one and of two instances, against one instance on SQLite
+// (server_bench_front.cpp). It binds fixed ports: run it in a network
+// namespace of its own.
 //
 // --quick runs every scenario with tiny sizes for a few seconds: it shows
 // that they run, not that the targets are met.
+#include "bench/server_bench_front.h"
 #include "common/http/http.h"
 #include "common/protocol/digit_code.h"
 #include "common/ui/status.h"
@@ -685,6 +692,8 @@ int main(int argc, char** argv) {
     mirvo::no_wait_pump pump;
     mirvo::scoped_message_pump use_pump(pump);
     raise_descriptor_limit();
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--front")) return mirvo::bench::run_front_bench({o.quick, o.clients, o.seconds});
     std::printf("server_bench: load average %.2f at the start%s\n", load_average(),
                 o.quick ? " (quick: tiny sizes, the targets do not apply)" : "");
 

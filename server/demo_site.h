@@ -14,7 +14,7 @@ namespace mirvo::server {
 
 struct demo_options {
     std::string site;                        // native path; created when missing
-    std::string db;                          // native path of the database file
+    std::string db;                          // the database: a file's native path or a postgresql:// URI
     std::string program_path;                // the demo program's binary; empty: look beside this program
     std::string base_url;                    // the address the service is reached at, for ad links
     unsigned iterations = 0;                 // PBKDF2 iterations; 0 = default

@@ -158,7 +158,7 @@ TEST_F(StoreTest, CopyMovesAnSqliteDatabaseIntoPostgresqlWhole) {
     if (!testing::on_postgresql()) GTEST_SKIP() << "copies into PostgreSQL";
     const std::string file = (dir_ / "one-box.db").string();
     std::ofstream(dir_ / "program.bin") << "program";
-    demo_options o{(dir_ / "site").string(), file, (dir_ / "program.bin").string(), "http://127.0.0.1:1", 1000};
+    demo_options o{(dir_ / "site").string(), file, (dir_ / "program.bin").string(), "http://127.0.0.1:1", 1000, {}};
     std::string error;
     ASSERT_TRUE(init_demo(o, error, [](const std::string&) {})) << error;
     {

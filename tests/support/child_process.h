@@ -29,6 +29,7 @@ public:
     child_process& operator=(const child_process&) = delete;
 
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     // The next line the child writes (without its line end), waiting up to
     // seconds; nullopt when none came in time or the output ended.
     std::optional<std::string> read_line(double seconds);

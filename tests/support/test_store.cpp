@@ -68,10 +68,14 @@ bool on_postgresql() {
 
 std::string fresh_store(const std::string& folder, const std::string& label, bool migrated) {
     if (!on_postgresql()) return (std::filesystem::path(folder) / (label + ".db")).string();
+    return fresh_postgresql_database(label, migrated);
+}
+
+std::string fresh_postgresql_database(const std::string& label, bool migrated) {
     static std::atomic<int> made{0};
     const postgres_server& s = server();
     if (s.uri().empty()) {
-        std::cerr << "fresh_store: PostgreSQL did not start\n";
+        std::cerr << "fresh_postgresql_database: PostgreSQL did not start\n";
         return {};
     }
     std::string name = "t" + std::to_string(++made) + "_";
@@ -80,7 +84,7 @@ std::string fresh_store(const std::string& folder, const std::string& label, boo
     PGconn* c = PQconnectdb(s.uri().c_str());
     PGresult* r = PQexec(c, ("CREATE DATABASE " + name).c_str());
     const bool created = PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (!created) std::cerr << "fresh_store: " << PQerrorMessage(c);
+    if (!created) std::cerr << "fresh_postgresql_database: " << PQerrorMessage(c);
     PQclear(r);
     PQfinish(c);
     if (!created) return {};
@@ -89,7 +93,7 @@ std::string fresh_store(const std::string& folder, const std::string& label, boo
     std::ostringstream report;
     std::string error;
     if (!mirvo::server::store::migrate(uri, report, error)) {
-        std::cerr << "fresh_store: " << error << "\n";
+        std::cerr << "fresh_postgresql_database: " << error << "\n";
         return {};
     }
     return uri;

@@ -17,6 +17,12 @@ bool on_postgresql();
 // Empty, with a message on standard error, when none could be had.
 std::string fresh_store(const std::string& folder, const std::string& label, bool migrated = true);
 
+// A database of its own in this program's PostgreSQL server (started on
+// first need), whatever store the tests use otherwise; schema in place
+// unless not migrated. Empty, with a message on standard error, when none
+// could be had.
+std::string fresh_postgresql_database(const std::string& label, bool migrated = true);
+
 // Another connection that holds the store's write lock while it lives, as an
 // admin command in the middle of a long change would.
 class held_write_lock {
