@@ -96,6 +96,11 @@ auto pg_store::reading(F read) -> decltype(read(std::declval<PGconn*>())) {
     }
 }
 
+bool pg_store::available() {
+    lease l = borrow();
+    return l && pg::run(l.get(), "SELECT 1").ok();
+}
+
 bool pg_store::add_user(const std::string& name, const std::string& password_hash, std::string& error) {
     lease l = borrow();
     if (!l) {

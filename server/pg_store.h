@@ -21,6 +21,7 @@ public:
                                           int connections = 8);
     ~pg_store() override;
 
+    bool available() override;
     bool add_user(const std::string& name, const std::string& password_hash, std::string& error) override;
     bool set_password_hash(const std::string& name, const std::string& password_hash) override;
     std::optional<user_record> find_user(const std::string& name) override;

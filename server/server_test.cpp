@@ -20,6 +20,7 @@
 #include "tests/support/ui_fakes.h"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -986,6 +987,57 @@ TEST(PasswordStorage, TheDatabaseHoldsNoPasswordText) {
     for (const auto& u : demo_users()) demo_passwords.push_back(utf8_to_gbk(u.password));
     ASSERT_FALSE(demo_passwords.empty());
     scan(demo_db, "xiaoming", demo_passwords);
+}
+
+// While the database cannot be reached, the service says so (503, come back
+// later): a user must not read that the password is wrong, nor get an
+// empty catalogue or lose a lesson. Once it is back, the service is too.
+TEST(StoreOutage, RepliesSayBusyUntilTheDatabaseIsBack) {
+    if (!testing::on_postgresql()) GTEST_SKIP() << "an SQLite file cannot go away";
+    no_wait_pump pump;
+    scoped_message_pump use_pump(pump);
+    testing::temp_folder folder;
+    const fs::path root = folder.path();
+    std::ofstream(root / "program.bin") << "program";
+    const std::string uri = testing::fresh_store(folder.path(), "outage");
+    ASSERT_FALSE(uri.empty());
+    std::string error;
+    demo_options o{(root / "site").string(), uri, (root / "program.bin").string(), "http://127.0.0.1:1", 1000, {}};
+    ASSERT_TRUE(init_demo(o, error, [](const std::string&) {})) << error;
+    auto db = store::open(uri, error);
+    ASSERT_TRUE(db) << error;
+    service_options so;
+    so.site_folder = o.site;
+    so.request_page = "service.aspx";
+    service svc(*db, so);
+    auto ask = [&](const std::string& user, const std::string& pw, const std::string& rest) {
+        return svc.handle("GET", "/service.aspx?user=" + user + "&password=" + digit_encode(pw) + rest);
+    };
+    ASSERT_EQ(xml_get_value(ask("demo", "demo123", "&action=login").body, "user_login"), "ok");
+
+    const std::string name = uri.substr(uri.rfind('/') + 1);
+    PGconn* admin = PQconnectdb((uri.substr(0, uri.rfind('/') + 1) + "postgres").c_str());
+    auto admin_says = [&](const std::string& sql) {
+        PGresult* r = PQexec(admin, sql.c_str());
+        const ExecStatusType st = PQresultStatus(r);
+        PQclear(r);
+        return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+    };
+    ASSERT_TRUE(admin_says("ALTER DATABASE " + name + " ALLOW_CONNECTIONS false"));
+    ASSERT_TRUE(admin_says("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name + "'"));
+    for (const auto& [user, pw] : {std::pair{"demo", "demo123"}, {"xiaoming", "xm2026"}}) {
+        const reply r = ask(user, pw, "&action=login");
+        EXPECT_EQ(r.status, 503) << user << ": " << r.body;
+        EXPECT_GT(r.retry_after, 0);
+    }
+    EXPECT_EQ(ask("demo", "demo123", "&lesson_id=0010&lesson_dir=&action=baselist").status, 503);
+    EXPECT_EQ(ask("demo", "demo123", "&lesson_id=0010&lesson_dir=eng01&action=lesson").status, 503);
+
+    ASSERT_TRUE(admin_says("ALTER DATABASE " + name + " ALLOW_CONNECTIONS true"));
+    PQfinish(admin);
+    EXPECT_EQ(xml_get_value(ask("xiaoming", "xm2026", "&action=login").body, "user_login"), "ok");
+    const reply lesson = ask("demo", "demo123", "&lesson_id=0010&lesson_dir=eng01&action=lesson");
+    EXPECT_EQ(lesson.status, 200) << lesson.body;
 }
 
 }  // namespace

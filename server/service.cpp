@@ -30,8 +30,8 @@ constexpr std::size_t max_coded_password = 1100;  // 333 bytes of text code to a
 // A good login already in the store is written again at most this often (seconds).
 constexpr std::int64_t good_login_refresh = 3600;
 constexpr int quota_retry_seconds = 60;
-// A file that exists but cannot be opened now (no descriptor free) is asked
-// for again after this many seconds.
+// A file that exists but cannot be opened now (no descriptor free), or a
+// store that cannot be reached, is asked for again after this many seconds.
 constexpr int busy_retry_seconds = 5;
 
 reply text_reply(int status, const char* type, std::string body) {
@@ -43,6 +43,14 @@ reply text_reply(int status, const char* type, std::string body) {
 }
 reply xml(int status, std::string body) { return text_reply(status, xml_type, std::move(body)); }
 reply error_reply(int status, const std::string& what) { return xml(status, "<error>" + what + "</error>"); }
+// The store cannot be reached: the client is told to come back, never that
+// its password is wrong or that the catalogue is empty.
+reply store_unavailable() {
+    reply r = error_reply(503, "busy");
+    r.retry_after = busy_retry_seconds;
+    r.log_note = "the database cannot be reached";
+    return r;
+}
 
 bool all_digits(std::string_view s) {
     for (char c : s)
@@ -163,6 +171,7 @@ std::optional<reply> service::check_then(login_attempt a, checked then, reply_si
     // also let in whoever typed other characters the code cannot carry.
     if (!a.canonical || a.canonical->find('?') != std::string::npos) return then(std::nullopt);
     std::optional<user_record> u = db_.find_user(a.name);
+    if (!u && !db_.available()) return store_unavailable();
     if (u && cached(a.name, *a.canonical, *u)) {
         remember_good_login(*u, a.address);
         return then(u);
@@ -299,9 +308,11 @@ reply service::act(const query& q, const std::optional<user_record>& u, bool may
 
     if (action.empty()) return xml(200, new_msg);
     if (action == "baselist") {
+        const catalogue c = db_.load_catalogue();
+        if (c.categories.empty() && !db_.available()) return store_unavailable();
         std::string body =
             "<online_num>" + std::to_string(db_.online_count(now, options_.online_window)) + "</online_num>\r\n";
-        body += render_catalogue(db_.load_catalogue());
+        body += render_catalogue(c);
         return xml(200, body);
     }
     if (action == "lesson") {
@@ -309,6 +320,7 @@ reply service::act(const query& q, const std::optional<user_record>& u, bool may
         // Folder and movies from one reading: an import in between must not
         // pair one catalogue's folder with the other's movies.
         std::optional<lesson_listing> listing = db_.read_lesson(q.get("lesson_dir"));
+        if (!listing && !db_.available()) return store_unavailable();
         if (!listing) return error_reply(404, "no such lesson");
         std::string body =
             "<online_num>" + std::to_string(db_.online_count(now, options_.online_window)) + "</online_num>\r\n";

@@ -17,6 +17,7 @@ public:
     static std::unique_ptr<sqlite_store> open(const std::string& path, std::string& error, int busy_ms = 5000);
     ~sqlite_store() override;
 
+    bool available() override { return true; }
     bool add_user(const std::string& name, const std::string& password_hash, std::string& error) override;
     bool set_password_hash(const std::string& name, const std::string& password_hash) override;
     std::optional<user_record> find_user(const std::string& name) override;

@@ -92,6 +92,11 @@ public:
     store(const store&) = delete;
     store& operator=(const store&) = delete;
 
+    // False while the store cannot be reached (a database server that is
+    // down or refuses connections): an empty reading then means nothing, and
+    // must not be answered as "no such user" or "no catalogue".
+    virtual bool available() = 0;
+
     // Users. password_hash is the stored form (see password.h).
     virtual bool add_user(const std::string& name, const std::string& password_hash, std::string& error) = 0;
     virtual bool set_password_hash(const std::string& name, const std::string& password_hash) = 0;
