@@ -81,9 +81,13 @@ play_again() {
   xdotool windowactivate --sync "$lessons" 2>/dev/null
   xdotool mousemove --window "$lessons" 76 19 click 1
 }
+# Ends the client by its main frame, once a started program is gone and the
+# start-up has settled (it activates the lesson window when it is over).
 log_out() {
   local frame
+  for pid in $(running mdemo.exe); do kill "$pid"; done
   frame=$(wait_window "Mirvo学习娱乐空间 版本" 50) || fail "no main frame"
+  sleep 1
   xdotool windowactivate --sync "$frame" 2>/dev/null
   xdotool key alt+F4
   wait_gone mirvo 150 || fail "the client did not end"
@@ -196,7 +200,6 @@ grep -q '<version>1.1</version>' "$prog/mdemo.xml" || fail "the new version was 
 play_again
 wait_window "^mdemo$" 150 > /dev/null || fail "the updated program did not start"
 shot program_updated
-for pid in $(running mdemo.exe); do kill "$pid"; done
 log_out
 
 # --- What went through the front: no failure, nothing acknowledged lost.
