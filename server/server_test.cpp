@@ -367,6 +367,30 @@ TEST_F(ServerTest, GameStartsAreRecordedAndOnlineCountFollowsLogout) {
     EXPECT_EQ(text_to_int(xml_get_value(action("baselist", &empty_folder), "online_num")), before);
 }
 
+// A row the store could not keep is not answered as kept: the front's
+// account and the operator take a 200 for a stored row.
+TEST_F(ServerTest, WritesTheStoreRefusesAreNotAcknowledged) {
+    const std::string file = demo_program_file;
+    const int starts = db_->game_start_count();
+    const std::size_t suggestions = db_->suggestions().size();
+    {
+        testing::refused_inserts refused(db_path_, "game_starts");
+        ASSERT_TRUE(refused.in_place());
+        const raw_response r = raw_get(port_, build_request_url(session_, "game", &file).substr(base().size()));
+        EXPECT_NE(r.status, 200) << r.body;
+        EXPECT_NE(xml_get_value(r.body, "result"), "ok");
+    }
+    {
+        testing::refused_inserts refused(db_path_, "suggestions");
+        ASSERT_TRUE(refused.in_place());
+        EXPECT_NE(xml_get_value(http_get_text(suggestion_url(1, "refused by the store")), "process_result"), "ok");
+    }
+    EXPECT_EQ(db_->game_start_count(), starts);
+    EXPECT_EQ(db_->suggestions().size(), suggestions);
+    EXPECT_EQ(xml_get_value(action("game", &file), "result"), "ok");
+    EXPECT_EQ(db_->game_start_count(), starts + 1);
+}
+
 TEST_F(ServerTest, WrongPasswordsGetNoData) {
     const std::string folder = "eng01";
     for (const char* pw : {"demo12", "", "demo123 "}) {

@@ -341,7 +341,7 @@ reply service::act(const query& q, const std::optional<user_record>& u, bool may
             if (db_.spend_quota(u->id, "program_start", now_milliseconds(), options_.program_start_quota) !=
                 quota_verdict::granted)
                 return over_quota(xml(429, "<result>too many</result>"), *u, "program starts");
-            db_.record_game_start(u->id, file, now);
+            if (!db_.record_game_start(u->id, file, now)) return xml(500, "<result>not saved</result>");
         }
         return xml(200, "<result>ok</result>");
     }

@@ -123,4 +123,50 @@ held_write_lock::held_write_lock(const std::string& where) : c_(std::make_unique
 
 held_write_lock::~held_write_lock() = default;
 
+namespace {
+
+bool run_on(const std::string& where, const std::string& sql) {
+    if (mirvo::server::is_postgresql_uri(where)) {
+        PGconn* c = PQconnectdb(where.c_str());
+        PGresult* r = PQexec(c, sql.c_str());
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        if (!ok) std::cerr << "test_store: " << PQerrorMessage(c);
+        PQclear(r);
+        PQfinish(c);
+        return ok;
+    }
+    sqlite3* db = nullptr;
+    char* message = nullptr;
+    const bool ok = sqlite3_open(where.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK;
+    if (!ok) std::cerr << "test_store: " << (message ? message : sqlite3_errmsg(db)) << "\n";
+    sqlite3_free(message);
+    sqlite3_close(db);
+    return ok;
+}
+
+}  // namespace
+
+refused_inserts::refused_inserts(const std::string& where, const std::string& table) : where_(where), table_(table) {
+    const std::string trigger = "refuse_" + table;
+    if (mirvo::server::is_postgresql_uri(where))
+        in_place_ = run_on(where, "CREATE FUNCTION " + trigger +
+                                      "() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'refused'; "
+                                      "END$$; CREATE TRIGGER " +
+                                      trigger + " BEFORE INSERT ON " + table + " FOR EACH ROW EXECUTE FUNCTION " +
+                                      trigger + "()");
+    else
+        in_place_ = run_on(where, "CREATE TRIGGER " + trigger + " BEFORE INSERT ON " + table +
+                                      " BEGIN SELECT RAISE(ABORT, 'refused'); END");
+}
+
+refused_inserts::~refused_inserts() {
+    if (!in_place_) return;
+    const std::string trigger = "refuse_" + table_;
+    if (mirvo::server::is_postgresql_uri(where_))
+        run_on(where_, "DROP TRIGGER " + trigger + " ON " + table_ + "; DROP FUNCTION " + trigger + "()");
+    else
+        run_on(where_, "DROP TRIGGER " + trigger);
+}
+
 }  // namespace mirvo::testing

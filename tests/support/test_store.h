@@ -39,4 +39,19 @@ private:
     bool held_ = false;
 };
 
+// Every insert into table fails while this lives, as it would on a full
+// disk: a trigger of the store's own, put in by another connection.
+class refused_inserts {
+public:
+    refused_inserts(const std::string& where, const std::string& table);
+    ~refused_inserts();
+    refused_inserts(const refused_inserts&) = delete;
+    refused_inserts& operator=(const refused_inserts&) = delete;
+    bool in_place() const { return in_place_; }
+
+private:
+    std::string where_, table_;
+    bool in_place_ = false;
+};
+
 }  // namespace mirvo::testing
