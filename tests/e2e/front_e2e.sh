@@ -154,6 +154,11 @@ wait_for "[ \$(requests | grep 'action= 200 ' | grep -c '${ports[$other]}\$') -g
 [ "$(requests | grep -c 'action= 200')" -gt "$polls_before" ] || fail "no poll after the kill"
 [ -n "$(running mirvo)" ] || fail "the client ended"
 xdotool search --onlyvisible --name '^mirvo$' > /dev/null 2>&1 && fail "the client showed a message box"
+# What the killed instance acknowledged before it died is kept: the login's
+# record of the address the user came from (the one instance had them all).
+[ "$(sql "SELECT COUNT(*) FROM good_logins g JOIN users u ON u.id = g.user_id
+          WHERE u.name = 'demo'::bytea AND g.address = '127.0.0.1'")" = 1 ] ||
+  fail "the login the killed instance acknowledged is not stored"
 
 # --- A suggestion from the toolbar, then the end of the session.
 step "a suggestion through the front"
