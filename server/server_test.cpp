@@ -920,6 +920,11 @@ TEST(CatalogueImport, LessonRepliesNeverMixTwoCatalogues) {
     service svc(*reading, so);
     const std::string target =
         "/service.aspx?user=r&password=" + digit_encode("pw") + "&lesson_id=0010&lesson_dir=l&action=lesson";
+    // The first reply also writes (where the user logged in from, that the
+    // user is online); it waits for the write lock, which back-to-back
+    // imports may hold until they are all done. The replies that follow
+    // only read.
+    ASSERT_EQ(svc.handle("GET", target).status, 200);
 
     std::atomic<bool> done{false};
     std::thread importer([&] {
