@@ -19,11 +19,11 @@ void prepare_movie_player(int argc = 0, char** argv = nullptr);
 // latency (page/pacing.js), the sound output asleep while the movie is
 // silent (page/quiet_audio.js), frames that would draw the picture already on
 // screen left out (page/still_frames.js), and the stage's pictures handed
-// straight to the display compositor (page/direct_canvas.js); Ruffle's code
-// compiled as it is first used (prepare_movie_player). On unless the
-// environment holds MIRVO_PLAYER_SAVINGS=off, which gives the player as it
-// was before them: for comparing the two, and as a way out should a movie
-// show wrong.
+// straight to the display compositor while they change
+// (page/direct_canvas.js); Ruffle's code compiled as it is first used
+// (prepare_movie_player). On unless the environment holds
+// MIRVO_PLAYER_SAVINGS=off, which gives the player as it was before them:
+// for comparing the two, and as a way out should a movie show wrong.
 bool player_savings();
 
 // Folder holding Ruffle's files: "ruffle" beside the program binary.

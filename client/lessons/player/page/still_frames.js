@@ -8,8 +8,8 @@
 // from), the picture on screen already is that frame and nothing is drawn.
 // Anything that changes the picture (a blinking sprite, a button under the
 // mouse, a new bitmap) makes the calls differ, and the frame is drawn as it
-// came. Runs before Ruffle's script, and only when the host left the player's
-// savings on (window.mirvoSavings).
+// came. Runs after direct_canvas.js and before Ruffle's script, and only when
+// the host left the player's savings on (window.mirvoSavings).
 //
 // Only frames that start by covering the whole canvas (Ruffle paints the
 // stage background first) can be left out: what such a frame draws does not
@@ -18,6 +18,10 @@
 // context (a getter, a read-back, a call not known here, an argument that
 // cannot be compared) first carries out what was held back, and the rest of
 // that frame is drawn as it comes.
+//
+// The stage's drawing goes to the desynchronized twin direct_canvas.js lays
+// over Ruffle's canvas; once the picture has stood for `restAfter` frames,
+// the twin is let rest, and anything that changes the picture wakes it first.
 (function () {
   "use strict";
   if (window.mirvoSavings === false) return;
@@ -65,6 +69,9 @@
   class FrameState {
     constructor(context) {
       this.context = context;
+      // Where the drawing goes: the twin's context, or the stage's own.
+      this.target = (directCanvas && directCanvas.open(canvasOf.call(context), context)) || context;
+      this.standing = 0;  // frames in a row left out
       this.drawn = null;  // key of the frame on screen; null: not known
       this.direct = false;  // this frame is drawn as it comes
       this.queued = false;  // the end of this frame is queued
@@ -81,6 +88,10 @@
     }
   }
   const states = new WeakMap();  // canvas -> FrameState
+  // Frames in a row that repeat the picture before the twin rests: half a
+  // second to a second of a lesson movie's frames.
+  const restAfter = 12;
+  const directCanvas = window.mirvoDirectCanvas || null;
   // Frames drawn and left out, for those who watch (tests, benchmarks).
   const counts = { drawn: 0, leftOut: 0 };
   window.mirvoStillFrames = { counts: function () { return Object.assign({}, counts); } };
@@ -126,9 +137,10 @@
 
   // The frame's first calls: the state it starts from is part of its key.
   function begin(state) {
-    const context = state.context;
+    const context = state.target;
+    const stage = canvasOf.call(state.context);
     const t = nativeMethods.getTransform.call(context);
-    state.key.push(t.a, t.b, t.c, t.d, t.e, t.f, canvasWidth.call(context.canvas), canvasHeight.call(context.canvas));
+    state.key.push(t.a, t.b, t.c, t.d, t.e, t.f, canvasWidth.call(stage), canvasHeight.call(stage));
     for (const name of inherited) if (nativeGetters[name]) state.key.push(nativeGetters[name].call(context));
     state.fill = {
       identity: t.isIdentity,
@@ -173,7 +185,7 @@
                name === "restore") {
       fill.identity = false;
     } else if (marking.has(name)) {
-      const canvas = state.context.canvas;
+      const canvas = canvasOf.call(state.context);
       const whole = fill.identity && args.length === 4 && args[0] <= 0 && args[1] <= 0 &&
                     args[0] + args[2] >= canvasWidth.call(canvas) && args[1] + args[3] >= canvasHeight.call(canvas);
       // "copy" replaces every pixel with the fill, whatever its alpha.
@@ -183,8 +195,23 @@
     }
   }
 
+  // Before the picture changes, the drawing goes back to a twin.
+  function waking(state) {
+    state.standing = 0;
+    if (directCanvas && state.target === state.context)
+      state.target = directCanvas.open(canvasOf.call(state.context), state.context) || state.context;
+  }
+
+  // The picture stands: the drawing goes to the stage's own context.
+  function resting(state) {
+    if (state.target === state.context) return;
+    directCanvas.rest(canvasOf.call(state.context), state.context, state.target);
+    state.target = state.context;
+  }
+
   function replay(state) {
-    const context = state.context;
+    if (state.calls.length) waking(state);
+    const context = state.target;
     for (const [name, args, isSetter] of state.calls) {
       try {
         if (isSetter) nativeSetters[name].call(context, args[0]);
@@ -224,6 +251,7 @@
     }
     if (state.covered === true && sameKey(state.drawn, state.key)) {
       counts.leftOut++;
+      if (++state.standing === restAfter) resting(state);
       state.clear();
       holding.delete(state);
       return;
@@ -272,11 +300,15 @@
 
   // Any other use of a stage context finds it as the calls so far left it;
   // one that may change the picture makes the picture on screen unknown.
+  // Returns the context to make the call on.
   function catchUp(context, changesPicture) {
-    const state = states.get(canvasOf.call(context));
-    if (!state) return;
+    const state = stateOf(context);
     if (state.calls.length) drawDirect(state);
-    else if (changesPicture) state.drawn = null;
+    if (changesPicture) {
+      state.drawn = null;
+      waking(state);
+    }
+    return state.target;
   }
 
   for (const name of Object.getOwnPropertyNames(proto)) {
@@ -290,12 +322,10 @@
       proto[name] = function () {
         if (!isStage(this)) {
           if (changesPicture) changing(canvasOf.call(this));
-        } else if (!canWait || !hold(this, name, arguments, false)) {
-          catchUp(this, changesPicture);
-        } else {
-          return undefined;
+          return native.apply(this, arguments);
         }
-        return native.apply(this, arguments);
+        if (canWait && hold(this, name, arguments, false)) return undefined;
+        return native.apply(catchUp(this, changesPicture), arguments);
       };
     } else if (d.get && d.set) {
       nativeGetters[name] = d.get;
@@ -304,14 +334,15 @@
         configurable: true,
         enumerable: d.enumerable,
         get: function () {
-          if (isStage(this)) catchUp(this, false);
-          return d.get.call(this);
+          return d.get.call(isStage(this) ? catchUp(this, false) : this);
         },
         set: function (value) {
-          if (!isStage(this)) changing(canvasOf.call(this));
-          else if (hold(this, name, [value], true)) return;
-          else catchUp(this, true);
-          d.set.call(this, value);
+          if (!isStage(this)) {
+            changing(canvasOf.call(this));
+            d.set.call(this, value);
+          } else if (!hold(this, name, [value], true)) {
+            d.set.call(catchUp(this, true), value);
+          }
         },
       });
     }
@@ -358,6 +389,7 @@
         if (state) catchUp(state.context, true);
         changing(this);
         d.set.call(this, value);
+        if (state && directCanvas) directCanvas.resize(this, name, value);
       },
     });
   }
