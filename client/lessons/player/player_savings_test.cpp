@@ -108,6 +108,8 @@ TEST_F(player_savings_test, a_stage_that_stands_lets_the_page_and_the_sound_slee
     EXPECT_EQ(page_value(*player_, QStringLiteral("JSON.stringify(mirvoQuietAudio.asleep().slice(-1))")).toString(),
               "[true]")
         << "the sound output runs on in silence";
+    EXPECT_EQ(page_value(*player_, QStringLiteral("String(mirvoPacing.resting())")).toString(), "true")
+        << "Ruffle is still woken at the movie's rate";
     EXPECT_FALSE(player_->IsPlaying());
     EXPECT_EQ(player_->CurrentFrame(), 5);
 

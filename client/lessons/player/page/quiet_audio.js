@@ -186,5 +186,12 @@
       return contexts.map(function (r) { return r.deref(); }).filter(Boolean)
         .map(function (c) { return c.mirvoAsleep; });
     },
+    // No context plays anything: each is asleep, paused or closed.
+    quiet: function () {
+      return contexts.every(function (r) {
+        const c = r.deref();
+        return !c || c.mirvoClosed || c.mirvoAsleep || nativeState.call(c) !== "running";
+      });
+    },
   };
 })();

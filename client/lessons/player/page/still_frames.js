@@ -200,6 +200,7 @@
     state.standing = 0;
     if (directCanvas && state.target === state.context)
       state.target = directCanvas.open(canvasOf.call(state.context), state.context) || state.context;
+    if (window.mirvoPacing) window.mirvoPacing.setResting(false);
   }
 
   // The picture stands: the drawing goes to the stage's own context.
@@ -252,6 +253,7 @@
     if (state.covered === true && sameKey(state.drawn, state.key)) {
       counts.leftOut++;
       if (++state.standing === restAfter) resting(state);
+      if (state.standing >= restAfter && window.mirvoPacing) window.mirvoPacing.setResting(true);
       state.clear();
       holding.delete(state);
       return;
