@@ -19,9 +19,10 @@
 // cannot be compared) first carries out what was held back, and the rest of
 // that frame is drawn as it comes.
 //
-// The stage's drawing goes to the desynchronized twin direct_canvas.js lays
-// over Ruffle's canvas; once the picture has stood for `restAfter` frames,
-// the twin is let rest, and anything that changes the picture wakes it first.
+// While the picture changes, the stage's drawing goes to the desynchronized
+// twin direct_canvas.js lays over Ruffle's canvas; once it has stood for
+// `restAfter` frames, the drawing goes back to Ruffle's canvas and the twin
+// is dropped.
 (function () {
   "use strict";
   if (window.mirvoSavings === false) return;
@@ -70,7 +71,8 @@
     constructor(context) {
       this.context = context;
       // Where the drawing goes: the twin's context, or the stage's own.
-      this.target = (directCanvas && directCanvas.open(canvasOf.call(context), context)) || context;
+      this.target = context;
+      this.twinComing = false;  // a twin is to be made in a task of its own
       this.standing = 0;  // frames in a row left out
       this.drawn = null;  // key of the frame on screen; null: not known
       this.direct = false;  // this frame is drawn as it comes
@@ -195,12 +197,26 @@
     }
   }
 
-  // Before the picture changes, the drawing goes back to a twin.
   function waking(state) {
     state.standing = 0;
-    if (directCanvas && state.target === state.context)
-      state.target = directCanvas.open(canvasOf.call(state.context), state.context) || state.context;
     if (window.mirvoPacing) window.mirvoPacing.setResting(false);
+  }
+
+  // The picture changes: once a frame drawn on the stage's own context has
+  // left no saved state or clip behind, the frames after it go to a new
+  // twin. Making one takes a while, so it is made in a task of its own, and
+  // the frame that starts a movie or wakes a standing stage is not held up.
+  function twinLater(state) {
+    if (!directCanvas || state.target !== state.context || state.twinComing) return;
+    state.twinComing = true;
+    setTimeout(function () {
+      state.twinComing = false;
+      if (state.target !== state.context || state.calls.length || state.drawn === null ||
+          state.standing >= restAfter) {
+        return;
+      }
+      state.target = directCanvas.open(canvasOf.call(state.context), state.context) || state.context;
+    }, 0);
   }
 
   // The picture stands: the drawing goes to the stage's own context.
@@ -262,6 +278,7 @@
     counts.drawn++;
     replay(state);
     state.drawn = key;
+    if (key !== null) twinLater(state);
   }
 
   function queueEnd(state) {
