@@ -2,6 +2,7 @@
 // reads, a pump, a status text and a progress step per read, against libcurl
 // writing the same file straight from its receive buffer. Prints both speeds
 // and their ratio (the aim is at least 0.5).
+#include "bench/figures.h"
 #include "bench/quick_mode.h"
 #include "common/http/http.h"
 #include "common/ui/status.h"
@@ -19,6 +20,8 @@
 #include <vector>
 
 namespace {
+
+using mirvo::bench::median;
 
 using clock_type = std::chrono::steady_clock;
 
@@ -82,11 +85,6 @@ timing mirvo_download(const std::string& base, const std::string& root) {
     timing t{std::chrono::duration<double>(clock_type::now() - t0).count(), thread_cpu() - c0};
     if (rc != 0) std::fprintf(stderr, "http_download_file failed: %d\n", rc);
     return t;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 //   player_bench --hold loop|blink|still SECONDS [old|new]
 // keeps one movie on screen and prints CPU every 5 s, for profilers, then how
 // many different pictures the view showed.
+#include "bench/figures.h"
 #include "bench/quick_mode.h"
 #include "client/lessons/player/event_wait.h"
 #include "client/lessons/player/player_setup.h"
@@ -54,6 +55,9 @@
 extern char** environ;
 
 namespace {
+
+using mirvo::bench::load_average;
+using mirvo::bench::median;
 
 using mirvo::CShockwaveflash1;
 
@@ -150,13 +154,6 @@ cpu_share cpu_over(int ms) {
     mirvo::player::run_events_for(ms);
     const double seconds = t.elapsed() / 1000.0 * sysconf(_SC_CLK_TCK) / 100.0;
     return {(cpu_ticks(process_tree()) - tree_before) / seconds, (cpu_ticks(xs) - x_before) / seconds};
-}
-
-std::string load_average() {
-    std::ifstream in("/proc/loadavg");
-    std::string avg;
-    std::getline(in, avg);
-    return avg;
 }
 
 // ---- the movies -------------------------------------------------------------
@@ -451,12 +448,6 @@ figures run_child(const std::string& self, const char* settings, bool quick) {
     }
     if (pclose(child) != 0) std::fprintf(stderr, "player_bench: the %s measurement failed\n", settings);
     return out;
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 int compare(const std::string& self, int rounds, bool quick) {

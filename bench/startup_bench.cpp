@@ -10,6 +10,7 @@
 // dialog waits for input and nothing is sent to any server).
 // Needs a display:  scripts/with-display.sh build/bench/startup_bench [--rounds N] [--quick]
 //   startup_bench --bare   the bare dialog itself
+#include "bench/figures.h"
 #include "bench/quick_mode.h"
 
 #include <QApplication>
@@ -41,6 +42,9 @@
 extern char** environ;
 
 namespace {
+
+using mirvo::bench::load_average;
+using mirvo::bench::median;
 
 using steady = std::chrono::steady_clock;
 
@@ -181,19 +185,6 @@ start_figures time_start(x_display& x, const std::vector<std::string>& command, 
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     return out;
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-std::string load_average() {
-    std::ifstream in("/proc/loadavg");
-    std::string avg;
-    std::getline(in, avg);
-    return avg;
 }
 
 int compare(const std::string& self, int rounds) {

@@ -14,6 +14,7 @@
 //
 //   update_bench [--files 20] [--mb 5] [--runs 3] [--resume-mb 40]
 //   update_bench --quick     tiny sizes, one run: ends in seconds, aims not judged
+#include "bench/figures.h"
 #include "common/sign/sign.h"
 #include "common/sign/update_identity.h"
 #include "tests/support/relay.h"
@@ -40,6 +41,8 @@
 #include <vector>
 
 namespace {
+
+using mirvo::bench::median;
 
 namespace fs = std::filesystem;
 using clock_type = std::chrono::steady_clock;
@@ -231,11 +234,6 @@ bool installed_whole(const fs::path& prog, const fs::path& site, const std::vect
     for (const std::string& name : names)
         if (read_whole(prog / name) != read_whole(site / "bench" / name)) return false;
     return true;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 bool service_answers() {
