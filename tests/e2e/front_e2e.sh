@@ -60,37 +60,16 @@ start_instance() {
     > "$work/instance$1.log" 2>&1 &
   pids[$1]=$!
 }
-answer() {
-  local box
-  box=$(wait_window "$1" 300) || fail "no window \"$1\""
-  sleep 0.3
-  xdotool windowactivate --sync "$box" 2>/dev/null
-  xdotool key "$2"
-}
-log_in() {
-  local login
-  login=$(wait_window "欢迎您进入Mirvo学习娱乐空间" 150) || fail "no login dialog"
-  sleep 0.5
-  xdotool windowactivate --sync "$login" 2>/dev/null
-  xdotool type --delay 30 "demo123"
-  xdotool key Return
-}
 play_again() {
   local lessons
   lessons=$(wait_window "在线人数:" 100) || fail "no lesson window"
   xdotool windowactivate --sync "$lessons" 2>/dev/null
   xdotool mousemove --window "$lessons" 76 19 click 1
 }
-# Ends the client by its main frame, once a started program is gone and the
-# start-up has settled (it activates the lesson window when it is over).
 log_out() {
   local frame
-  for pid in $(running mdemo.exe); do kill "$pid"; done
   frame=$(wait_window "Mirvo学习娱乐空间 版本" 50) || fail "no main frame"
-  sleep 1
-  xdotool windowactivate --sync "$frame" 2>/dev/null
-  xdotool key alt+F4
-  wait_gone mirvo 150 || fail "the client did not end"
+  close_client "$frame"
 }
 
 for _ in $(seq 100); do

@@ -1,6 +1,7 @@
-# Shared by the whole-program tests: screenshots, progress lines and waits
-# for windows and processes. A script sets `e2e_name` before sourcing this,
-# and `program_folder` before it asks which programs run from its folder.
+# Shared by the whole-program tests: screenshots, progress lines, waits
+# for windows and processes, and the user's steps at the client's windows.
+# A script sets `e2e_name` before sourcing this, `program_folder` before it
+# asks which programs run from its folder, and defines `fail MESSAGE`.
 
 # With MIRVO_SCREENSHOTS=DIR set, leaves a screenshot of the display in DIR.
 shot() { [ -n "${MIRVO_SCREENSHOTS:-}" ] && mkdir -p "$MIRVO_SCREENSHOTS" && import -window root "$MIRVO_SCREENSHOTS/$1.png"; }
@@ -40,6 +41,37 @@ running() {
 
 # Waits up to $2 tenths of a second until no program $1 runs from the folder.
 wait_gone() { wait_for "[ -z \"\$(running $1)\" ]" "$2"; }
+
+# Presses the key $2 on the window whose title matches $1.
+answer() {
+  local box
+  box=$(wait_window "$1" 300) || fail "no window \"$1\""
+  sleep 0.3
+  xdotool windowactivate --sync "$box" 2>/dev/null
+  xdotool key "$2"
+}
+
+# Logs the demo user in at the login dialog (its name is already chosen).
+log_in() {
+  local login
+  login=$(wait_window "欢迎您进入Mirvo学习娱乐空间" 150) || fail "no login dialog"
+  sleep 0.5
+  xdotool windowactivate --sync "$login" 2>/dev/null
+  xdotool type --delay 30 "demo123"
+  xdotool key Return
+}
+
+# Closes the client by its main frame ($1) and waits until it has ended. The
+# demo program the lesson window starts goes first, and the start-up has a
+# moment to settle (it activates the lesson window once it is over), so the
+# key reaches the frame.
+close_client() {
+  for pid in $(running mdemo.exe); do kill "$pid"; done
+  sleep 1
+  xdotool windowactivate --sync "$1" 2>/dev/null
+  xdotool key alt+F4
+  wait_gone mirvo 150 || fail "the client did not end"
+}
 
 # Pins the opener for web addresses as a desktop does, so that no browser
 # installed on the machine (which the desktop's opener would find first) is

@@ -59,33 +59,6 @@ requests() { sed -n 's/.* GET \([^ ]*\) .*/\1/p' "$work/server.log" | sed 's/pas
 
 ours() { running mirvo; running mupdate; running mdemo.exe; }
 
-# Presses a key on the window whose title matches $1.
-answer() {
-  local box
-  box=$(wait_window "$1" 300) || fail "no window \"$1\""
-  sleep 0.3
-  xdotool windowactivate --sync "$box" 2>/dev/null
-  xdotool key "$2"
-}
-log_in() {
-  local login
-  login=$(wait_window "欢迎您进入Mirvo学习娱乐空间" 150) || fail "no login dialog"
-  sleep 0.5
-  xdotool windowactivate --sync "$login" 2>/dev/null
-  xdotool type --delay 30 "demo123"
-  xdotool key Return
-}
-# Closes the client by its main frame ($1) and waits until it has ended. The
-# demo program the lesson window starts goes first, and the start-up has a
-# moment to settle (it activates the lesson window once it is over), so the
-# key reaches the frame.
-close_client() {
-  for pid in $(running mdemo.exe); do kill "$pid"; done
-  sleep 1
-  xdotool windowactivate --sync "$1" 2>/dev/null
-  xdotool key alt+F4
-  wait_gone mirvo 150 || fail "the client did not end"
-}
 # Starts the client, logs in and accepts the update it offers; the updater
 # comes up with a box that refuses the list (left in screenshot $1), ends
 # when it is answered and starts nothing.
