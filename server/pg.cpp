@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 
@@ -175,7 +176,14 @@ result run(PGconn* c, const char* sql) {
 result run_script(PGconn* c, const char* sql) { return result(PQexec(c, sql)); }
 
 PGconn* connect(const std::string& uri, int busy_ms, std::string& error) {
-    PGconn* c = PQconnectdb(uri.c_str());
+    // libpq waits without end by default: for a database host that stopped
+    // answering, every thread of the service would wait with it. These come
+    // before the URI, which may set its own.
+    const std::string connect_seconds = std::to_string(std::max(2, busy_ms / 1000));
+    const char* const keys[] = {"connect_timeout",  "keepalives",       "keepalives_idle", "keepalives_interval",
+                                "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
+    const char* const values[] = {connect_seconds.c_str(), "1", "10", "5", "3", "15000", uri.c_str(), nullptr};
+    PGconn* c = PQconnectdbParams(keys, values, 1);
     if (!c || PQstatus(c) != CONNECTION_OK) {
         error = c ? PQerrorMessage(c) : "out of memory";
         while (!error.empty() && error.back() == '\n') error.pop_back();

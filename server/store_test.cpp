@@ -6,11 +6,18 @@
 #include "tests/support/test_store.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <thread>
 
 namespace mirvo::server {
 namespace {
@@ -154,6 +161,37 @@ TEST_F(StoreTest, ImportReplacesTheCatalogueOrLeavesItWhole) {
 // A one-box service's SQLite file moves into PostgreSQL whole: every row with
 // its id, the ids going on after the copied ones, all or nothing. Only into
 // a database that migrate prepared and that holds nothing yet.
+// A database host that takes connections and never answers (a server
+// stopped, a host gone behind a firewall that keeps the port open) is given
+// up on after the store's busy time, not waited for without end.
+TEST(PostgresqlStore, AServerThatNeverAnswersIsGivenUp) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);  // connections wait in the backlog, unanswered
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size), 0);
+    const std::string uri = "postgresql://mirvo@127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/mirvo";
+
+    std::promise<std::pair<bool, std::string>> opened;
+    auto result = opened.get_future();
+    std::thread([&opened, uri] {
+        std::string error;
+        const bool ok = store::open(uri, error, 2000) != nullptr;
+        opened.set_value({ok, error});
+    }).detach();
+    if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        std::fprintf(stderr, "opening a store on a silent server still waits after 60 s\n");
+        std::_Exit(1);  // the waiting thread cannot be called off
+    }
+    const auto [ok, error] = result.get();
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(error.empty());
+    ::close(listener);
+}
+
 TEST_F(StoreTest, CopyMovesAnSqliteDatabaseIntoPostgresqlWhole) {
     if (!testing::on_postgresql()) GTEST_SKIP() << "copies into PostgreSQL";
     const std::string file = (dir_ / "one-box.db").string();
