@@ -294,9 +294,9 @@ bool pg_store::is_good_login(std::int64_t user_id, const std::string& address) {
 quota_verdict pg_store::spend_quota(std::int64_t user_id, const std::string& kind, std::int64_t now_ms,
                                     const quota_rule& rule) {
     lease l = borrow();
-    if (!l) return quota_verdict::too_fast;
+    if (!l) return quota_verdict::unavailable;
     PGconn* c = l.get();
-    if (!command(c, "BEGIN")) return quota_verdict::too_fast;
+    if (!command(c, "BEGIN")) return quota_verdict::unavailable;
     // The user's row, locked until the commit: uses of two instances at once
     // are counted one after the other.
     params key;
@@ -309,7 +309,7 @@ quota_verdict pg_store::spend_quota(std::int64_t user_id, const std::string& kin
     result r =
         ok ? pg::run(c, "SELECT next_ms, day, used_today FROM quotas WHERE user_id = $1 AND kind = $2 FOR UPDATE", key)
            : result();
-    quota_decision d{quota_verdict::too_fast, {}};
+    quota_decision d{quota_verdict::unavailable, {}};
     if (ok && r.ok() && r.rows() == 1) {
         d = decide_quota({r.i64(0, 0), r.i64(0, 1), r.i64(0, 2)}, now_ms, rule);
         params u;
@@ -317,12 +317,12 @@ quota_verdict pg_store::spend_quota(std::int64_t user_id, const std::string& kin
         if (d.verdict == quota_verdict::granted &&
             !pg::run(c, "UPDATE quotas SET next_ms = $1, day = $2, used_today = $3 WHERE user_id = $4 AND kind = $5", u)
                  .ok())
-            d.verdict = quota_verdict::too_fast;
+            d.verdict = quota_verdict::unavailable;
     }
     // A use that could not be counted is not granted: the quota must hold.
     if (d.verdict != quota_verdict::granted || !command(c, "COMMIT")) {
         command(c, "ROLLBACK");
-        return d.verdict == quota_verdict::granted ? quota_verdict::too_fast : d.verdict;
+        return d.verdict == quota_verdict::granted ? quota_verdict::unavailable : d.verdict;
     }
     return d.verdict;
 }

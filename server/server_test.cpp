@@ -385,6 +385,15 @@ TEST_F(ServerTest, WritesTheStoreRefusesAreNotAcknowledged) {
         ASSERT_TRUE(refused.in_place());
         EXPECT_NE(xml_get_value(http_get_text(suggestion_url(1, "refused by the store")), "process_result"), "ok");
     }
+    // A use the store cannot count is its failure, not the user's: busy,
+    // never "too many" with a wait of a minute.
+    {
+        testing::refused_inserts refused(db_path_, "quotas");
+        ASSERT_TRUE(refused.in_place());
+        const raw_response r = raw_get(port_, build_request_url(session_, "game", &file).substr(base().size()));
+        EXPECT_EQ(r.status, 503) << r.body;
+        EXPECT_EQ(r.header("Retry-After"), "5");
+    }
     EXPECT_EQ(db_->game_start_count(), starts);
     EXPECT_EQ(db_->suggestions().size(), suggestions);
     EXPECT_EQ(xml_get_value(action("game", &file), "result"), "ok");

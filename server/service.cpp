@@ -338,8 +338,10 @@ reply service::act(const query& q, const std::optional<user_record>& u, bool may
         std::string file = q.get("lesson_dir");
         if (file.size() > 255) return error_reply(400, "file name too long");
         if (may_change) {
-            if (db_.spend_quota(u->id, "program_start", now_milliseconds(), options_.program_start_quota) !=
-                quota_verdict::granted)
+            const quota_verdict v =
+                db_.spend_quota(u->id, "program_start", now_milliseconds(), options_.program_start_quota);
+            if (v == quota_verdict::unavailable) return store_unavailable();
+            if (v != quota_verdict::granted)
                 return over_quota(xml(429, "<result>too many</result>"), *u, "program starts");
             if (!db_.record_game_start(u->id, file, now)) return xml(500, "<result>not saved</result>");
         }
@@ -366,7 +368,9 @@ reply service::save_suggestion(const query& q, const user_record& u, bool may_ch
     if (content.empty() || content.size() > options_.max_suggestion_bytes)
         return xml(400, "<process_result>bad length</process_result>");
     if (!may_change) return xml(200, "<process_result>ok</process_result>");
-    if (db_.spend_quota(u.id, "suggestion", now_milliseconds(), options_.suggestion_quota) != quota_verdict::granted)
+    const quota_verdict v = db_.spend_quota(u.id, "suggestion", now_milliseconds(), options_.suggestion_quota);
+    if (v == quota_verdict::unavailable) return store_unavailable();
+    if (v != quota_verdict::granted)
         return over_quota(xml(429, "<process_result>too many</process_result>"), u, "suggestions");
     if (!db_.save_suggestion(u.id, type_text[0] - '0', content, now))
         return xml(500, "<process_result>not saved</process_result>");

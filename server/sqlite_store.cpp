@@ -352,7 +352,7 @@ bool sqlite_store::is_good_login(std::int64_t user_id, const std::string& addres
 quota_verdict sqlite_store::spend_quota(std::int64_t user_id, const std::string& kind, std::int64_t now_ms,
                                         const quota_rule& rule) {
     std::lock_guard lock(mutex_);
-    if (!exec("BEGIN IMMEDIATE")) return quota_verdict::too_fast;
+    if (!exec("BEGIN IMMEDIATE")) return quota_verdict::unavailable;
     quota_state before;
     {
         stmt s(db_, "SELECT next_ms, day, used_today FROM quotas WHERE user_id = ? AND kind = ?");
@@ -365,12 +365,12 @@ quota_verdict sqlite_store::spend_quota(std::int64_t user_id, const std::string&
                "ON CONFLICT(user_id, kind) DO UPDATE SET next_ms = excluded.next_ms, day = excluded.day, "
                "used_today = excluded.used_today");
         if (!u.bind(user_id).bind_text(kind).bind(d.after.next_ms).bind(d.after.day).bind(d.after.used_today).run())
-            d.verdict = quota_verdict::too_fast;
+            d.verdict = quota_verdict::unavailable;
     }
     // A use that could not be counted is not granted: the quota must hold.
     if (d.verdict != quota_verdict::granted || !exec("COMMIT")) {
         exec("ROLLBACK");
-        return d.verdict == quota_verdict::granted ? quota_verdict::too_fast : d.verdict;
+        return d.verdict == quota_verdict::granted ? quota_verdict::unavailable : d.verdict;
     }
     return d.verdict;
 }

@@ -44,7 +44,8 @@ struct quota_rule {
     int per_minute = 10;
     int per_day = 100;
 };
-enum class quota_verdict { granted, too_fast, daily_cap };
+// unavailable: the store could not count the use (nothing granted).
+enum class quota_verdict { granted, too_fast, daily_cap, unavailable };
 
 // What a store keeps of one user's uses of one kind.
 struct quota_state {
