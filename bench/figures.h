@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -15,6 +16,12 @@ inline double median(std::vector<double> v) {
     if (v.empty()) return -1;
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// The one-minute load average; -1 when it cannot be read.
+inline double load_one_minute() {
+    double l[1] = {-1};
+    return getloadavg(l, 1) == 1 ? l[0] : -1;
 }
 
 // The load averages as /proc/loadavg gives them ("1.02 0.87 0.66 ...").

@@ -9,6 +9,7 @@
 //    by start_lesson, loads the first movie on its first tick), and
 //    LoadMovie -> first frame.
 // Needs a display: run it as  xvfb-run -a bench/lesson_start_bench
+#include "bench/figures.h"
 #include "bench/quick_mode.h"
 #include "client/lessons/lesson_form.h"
 #include "client/lessons/player/event_wait.h"
@@ -35,6 +36,8 @@ using namespace mirvo;
 using namespace mirvo::testing;
 
 namespace {
+
+using mirvo::bench::load_one_minute;
 
 constexpr int full_runs = 8;
 constexpr double target_ms = 1500;
@@ -148,16 +151,6 @@ void print_row(const char* what, const std::vector<qint64>& v) {
     std::printf("  %-34s min %5lld ms  median %5lld ms  max %5lld ms\n", what, f.min, f.median, f.max);
 }
 
-// The one-minute load average: the machine is shared, so say how busy it was.
-double load_now() {
-    double load = -1;
-    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1) load = -1;
-        std::fclose(f);
-    }
-    return load;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,7 +163,7 @@ int main(int argc, char** argv) {
     install_qt_message_pump();
     bench_clock.start();
 
-    const double load_before = load_now();
+    const double load_before = load_one_minute();
 
     bench_service service;
     const std::string password = "secret";
@@ -242,6 +235,6 @@ int main(int argc, char** argv) {
     std::printf("target %.0f ms: median %s (%+lld ms), max %s (%+lld ms)\n", target_ms,
                 t.median < target_ms ? "met" : "MISSED", t.median - static_cast<qint64>(target_ms),
                 t.max < target_ms ? "met" : "MISSED", t.max - static_cast<qint64>(target_ms));
-    std::printf("load average (1 min) %.2f before, %.2f after\n", load_before, load_now());
+    std::printf("load average (1 min) %.2f before, %.2f after\n", load_before, load_one_minute());
     return 0;
 }

@@ -31,6 +31,7 @@
 //
 // --quick runs every scenario with tiny sizes for a few seconds: it shows
 // that they run, not that the targets are met.
+#include "bench/figures.h"
 #include "bench/server_bench_front.h"
 #include "common/http/http.h"
 #include "common/protocol/digit_code.h"
@@ -64,6 +65,8 @@
 #include <vector>
 
 namespace {
+
+using mirvo::bench::load_one_minute;
 
 namespace fs = std::filesystem;
 using clock_type = std::chrono::steady_clock;
@@ -135,11 +138,6 @@ void raise_descriptor_limit() {
     setrlimit(RLIMIT_NOFILE, &r);
     getrlimit(RLIMIT_NOFILE, &r);
     std::printf("server_bench: %llu descriptors\n", static_cast<unsigned long long>(r.rlim_cur));
-}
-
-double load_average() {
-    double l[3] = {0, 0, 0};
-    return getloadavg(l, 3) > 0 ? l[0] : 0.0;
 }
 
 class bench_service {
@@ -403,7 +401,7 @@ void bench_keepalive(bench_service& s, const options& o) {
     std::snprintf(title, sizeof title,
                   "keepalive: %d clients on kept-alive connections, one poll a second each, %d s "
                   "(%d connected, %d open at the end, %ld opened again; load %.2f)",
-                  n, o.seconds, crowd.connected(), crowd.open(), crowd.reopened(), load_average());
+                  n, o.seconds, crowd.connected(), crowd.open(), crowd.reopened(), load_one_minute());
     all.print(title, o.seconds);
     std::printf("  target     p99 < 200 ms, 0 errors\n");
 }
@@ -424,7 +422,7 @@ void bench_held(bench_service& s, const options& o) {
     std::snprintf(title, sizeof title,
                   "held: a fresh client while 10 networks hold %d kept-alive connections, each asking every 4 s, "
                   "%d s (%d connected, %d open at the end, %ld opened again after the service took them; load %.2f)",
-                  n, o.seconds, crowd.connected(), crowd.open(), crowd.reopened(), load_average());
+                  n, o.seconds, crowd.connected(), crowd.open(), crowd.reopened(), load_one_minute());
     fresh.print(title, o.seconds);
     std::printf("  target     fresh client p99 < 100 ms\n");
     const figures holders_figures = crowd.results();
@@ -495,7 +493,7 @@ void bench_slow_heads(bench_service& s, const options& o) {
                   "slowheads: a fresh client while %d connections from 50 networks trickle their heads (held: %.0f "
                   "on average, %d at least; %ld reopened after the service cut them), %d s (load %.2f)",
                   n, held_samples.empty() ? 0.0 : static_cast<double>(sum) / held_samples.size(), lowest,
-                  reopened.load(), o.seconds, load_average());
+                  reopened.load(), o.seconds, load_one_minute());
     f.print(title, o.seconds);
     std::printf("  target     fresh client p99 < 100 ms\n");
 }
@@ -593,7 +591,7 @@ void bench_bad_logins(bench_service& s, const options& o) {
     std::snprintf(title, sizeof title,
                   "badlogins: %d clients polling every 100 ms while %d logins a second with unknown names come from "
                   "thousands of addresses, %d s (%d sent, %d answered as failed; load %.2f)",
-                  users, o.bad_logins, o.seconds, flood.sent(), flood.wrong(), load_average());
+                  users, o.bad_logins, o.seconds, flood.sent(), flood.wrong(), load_one_minute());
     all.print(title, o.seconds);
     std::printf("  target     legitimate p99 < 50 ms\n");
 }
@@ -626,8 +624,8 @@ void bench_suggestions(bench_service& s, const options& o) {
         "suggestions: one account sends suggestions of 2,000 bytes from 4 threads, %d s (load %.2f)\n"
         "  sent       %ld (%.0f per second)\n  stored     %ld\n  refused    %ld\n"
         "  growth     %.3f MB a minute (%.0f bytes in all)\n",
-        seconds, load_average(), stored + refused, (stored + refused) / (minutes * 60), stored.load(), refused.load(),
-        grown / minutes / 1e6, grown);
+        seconds, load_one_minute(), stored + refused, (stored + refused) / (minutes * 60), stored.load(),
+        refused.load(), grown / minutes / 1e6, grown);
     std::printf("  target     growth < 1 MB a minute\n");
 }
 
@@ -694,7 +692,7 @@ int main(int argc, char** argv) {
     raise_descriptor_limit();
     for (int i = 1; i < argc; ++i)
         if (!std::strcmp(argv[i], "--front")) return mirvo::bench::run_front_bench({o.quick, o.clients, o.seconds});
-    std::printf("server_bench: load average %.2f at the start%s\n", load_average(),
+    std::printf("server_bench: load average %.2f at the start%s\n", load_one_minute(),
                 o.quick ? " (quick: tiny sizes, the targets do not apply)" : "");
 
     bench_service s(fs::temp_directory_path() / ("mirvo-server-bench-" + std::to_string(getpid())));

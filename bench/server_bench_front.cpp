@@ -13,6 +13,7 @@
 // against served by the service.
 #include "bench/server_bench_front.h"
 
+#include "bench/figures.h"
 #include "common/protocol/digit_code.h"
 #include "common/xmltext/xmltext.h"
 #include "server/demo_site.h"
@@ -276,11 +277,6 @@ void print_row(const char* name, const run_figures& f) {
                 f.errors, f.per_request(f.cpu_instances), f.per_request(f.cpu_front), f.per_request(f.cpu_database));
 }
 
-double load_average() {
-    double l[3] = {0, 0, 0};
-    return getloadavg(l, 3) > 0 ? l[0] : 0.0;
-}
-
 // Users bench0.. with passwords pw0.. in a store.
 bool add_users(const std::string& where, int clients, unsigned iterations, std::string& error) {
     auto db = server::store::open(where, error);
@@ -305,7 +301,7 @@ int run_front_bench(const front_options& o) {
         "  On one machine of 2 cores the load, nginx, the instances and PostgreSQL share the same processors:\n"
         "  these figures show the front's overhead and that everything works together, not how it scales.\n"
         "  The processor time per request of each part is what the arithmetic for N machines takes.\n",
-        load_average(), std::thread::hardware_concurrency(), o.quick ? " (quick: tiny sizes)" : "");
+        load_one_minute(), std::thread::hardware_concurrency(), o.quick ? " (quick: tiny sizes)" : "");
     const fs::path dir = fs::temp_directory_path() / ("mirvo-front-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);
     std::ofstream(dir / "program.bin") << "program";
@@ -395,7 +391,7 @@ int run_front_bench(const front_options& o) {
                 static_cast<unsigned long long>(download_size), download_service / 1e6, download_front / 1e6,
                 download_service > 0 ? download_front / download_service : 0.0);
     std::printf("  errors %ld\n", static_errors);
-    std::printf("server_bench --front: load average %.2f at the end\n", load_average());
+    std::printf("server_bench --front: load average %.2f at the end\n", load_one_minute());
     std::error_code ec;
     fs::remove_all(dir, ec);
     return 0;
