@@ -20,7 +20,7 @@ packages=(
   # scripts/test-nginx.sh), never the system's services.
   libpq-dev postgresql nginx
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils xdotool imagemagick libgl1-mesa-dri mesa-utils icewm
+  xvfb xauth x11-utils xdotool xclip imagemagick libgl1-mesa-dri mesa-utils icewm
   # A real Wayland compositor with Xwayland for the whole-program test, and
   # the desktop's opener, which the tests pin to a browser of their own.
   weston xwayland xdg-utils
